@@ -1,0 +1,34 @@
+#pragma once
+
+#include "framework/CommandTarget.h"
+
+#include <QMdiSubWindow>
+
+class CDocument;
+class CView;
+
+// A document window inside the main frame. Subclasses create their views in the constructor and
+// put them into the frame with setWidget().
+class CChildFrame : public QMdiSubWindow, public CommandTarget
+{
+    Q_OBJECT
+public:
+    explicit CChildFrame(CDocument* document, QWidget* parent = nullptr);
+    ~CChildFrame() override;
+
+    CDocument* document() const { return m_document; }
+    QList<CView*> views() const;
+    // The view that has the focus, else the first one.
+    CView* activeView() const;
+
+    // Moves the focus to the next or previous view of a split frame.
+    void activateNextView(bool forward);
+
+    void updateTitle();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    CDocument* m_document;
+};

@@ -1,0 +1,140 @@
+#include "framework/DocTemplate.h"
+
+#include "framework/CChildFrame.h"
+#include "framework/CDocument.h"
+#include "framework/CView.h"
+
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace {
+QPointer<QMdiArea>& mdiArea()
+{
+    static QPointer<QMdiArea> area;
+    return area;
+}
+} // namespace
+
+DocTemplate::DocTemplate(int resourceId, const QString& docString, DocumentFactory makeDocument,
+                         FrameFactory makeFrame)
+    : m_resourceId(resourceId), m_fields(docString.split(QLatin1Char('\n'))), m_makeDocument(std::move(makeDocument)),
+      m_makeFrame(std::move(makeFrame))
+{
+    while (m_fields.size() < 7)
+        m_fields.append(QString());
+}
+
+DocTemplate::~DocTemplate()
+{
+    // Frames may outlive the template at exit; they must not reach destroyed documents.
+    for (auto& d : m_documents) {
+        for (CChildFrame* f : d->frames())
+            delete f;
+    }
+}
+
+QString DocTemplate::field(Field f) const
+{
+    return m_fields.at(static_cast<int>(f));
+}
+
+QString DocTemplate::fileDialogFilter() const
+{
+    return field(FilterName);
+}
+
+void DocTemplate::setMdiArea(QMdiArea* area)
+{
+    mdiArea() = area;
+}
+
+CDocument* DocTemplate::openDocumentFile(const QString& path, bool makeVisible)
+{
+    if (!path.isEmpty()) {
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        for (auto& d : m_documents) {
+            if (d->pathName() == absolute) {
+                const QList<CChildFrame*> frames = d->frames();
+                if (!frames.isEmpty() && mdiArea())
+                    mdiArea()->setActiveSubWindow(frames.constFirst());
+                return d.get();
+            }
+        }
+    }
+    std::unique_ptr<CDocument> owned = m_makeDocument();
+    if (!owned)
+        return nullptr;
+    owned->m_template = this;
+    if (path.isEmpty())
+        owned->setTitle(field(DocName) + QString::number(m_untitledCount + 1));
+    CDocument* document = adopt(std::move(owned));
+    CChildFrame* frame = m_makeFrame(document);
+    const bool ok = path.isEmpty() ? document->onNewDocument() : document->onOpenDocument(path);
+    if (!ok) {
+        delete frame;
+        closeDocument(document);
+        return nullptr;
+    }
+    if (path.isEmpty())
+        ++m_untitledCount;
+    else
+        document->setPathName(path);
+    document->setModified(false);
+    if (frame) {
+        frame->updateTitle();
+        if (mdiArea())
+            mdiArea()->addSubWindow(frame);
+        for (CView* v : frame->views())
+            v->onInitialUpdate();
+        if (makeVisible) {
+            frame->show();
+            if (CView* v = frame->activeView())
+                v->widget()->setFocus();
+        }
+    }
+    return document;
+}
+
+CChildFrame* DocTemplate::createNewFrame(CDocument* document)
+{
+    CChildFrame* frame = m_makeFrame(document);
+    if (!frame)
+        return nullptr;
+    if (mdiArea())
+        mdiArea()->addSubWindow(frame);
+    for (CView* v : frame->views())
+        v->onInitialUpdate();
+    for (CChildFrame* f : document->frames())
+        f->updateTitle();
+    frame->show();
+    return frame;
+}
+
+std::vector<CDocument*> DocTemplate::documents() const
+{
+    std::vector<CDocument*> result;
+    result.reserve(m_documents.size());
+    for (const auto& d : m_documents)
+        result.push_back(d.get());
+    return result;
+}
+
+void DocTemplate::closeDocument(CDocument* document)
+{
+    auto it = std::find_if(m_documents.begin(), m_documents.end(),
+                           [document](const std::unique_ptr<CDocument>& d) { return d.get() == document; });
+    if (it == m_documents.end())
+        return;
+    std::unique_ptr<CDocument> doomed = std::move(*it);
+    m_documents.erase(it);
+    doomed.reset();
+}
+
+CDocument* DocTemplate::adopt(std::unique_ptr<CDocument> document)
+{
+    m_documents.push_back(std::move(document));
+    return m_documents.back().get();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// The one way the program shows a modal message: plain text (file and runner texts are shown
+// literally), the application's name as caption. Tests install a hook that answers instead.
+namespace KMessageBox {
+
+enum class Icon { None, Information, Warning, Stop, Question };
+
+struct Request {
+    QString text;
+    QString caption;
+    Icon icon = Icon::None;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+};
+
+using Hook = std::function<QMessageBox::StandardButton(const Request&)>;
+
+// Returns the button pressed (the hook's answer while a hook is installed).
+QMessageBox::StandardButton show(const QString& text, Icon icon = Icon::None,
+                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok, QWidget* parent = nullptr);
+
+// Installs a hook (or removes it with an empty function); returns the previous one.
+Hook setHook(Hook hook);
+
+} // namespace KMessageBox

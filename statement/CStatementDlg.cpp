@@ -1,0 +1,350 @@
+#include "statement/CStatementDlg.h"
+
+#include "framework/MessageBox.h"
+#include "statement/CSpinButton.h"
+
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <initializer_list>
+#include <iterator>
+#include <limits>
+
+namespace {
+
+constexpr int kSpinMaximum = 32767;
+
+QLineEdit* lineEdit(const char* name, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setMaxLength(std::numeric_limits<int>::max()); // the default limit would cut long lines
+    return edit;
+}
+
+QComboBox* comboBox(const char* name, const char* const* entries, int count, QWidget* parent)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QLatin1String(name));
+    for (int i = 0; i < count; ++i)
+        combo->addItem(QString::fromLatin1(entries[i]));
+    return combo;
+}
+
+QLabel* label(const char* text, QWidget* buddy, QWidget* parent)
+{
+    auto* l = new QLabel(QString::fromLatin1(text), parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setBuddy(buddy);
+    return l;
+}
+
+QString fromStd(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(tr("Insert/Edit Statement..."));
+
+    auto* triggerGroup = new QGroupBox(tr("Statement trigger"), this);
+    m_triggerList = comboBox("trigger1022", kTriggerKeywords, kTriggerKindCount, triggerGroup);
+    m_dateEdit = lineEdit("date1049", triggerGroup);
+    m_hoursEdit = lineEdit("hours1024", triggerGroup);
+    m_hoursSpin = new CSpinButton(m_hoursEdit, triggerGroup);
+    m_hoursSpin->setObjectName("spinHours1025");
+    m_minutesEdit = lineEdit("minutes1026", triggerGroup);
+    m_minutesSpin = new CSpinButton(m_minutesEdit, triggerGroup);
+    m_minutesSpin->setObjectName("spinMinutes1027");
+    m_secondsEdit = lineEdit("seconds1028", triggerGroup);
+    m_secondsSpin = new CSpinButton(m_secondsEdit, triggerGroup);
+    m_secondsSpin->setObjectName("spinSeconds1029");
+    m_expressionEdit = lineEdit("expression1031", triggerGroup);
+    m_insertTagButton = new QPushButton(tr("Insert Tag..."), triggerGroup);
+    m_insertTagButton->setObjectName("insertTag1046");
+    m_insertTagButton->setAutoDefault(false);
+
+    auto* timeRow = new QHBoxLayout;
+    const auto addTimeBox = [&](const char* text, QLineEdit* edit, CSpinButton* spin) {
+        auto* box = new QHBoxLayout;
+        box->setSpacing(0);
+        box->addWidget(edit);
+        box->addWidget(spin);
+        timeRow->addWidget(label(text, edit, triggerGroup));
+        timeRow->addLayout(box, 1);
+    };
+    addTimeBox("Hours:", m_hoursEdit, m_hoursSpin);
+    timeRow->addSpacing(8);
+    addTimeBox("Minutes:", m_minutesEdit, m_minutesSpin);
+    timeRow->addSpacing(8);
+    addTimeBox("Seconds:", m_secondsEdit, m_secondsSpin);
+
+    auto* triggerGrid = new QGridLayout(triggerGroup);
+    triggerGrid->addWidget(m_triggerList, 0, 0);
+    triggerGrid->addWidget(label("Date (dd-mm-yy):", m_dateEdit, triggerGroup), 0, 1, Qt::AlignRight);
+    triggerGrid->addWidget(m_dateEdit, 0, 2);
+    triggerGrid->addLayout(timeRow, 1, 0, 1, 3);
+    triggerGrid->addWidget(label("Expression:", m_expressionEdit, triggerGroup), 2, 0, 1, 3);
+    auto* expressionRow = new QHBoxLayout;
+    expressionRow->addWidget(m_expressionEdit, 1);
+    expressionRow->addWidget(m_insertTagButton);
+    triggerGrid->addLayout(expressionRow, 3, 0, 1, 3);
+    triggerGrid->setColumnStretch(2, 1);
+
+    auto* operationGroup = new QGroupBox(tr("Statement operation"), this);
+    m_operationList = comboBox("operation1032", kOperationKeywords, kOperationKindCount, operationGroup);
+    m_tagEdit = lineEdit("tag1042", operationGroup);
+    m_tagsButton = new QPushButton(tr("Tags..."), operationGroup);
+    m_tagsButton->setObjectName("tags1043");
+    m_tagsButton->setAutoDefault(false);
+    m_valueEdit = lineEdit("value1039", operationGroup);
+    m_rampTimeEdit = lineEdit("rampTime1040", operationGroup);
+    m_rampStepEdit = lineEdit("rampStep1041", operationGroup);
+    m_opcodeCombo = comboBox("opcode1037", kSendOpcodes, static_cast<int>(std::size(kSendOpcodes)), operationGroup);
+    m_opcodeCombo->setEditable(true);
+    m_opcodeCombo->setInsertPolicy(QComboBox::NoInsert);
+    m_opcodeCombo->setCompleter(nullptr); // an opcode is free text; completion would change what is typed
+    m_opcodeCombo->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
+    m_argumentsEdit = lineEdit("arguments1038", operationGroup);
+
+    auto* operationGrid = new QGridLayout(operationGroup);
+    operationGrid->addWidget(m_operationList, 0, 0);
+    operationGrid->addWidget(label("Tag:", m_tagEdit, operationGroup), 1, 0);
+    auto* tagRow = new QHBoxLayout;
+    tagRow->addWidget(m_tagEdit, 1);
+    tagRow->addWidget(m_tagsButton);
+    operationGrid->addLayout(tagRow, 1, 1, 1, 3);
+    operationGrid->addWidget(label("Value:", m_valueEdit, operationGroup), 2, 0);
+    operationGrid->addWidget(m_valueEdit, 2, 1, 1, 3);
+    operationGrid->addWidget(label("Over time:", m_rampTimeEdit, operationGroup), 3, 0);
+    operationGrid->addWidget(m_rampTimeEdit, 3, 1);
+    operationGrid->addWidget(label("In steps:", m_rampStepEdit, operationGroup), 3, 2, Qt::AlignRight);
+    operationGrid->addWidget(m_rampStepEdit, 3, 3);
+    operationGrid->addWidget(label("Opcode:", m_opcodeCombo, operationGroup), 4, 0);
+    operationGrid->addWidget(m_opcodeCombo, 4, 1, 1, 3);
+    operationGrid->addWidget(label("Arguments (arg1, arg2, ...):", m_argumentsEdit, operationGroup), 5, 0, 1, 4);
+    operationGrid->addWidget(m_argumentsEdit, 6, 0, 1, 4);
+    operationGrid->setColumnStretch(1, 1);
+    operationGrid->setColumnStretch(3, 1);
+
+    m_previewEdit = lineEdit("preview1044", this);
+    m_previewEdit->setReadOnly(true);
+    m_previewEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_previewEdit->setMinimumWidth(m_previewEdit->fontMetrics().averageCharWidth() * 60);
+
+    m_insertButton = new QPushButton(tr("Insert"), this);
+    m_insertButton->setObjectName("insert1");
+    m_insertButton->setDefault(true);
+    m_replaceButton = new QPushButton(tr("Replace"), this);
+    m_replaceButton->setObjectName("replace1050");
+    m_cancelButton = new QPushButton(tr("Cancel"), this);
+    m_cancelButton->setObjectName("cancel2");
+
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(m_insertButton);
+    buttons->addWidget(m_replaceButton);
+    buttons->addWidget(m_cancelButton);
+    buttons->addStretch(1);
+
+    auto* groups = new QVBoxLayout;
+    groups->addWidget(triggerGroup);
+    groups->addWidget(operationGroup);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(groups, 1);
+    top->addLayout(buttons);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(label("Statement:", m_previewEdit, this));
+    layout->addWidget(m_previewEdit);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+
+    for (QLineEdit* edit : {m_hoursEdit, m_minutesEdit, m_secondsEdit, m_dateEdit, m_expressionEdit, m_tagEdit,
+                            m_valueEdit, m_rampTimeEdit, m_rampStepEdit, m_argumentsEdit})
+        connect(edit, &QLineEdit::textChanged, this, &CStatementDlg::refreshPreview);
+    connect(m_opcodeCombo, &QComboBox::currentTextChanged, this, &CStatementDlg::refreshPreview);
+    connect(m_triggerList, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_writingControls)
+            applyTriggerRule();
+    });
+    connect(m_operationList, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_writingControls)
+            applyOperationRule();
+    });
+    connect(m_insertButton, &QPushButton::clicked, this, [this] { closeWithResult(true); });
+    connect(m_replaceButton, &QPushButton::clicked, this, [this] { closeWithResult(false); });
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CStatementDlg::UpdateData(bool saveAndValidate)
+{
+    if (saveAndValidate) {
+        opcode = m_opcodeCombo->currentText();
+        trigger = m_triggerList->currentIndex();
+        operation = m_operationList->currentIndex();
+        rampStep = m_rampStepEdit->text();
+        arguments = m_argumentsEdit->text();
+        rampTime = m_rampTimeEdit->text();
+        tag = m_tagEdit->text();
+        value = m_valueEdit->text();
+        preview = m_previewEdit->text();
+        expression = m_expressionEdit->text();
+        hours = m_hoursEdit->text();
+        minutes = m_minutesEdit->text();
+        seconds = m_secondsEdit->text();
+        date = m_dateEdit->text();
+        return;
+    }
+    // Each control's change signal would otherwise read the half-written controls back into the members.
+    const bool wasWriting = m_writingControls;
+    m_writingControls = true;
+    m_opcodeCombo->setCurrentText(opcode);
+    m_triggerList->setCurrentIndex(trigger);
+    m_operationList->setCurrentIndex(operation);
+    m_rampStepEdit->setText(rampStep);
+    m_argumentsEdit->setText(arguments);
+    m_rampTimeEdit->setText(rampTime);
+    m_tagEdit->setText(tag);
+    m_valueEdit->setText(value);
+    m_previewEdit->setText(preview);
+    m_expressionEdit->setText(expression);
+    m_hoursEdit->setText(hours);
+    m_minutesEdit->setText(minutes);
+    m_secondsEdit->setText(seconds);
+    m_dateEdit->setText(date);
+    m_writingControls = wasWriting;
+}
+
+void CStatementDlg::showEvent(QShowEvent* event)
+{
+    if (!m_initialised) {
+        m_initialised = true;
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
+void CStatementDlg::OnInitDialog()
+{
+    UpdateData(false);
+    ready = true;
+    for (QWidget* w : std::initializer_list<QWidget*>{m_expressionEdit, m_rampTimeEdit, m_rampStepEdit, m_argumentsEdit,
+                                                      m_opcodeCombo, m_insertTagButton})
+        w->setEnabled(false);
+    m_tagsButton->setEnabled(false); // both tag buttons stay off until model browsing exists
+    if (statementText.isEmpty())
+        m_replaceButton->setEnabled(false);
+    for (CSpinButton* spin : {m_hoursSpin, m_minutesSpin, m_secondsSpin})
+        spin->setRange(0, kSpinMaximum);
+
+    if (!statementText.isEmpty()) {
+        StatementFields parsed = fields();
+        if (StatementError error = ParseStatement(statementText.toStdString(), parsed)) {
+            KMessageBox::show(fromStd(*error), KMessageBox::Icon::None, QMessageBox::Ok, parentWidget());
+        } else {
+            setFields(parsed);
+            UpdateData(false);
+            applyTriggerRule();
+            applyOperationRule();
+        }
+    }
+    refreshPreview();
+}
+
+void CStatementDlg::refreshPreview()
+{
+    if (!ready || m_writingControls)
+        return;
+    UpdateData(true);
+    preview = fromStd(ComposeStatement(fields()));
+    m_previewEdit->setText(preview);
+}
+
+void CStatementDlg::applyTriggerRule()
+{
+    const int selected = m_triggerList->currentIndex();
+    if (selected >= 0 && selected < kTriggerKindCount) {
+        const auto kind = static_cast<TriggerKind>(selected);
+        const bool timed = kind != TriggerKind::When;
+        m_dateEdit->setEnabled(kind == TriggerKind::At);
+        for (QWidget* w : std::initializer_list<QWidget*>{m_hoursEdit, m_minutesEdit, m_secondsEdit, m_hoursSpin,
+                                                          m_minutesSpin, m_secondsSpin})
+            w->setEnabled(timed);
+        m_expressionEdit->setEnabled(!timed);
+    }
+    refreshPreview();
+}
+
+void CStatementDlg::applyOperationRule()
+{
+    const int selected = m_operationList->currentIndex();
+    if (selected >= 0 && selected < kOperationKindCount) {
+        const auto kind = static_cast<OperationKind>(selected);
+        const bool withTag = kind == OperationKind::Ramp || kind == OperationKind::Set;
+        m_tagEdit->setEnabled(withTag);
+        m_valueEdit->setEnabled(withTag);
+        m_rampTimeEdit->setEnabled(kind == OperationKind::Ramp);
+        m_rampStepEdit->setEnabled(kind == OperationKind::Ramp);
+        m_argumentsEdit->setEnabled(kind == OperationKind::Send);
+        m_opcodeCombo->setEnabled(kind == OperationKind::Send);
+    }
+    refreshPreview();
+}
+
+void CStatementDlg::closeWithResult(bool insert)
+{
+    UpdateData(true);
+    if (StatementError error = ValidateStatement(fields())) {
+        KMessageBox::show(fromStd(*error), KMessageBox::Icon::None, QMessageBox::Ok, this);
+        return;
+    }
+    insertRequested = insert;
+    accept();
+}
+
+StatementFields CStatementDlg::fields() const
+{
+    StatementFields f;
+    f.trigger = static_cast<TriggerKind>(trigger);
+    f.date = date.toStdString();
+    f.hours = hours.toStdString();
+    f.minutes = minutes.toStdString();
+    f.seconds = seconds.toStdString();
+    f.expression = expression.toStdString();
+    f.operation = static_cast<OperationKind>(operation);
+    f.tag = tag.toStdString();
+    f.value = value.toStdString();
+    f.rampTime = rampTime.toStdString();
+    f.rampStep = rampStep.toStdString();
+    f.opcode = opcode.toStdString();
+    f.arguments = arguments.toStdString();
+    return f;
+}
+
+void CStatementDlg::setFields(const StatementFields& f)
+{
+    trigger = static_cast<int>(f.trigger);
+    date = fromStd(f.date);
+    hours = fromStd(f.hours);
+    minutes = fromStd(f.minutes);
+    seconds = fromStd(f.seconds);
+    expression = fromStd(f.expression);
+    operation = static_cast<int>(f.operation);
+    tag = fromStd(f.tag);
+    value = fromStd(f.value);
+    rampTime = fromStd(f.rampTime);
+    rampStep = fromStd(f.rampStep);
+    opcode = fromStd(f.opcode);
+    arguments = fromStd(f.arguments);
+}

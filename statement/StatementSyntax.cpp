@@ -1,0 +1,360 @@
+#include "statement/StatementSyntax.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+
+std::string trimLeft(const std::string& s)
+{
+    const auto first = s.find_first_not_of(kWhiteSpace);
+    return first == std::string::npos ? std::string() : s.substr(first);
+}
+
+std::string trimRight(const std::string& s)
+{
+    const auto last = s.find_last_not_of(kWhiteSpace);
+    return last == std::string::npos ? std::string() : s.substr(0, last + 1);
+}
+
+std::string trim(const std::string& s)
+{
+    return trimLeft(trimRight(s));
+}
+
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Keywords are prefixes: nothing is required after them.
+bool startsWithKeyword(const std::string& s, std::string_view keyword)
+{
+    if (s.size() < keyword.size())
+        return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+        if (lower(s[i]) != keyword[i])
+            return false;
+    }
+    return true;
+}
+
+bool startsWith(const std::string& s, char c)
+{
+    return !s.empty() && s.front() == c;
+}
+
+// Leading white space, an optional sign and the leading digits; no digits reads as 0. Saturates at
+// the range of int instead of overflowing.
+long long readInteger(const std::string& text)
+{
+    std::size_t i = text.find_first_not_of(kWhiteSpace);
+    if (i == std::string::npos)
+        return 0;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-') {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long n = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (n <= INT_MAX)
+            n = n * 10 + (text[i] - '0');
+    }
+    if (negative)
+        return n > -static_cast<long long>(INT_MIN) ? INT_MIN : -n;
+    return n > INT_MAX ? INT_MAX : n;
+}
+
+template <typename... Args> std::string format(const char* pattern, Args... args)
+{
+    char buffer[64];
+    const int n = std::snprintf(buffer, sizeof buffer, pattern, args...);
+    return n < 0 ? std::string()
+                 : std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
+}
+
+const std::string kOpeningBracket = "Opening bracket expected but not found.";
+const std::string kClosingBracket = "Closing bracket expected but not found.";
+const std::string kClosingBrace = "Closing brace for model tag missing.";
+const std::string kComma = "Comma separator in argument list not found.";
+
+// s holds the time after the opening bracket of an "after" or "at" trigger.
+StatementError parseTime(std::string& s, StatementFields& fields)
+{
+    if (!startsWith(s, '[')) {
+        const auto close = s.find(')');
+        if (close == std::string::npos)
+            return kClosingBracket;
+        fields.seconds = s.substr(0, close);
+        s = s.substr(close + 1);
+        return std::nullopt;
+    }
+    const auto end = s.find(']');
+    if (end == std::string::npos)
+        return std::string("Closing bracket on time constant missing.");
+    std::string constant = s.substr(1, end - 1);
+    const auto close = s.find(')', end);
+    if (close == std::string::npos)
+        return kClosingBracket;
+    s = s.substr(close + 1);
+
+    constant = trim(constant);
+    const auto blank = constant.find(' ');
+    if (blank != std::string::npos) {
+        fields.date = constant.substr(0, blank);
+        constant = trimLeft(constant.substr(blank + 1));
+    }
+    const auto lastColon = constant.rfind(':');
+    if (lastColon == std::string::npos) {
+        fields.seconds = constant;
+        return std::nullopt;
+    }
+    fields.seconds = constant.substr(lastColon + 1);
+    const std::string hoursAndMinutes = constant.substr(0, lastColon);
+    const auto firstColon = hoursAndMinutes.find(':');
+    if (firstColon == std::string::npos) {
+        fields.minutes = hoursAndMinutes;
+    } else {
+        fields.hours = hoursAndMinutes.substr(0, firstColon);
+        fields.minutes = hoursAndMinutes.substr(firstColon + 1);
+    }
+    return std::nullopt;
+}
+
+// s holds the condition after the opening bracket of a "when" trigger.
+StatementError parseCondition(std::string& s, StatementFields& fields)
+{
+    int depth = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '(') {
+            ++depth;
+        } else if (s[i] == ')') {
+            if (depth == 0) {
+                fields.expression = s.substr(0, i);
+                s = s.substr(i + 1);
+                return std::nullopt;
+            }
+            --depth;
+        }
+    }
+    return kClosingBracket;
+}
+
+// Cuts the text up to the next c out of s (trimmed right) and leaves the rest after c in s.
+bool takeUpTo(std::string& s, char c, std::string& piece)
+{
+    const auto at = s.find(c);
+    if (at == std::string::npos)
+        return false;
+    piece = trimRight(s.substr(0, at));
+    s = s.substr(at + 1);
+    return true;
+}
+
+StatementError parseSet(std::string s, StatementFields& fields)
+{
+    fields.operation = OperationKind::Set;
+    const auto close = s.find('}');
+    if (close == std::string::npos)
+        return kClosingBrace;
+    fields.tag = s.substr(1, close - 1);
+    s = trimLeft(s.substr(close + 1));
+    if (!startsWith(s, '='))
+        return std::string("Equal operator expected but not found.");
+    fields.value = trim(s.substr(1));
+    return std::nullopt;
+}
+
+StatementError parseRamp(std::string s, StatementFields& fields)
+{
+    fields.operation = OperationKind::Ramp;
+    s = trimLeft(s.substr(4));
+    if (!startsWith(s, '('))
+        return kOpeningBracket;
+    s = trimLeft(s.substr(1));
+    if (!startsWith(s, '{'))
+        return std::string("Opening brace for model tag missing.");
+    const auto close = s.find('}');
+    if (close == std::string::npos)
+        return kClosingBrace;
+    fields.tag = s.substr(1, close - 1);
+    s = trimLeft(s.substr(close + 1));
+    if (!startsWith(s, ','))
+        return kComma;
+    s = trimLeft(s.substr(1));
+    if (!takeUpTo(s, ',', fields.value))
+        return kComma;
+    s = trimLeft(s);
+    if (!takeUpTo(s, ',', fields.rampTime))
+        return kComma;
+    s = trimLeft(s);
+    if (!takeUpTo(s, ')', fields.rampStep))
+        return kClosingBracket;
+    return std::nullopt;
+}
+
+StatementError parseSend(std::string s, StatementFields& fields)
+{
+    fields.operation = OperationKind::Send;
+    s = trimLeft(s.substr(4));
+    if (!startsWith(s, '('))
+        return kOpeningBracket;
+    s = trimLeft(s.substr(1));
+    if (!takeUpTo(s, ',', fields.opcode))
+        return kComma;
+    s = trimLeft(s);
+    if (!takeUpTo(s, ')', fields.arguments))
+        return kClosingBracket;
+    return std::nullopt;
+}
+
+} // namespace
+
+const char* TriggerKeyword(TriggerKind kind)
+{
+    const int i = static_cast<int>(kind);
+    return (i >= 0 && i < kTriggerKindCount) ? kTriggerKeywords[i] : "";
+}
+
+const char* OperationKeyword(OperationKind kind)
+{
+    const int i = static_cast<int>(kind);
+    return (i >= 0 && i < kOperationKindCount) ? kOperationKeywords[i] : "";
+}
+
+StatementError ParseStatement(const std::string& line, StatementFields& fields)
+{
+    if (line.empty())
+        return std::nullopt;
+    std::string s = trimLeft(line);
+
+    if (startsWithKeyword(s, "at")) {
+        fields.trigger = TriggerKind::At;
+        s = s.substr(2);
+    } else if (startsWithKeyword(s, "after")) {
+        fields.trigger = TriggerKind::After;
+        s = s.substr(5);
+    } else if (startsWithKeyword(s, "when")) {
+        fields.trigger = TriggerKind::When;
+        s = s.substr(4);
+    } else {
+        return std::string("Don't recognize keyword.");
+    }
+
+    s = trimLeft(s);
+    if (!startsWith(s, '('))
+        return kOpeningBracket;
+    s = trimLeft(s.substr(1));
+
+    const bool timed = fields.trigger == TriggerKind::After || fields.trigger == TriggerKind::At;
+    if (StatementError error = timed ? parseTime(s, fields) : parseCondition(s, fields))
+        return error;
+
+    s = trimLeft(s);
+    if (startsWith(s, '{'))
+        return parseSet(s, fields);
+    if (startsWithKeyword(s, "ramp"))
+        return parseRamp(s, fields);
+    if (startsWithKeyword(s, "send"))
+        return parseSend(s, fields);
+    if (startsWithKeyword(s, "stop")) {
+        fields.operation = OperationKind::Stop;
+        return std::nullopt;
+    }
+    return std::string("Operation keyword not recognized.");
+}
+
+std::string ComposeStatement(const StatementFields& fields)
+{
+    std::string line = TriggerKeyword(fields.trigger);
+    line += " (";
+
+    if (fields.trigger != TriggerKind::After && fields.trigger != TriggerKind::At) {
+        line += fields.expression;
+    } else {
+        long long h = readInteger(fields.hours);
+        long long m = readInteger(fields.minutes);
+        double x = static_cast<double>(readInteger(fields.seconds));
+        if (!fields.date.empty() || h > 0 || m > 0) {
+            line += '[';
+            if (!fields.date.empty() && fields.trigger != TriggerKind::After)
+                line += fields.date + ' ';
+            if (x >= 60) {
+                m += static_cast<long long>(x / 60);
+                x = std::fmod(x, 60);
+            }
+            if (m >= 60) {
+                h += m / 60;
+                m %= 60;
+            }
+            if (h > 0)
+                line += format("%lld:%02lld:", h, m);
+            else if (m > 0)
+                line += format("%02lld:", m);
+            line += format("%05.2f", x);
+            line += ']';
+        } else {
+            line += format("%g", x);
+        }
+    }
+    line += ") ";
+
+    switch (fields.operation) {
+    case OperationKind::Set:
+        line += "{" + fields.tag + "} = " + fields.value;
+        break;
+    case OperationKind::Ramp:
+        line += "ramp({" + fields.tag + "}, " + fields.value + ", " + fields.rampTime + ", " + fields.rampStep + ")";
+        break;
+    case OperationKind::Send:
+        line += "send(" + fields.opcode;
+        if (!fields.arguments.empty())
+            line += ", " + fields.arguments;
+        line += ")";
+        break;
+    case OperationKind::Stop:
+        line += "stop";
+        break;
+    case OperationKind::NoChoice:
+        break;
+    }
+    return line;
+}
+
+StatementError ValidateStatement(const StatementFields& fields)
+{
+    auto missing = [](const std::string& field, const char* message) -> StatementError {
+        if (field.empty())
+            return std::string(message);
+        return std::nullopt;
+    };
+    StatementError error;
+    if (fields.trigger == TriggerKind::When && (error = missing(fields.expression, "An expression must be entered.")))
+        return error;
+    switch (fields.operation) {
+    case OperationKind::Set:
+        if ((error = missing(fields.tag, "A tag name must be entered.")) ||
+            (error = missing(fields.value, "A tag value must be entered.")))
+            return error;
+        break;
+    case OperationKind::Ramp:
+        if ((error = missing(fields.tag, "A ramp tag name must be entered.")) ||
+            (error = missing(fields.value, "A ramp target value must be entered.")) ||
+            (error = missing(fields.rampTime, "A ramp total time value must be entered.")) ||
+            (error = missing(fields.rampStep, "A ramp increment time value must be entered.")))
+            return error;
+        break;
+    case OperationKind::Send:
+        return missing(fields.opcode, "An opcode name must be entered.");
+    case OperationKind::Stop:
+    case OperationKind::NoChoice:
+        break;
+    }
+    return std::nullopt;
+}
