@@ -99,6 +99,8 @@ CMDIFrame::~CMDIFrame()
 {
     if (s_instance == this)
         s_instance = nullptr;
+    // The base destructor hides the document windows, which would re-enter this half-destroyed frame.
+    disconnect(m_mdiArea, nullptr, this, nullptr);
     DocTemplate::setMdiArea(nullptr);
 }
 
