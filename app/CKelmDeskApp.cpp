@@ -1,0 +1,189 @@
+#include "app/CKelmDeskApp.h"
+
+#include "app/CAboutDlg.h"
+#include "app/CMainFrame.h"
+#include "app/COptionsDlg.h"
+#include "app/CSettingsKey.h"
+#include "app/SettingNames.h"
+#include "editor/CEditorDoc.h"
+#include "editor/CEditorFrame.h"
+#include "framework/CStatusBar.h"
+#include "framework/CommandIds.h"
+#include "framework/DocTemplate.h"
+#include "framework/Modal.h"
+#include "kernel/KernelConnection.h"
+#include "kernel/KernelTime.h"
+#include "monitor/ClientRouting.h"
+#include "res/Resource.h"
+#include "vmsg/vmsg.h"
+
+#include <QApplication>
+
+namespace {
+CKelmDeskApp* s_app = nullptr;
+
+const char* const programDocString =
+    "\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document";
+const char* const programFileNewName = "KELM Program File";
+
+constexpr int MaxFrame = 262144;
+} // namespace
+
+CKelmDeskApp::CKelmDeskApp()
+{
+    s_app = this;
+    onCommand(Cmd::FileNew, [this] { OnFileNew(); });
+    onCommand(Cmd::FileOpen, [this] { OnFileOpen(); });
+    onCommand(Cmd::AppAbout, [this] { OnAppAbout(); });
+    onCommand(Cmd::Options, [this] { OnOptions(); });
+}
+
+CKelmDeskApp::~CKelmDeskApp()
+{
+    // The frame goes before the templates: its windows refer to their documents.
+    delete m_mainFrame;
+    m_templates.clear();
+    if (s_app == this)
+        s_app = nullptr;
+}
+
+CKelmDeskApp* CKelmDeskApp::instance()
+{
+    return s_app;
+}
+
+CStatusBar* CKelmDeskApp::statusBar() const
+{
+    return m_mainFrame ? m_mainFrame->statusBarPanes() : nullptr;
+}
+
+bool CKelmDeskApp::InitInstance(const QStringList& args)
+{
+    QApplication::setOrganizationName(QStringLiteral("Vantrel"));
+    QApplication::setApplicationName(QStringLiteral("kelmdesk"));
+    QApplication::setApplicationDisplayName(QString::fromLatin1(Str::AppTitle));
+
+    registerTemplates();
+
+    m_mainFrame = new CMainFrame;
+    m_mainFrame->setAppTarget(this);
+
+    // A plain start creates no document, and a file named on the command line is not opened.
+    ParseSwitches(args);
+
+    m_mainFrame->show();
+    m_mainFrame->update();
+
+    setUpMessagePort();
+    autoLogOn();
+    return true;
+}
+
+void CKelmDeskApp::registerTemplates()
+{
+    m_templates.push_back(std::make_unique<DocTemplate>(
+        Res::ProgramDoc, QString::fromLatin1(programDocString), [] { return std::make_unique<CEditorDoc>(); },
+        [](CDocument* d) { return new CEditorFrame(d); }));
+}
+
+void CKelmDeskApp::ParseSwitches(const QStringList& args)
+{
+    CSettingsKey key;
+    key.open(CSettingsKey::Write);
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& token = args.at(i);
+        const char* valueName = nullptr;
+        bool logon = false;
+        if (token == QLatin1String("-kelm")) {
+            valueName = SettingName::KelmPath;
+        } else if (token == QLatin1String("-path")) {
+            valueName = SettingName::KelmSource;
+        } else if (token == QLatin1String("-host")) {
+            valueName = SettingName::DefHostname;
+            logon = true;
+        } else if (token == QLatin1String("-instance")) {
+            valueName = SettingName::DefInstance;
+            logon = true;
+        } else if (token == QLatin1String("-editonly")) {
+            m_bEditOnly = true;
+            continue;
+        } else if (token == QLatin1String("-taglist")) {
+            valueName = SettingName::TagList;
+        } else {
+            continue;
+        }
+        if (i + 1 >= args.size())
+            break;
+        key.write(valueName, args.at(++i));
+        if (logon)
+            key.write(SettingName::DefLogon, QStringLiteral("on"));
+    }
+    key.close();
+}
+
+void CKelmDeskApp::setUpMessagePort()
+{
+    vmsgMsgPort port(0, nullptr, MaxFrame, m_bEditOnly ? 1 : 2, 0, 1);
+    if (m_bEditOnly)
+        return;
+    port.register_client_notify(OnClientNotify, 0);
+    vmsgRegisterNonReply(OnNonReplyMessage);
+    vmsgSetSchedulerReentrant(false);
+}
+
+void CKelmDeskApp::autoLogOn()
+{
+    CSettingsKey key;
+    key.open(CSettingsKey::Read);
+    if (key.read(SettingName::DefLogon).value_or(QString()) == QLatin1String("on")) {
+        const QString host = key.read(SettingName::DefHostname).value_or(QString::fromLatin1(SettingDefault::Hostname));
+        const QString instance =
+            key.read(SettingName::DefInstance).value_or(QString::fromLatin1(SettingDefault::Instance));
+        LogOnKernel(host, AtoiText(instance), true);
+    }
+    key.close();
+}
+
+DocTemplate* CKelmDeskApp::findTemplate(const QString& fileNewName) const
+{
+    for (const auto& t : m_templates) {
+        if (t->field(DocTemplate::FileNewName) == fileNewName)
+            return t.get();
+    }
+    return nullptr;
+}
+
+void CKelmDeskApp::OnFileNew()
+{
+    if (DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName)))
+        t->openDocumentFile(QString());
+}
+
+void CKelmDeskApp::OnFileOpen()
+{
+    DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
+    if (!t)
+        return;
+    const QString filter = t->fileDialogFilter() + QStringLiteral(";;All Files (*)");
+    const QString path = Modal::getOpenFileName(m_mainFrame, tr("Open"), QString(), filter);
+    if (!path.isEmpty())
+        OpenDocumentFile(path);
+}
+
+CDocument* CKelmDeskApp::OpenDocumentFile(const QString& path)
+{
+    DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
+    return t ? t->openDocumentFile(path) : nullptr;
+}
+
+void CKelmDeskApp::OnAppAbout()
+{
+    CAboutDlg dlg(m_mainFrame);
+    Modal::run(dlg);
+}
+
+void CKelmDeskApp::OnOptions()
+{
+    COptionsDlg dlg(m_mainFrame);
+    Modal::run(dlg);
+}

@@ -1,0 +1,242 @@
+#include "app/CMainFrame.h"
+
+#include "app/CKelmDeskApp.h"
+#include "app/KeyboardLocks.h"
+#include "framework/CStatusBar.h"
+#include "framework/CommandIds.h"
+#include "framework/Printing.h"
+#include "kernel/KernelConnection.h"
+#include "res/Icons.h"
+#include "res/Resource.h"
+#include "vmsg/vmsg.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+
+struct CommandText {
+    int id;
+    const char* caption;
+    const char* prompt;
+    std::initializer_list<QKeySequence> shortcuts;
+};
+
+// Captions as the menus show them ("&" marks the access key, a tab precedes the shortcut text).
+const CommandText commandTable[] = {
+    {Cmd::FileNew, "&New\tCtrl+N", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+    {Cmd::FileOpen, "&Open...\tCtrl+O", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+    {Cmd::FileClose, "&Close", "Close the active document\nClose", {}},
+    {Cmd::CloseFinishedMonitors, "Close &Finished Monitors",
+     "Close all finished monitor windows\nClose finished monitors", {}},
+    {Cmd::FileSave, "&Save\tCtrl+S", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+    {Cmd::FileSaveAs, "Save &As...", "Save the active document with a new name\nSave As", {}},
+    {Cmd::LogOn, "Lo&g On...", "Log on to a kernel\nLog on", {}},
+    {Cmd::Run, "R&un", "Run KELM program\nRun", {}},
+    {Cmd::Parse, "Pars&e", "Parse KELM file\nParse", {}},
+    {Cmd::Stop, "&Stop", "Stop executing KELM program\nStop", {}},
+    {Cmd::FilePrint, "&Print...\tCtrl+P", "Print the active document\nPrint", {QKeySequence(Qt::CTRL | Qt::Key_P)}},
+    {Cmd::FilePrintPreview, "Print Pre&view", "Display full pages\nPrint Preview", {}},
+    {Cmd::FilePrintSetup, "P&rint Setup...", "Change the printer and printing options\nPrint Setup", {}},
+    {Cmd::AppExit, "E&xit", "Quit the application; prompts to save documents\nExit", {}},
+    {Cmd::EditUndo,
+     "&Undo\tCtrl+Z",
+     "Undo the last action\nUndo",
+     {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
+    {Cmd::EditCut,
+     "Cu&t\tCtrl+X",
+     "Cut the selection and put it on the Clipboard\nCut",
+     {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
+    {Cmd::EditCopy,
+     "&Copy\tCtrl+C",
+     "Copy the selection and put it on the Clipboard\nCopy",
+     {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
+    {Cmd::EditPaste,
+     "&Paste\tCtrl+V",
+     "Insert Clipboard contents\nPaste",
+     {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
+    {Cmd::EditSelectAll, "Select A&ll\tCtrl+A", "Select the entire document\nSelect All",
+     {QKeySequence(Qt::CTRL | Qt::Key_A)}},
+    {Cmd::InsertModelVariable, "Insert Model &Variable...", "Insert model variable name\nInsert model variable", {}},
+    {Cmd::InsertStatement, "Insert &Statement...",
+     "Insert a new statement at or after the current position\nInsert Statement", {}},
+    {Cmd::EditFind, "&Find...\tCtrl+F", "Find the specified text\nFind", {QKeySequence(Qt::CTRL | Qt::Key_F)}},
+    {Cmd::EditFindNext, "F&ind Next\tF3", "Repeat the last find\nFind Next", {QKeySequence(Qt::Key_F3)}},
+    {Cmd::EditReplace, "R&eplace\tCtrl+H", "Replace specific text with different text\nReplace",
+     {QKeySequence(Qt::CTRL | Qt::Key_H)}},
+    {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
+    {Cmd::ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
+    {Cmd::Options, "&Options...", "Bring up options dialog\nOptions", {}},
+    {Cmd::WindowNew, "&New Window", "Open another window for the active document\nNew Window", {}},
+    {Cmd::WindowCascade, "&Cascade", "Arrange windows so they overlap\nCascade Windows", {}},
+    {Cmd::WindowTile, "&Tile", "Arrange windows as non-overlapping tiles\nTile Windows", {}},
+    {Cmd::WindowArrange, "&Arrange Icons", "Arrange icons at the bottom of the window\nArrange Icons", {}},
+    {Cmd::AppAbout, "&About KelmDesk...", "Display program information, version number and copyright\nAbout", {}},
+    {Cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}},
+    {Cmd::PrevPane, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
+     {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
+};
+
+constexpr int Sep = 0;
+constexpr int Recent = -1;
+
+struct MenuText {
+    const char* title;
+    std::initializer_list<int> items;
+};
+
+const MenuText fileMenu128 = {"&File", {Cmd::FileNew, Cmd::FileOpen, Cmd::LogOn, Sep, Cmd::FilePrintSetup, Sep,
+                                        Recent, Sep, Cmd::AppExit}};
+const MenuText fileMenu129 = {"&File",
+                              {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors, Cmd::FileSave,
+                               Cmd::FileSaveAs, Sep, Cmd::LogOn, Cmd::Run, Cmd::Parse, Sep, Cmd::FilePrint,
+                               Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
+const MenuText fileMenu130 = {"&File",
+                              {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors, Sep,
+                               Cmd::LogOn, Cmd::Stop, Sep, Cmd::FilePrint, Cmd::FilePrintPreview,
+                               Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
+const MenuText editMenu129 = {"&Edit",
+                              {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll,
+                               Sep, Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind,
+                               Cmd::EditFindNext, Cmd::EditReplace}};
+const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options}};
+const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
+const MenuText helpMenu = {"&Help", {Cmd::AppAbout}};
+
+const int toolBarButtons[] = {Cmd::FileNew, Cmd::FileOpen, Cmd::FileSave, Sep,           Cmd::Parse,
+                              Cmd::Run,     Cmd::Stop,     Sep,           Cmd::EditCut, Cmd::EditCopy,
+                              Cmd::EditPaste, Cmd::EditUndo, Sep,         Cmd::InsertStatement, Sep,
+                              Cmd::FilePrint};
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : CMDIFrame(parent)
+{
+    setWindowTitle(QString::fromLatin1(Str::AppTitle));
+    setWindowIcon(Icons::window(Res::MainFrame));
+    setAcceptDrops(true);
+    setNoDocumentMenuId(Res::MainFrame);
+    createCommands();
+    createMenus();
+    createToolBar();
+    createStatusBar();
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(QStringLiteral("timer%1").arg(Res::SchedulerTimer));
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, &CMainFrame::onTimer);
+    m_timer->start(FirstTickMs);
+    resize(900, 640);
+    updateCommands();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::createCommands()
+{
+    for (const CommandText& c : commandTable) {
+        QAction* a = addCommand(c.id, QString::fromLatin1(c.caption), QString::fromLatin1(c.prompt), c.shortcuts);
+        a->setIcon(Icons::command(c.id));
+        a->setIconVisibleInMenu(false);
+    }
+    for (int i = 0; i < Cmd::MruCount; ++i)
+        addCommand(Cmd::FileMru1 + i, QString(), QStringLiteral("Open this document"));
+
+    onCommand(Cmd::FilePrintSetup, [this] { Printing::pageSetup(this); });
+    onCommand(
+        Cmd::LogOn, [] { OnLogOn(); },
+        [] { return CKelmDeskApp::instance() && !CKelmDeskApp::instance()->m_bEditOnly; });
+}
+
+void CMainFrame::createMenus()
+{
+    auto build = [this](const MenuText& text) {
+        auto* menu = new QMenu(tr(text.title), this);
+        for (int id : text.items) {
+            if (id == Sep)
+                menu->addSeparator();
+            else if (id == Recent)
+                addRecentFilesTo(menu);
+            else
+                menu->addAction(action(id));
+        }
+        return menu;
+    };
+    setMenuSet(Res::MainFrame, {build(fileMenu128), build(viewMenu), build(helpMenu)});
+    setMenuSet(Res::ProgramDoc,
+               {build(fileMenu129), build(editMenu129), build(viewMenu), build(windowMenu), build(helpMenu)});
+    setMenuSet(Res::MonitorDoc, {build(fileMenu130), build(viewMenu), build(windowMenu), build(helpMenu)});
+}
+
+void CMainFrame::createToolBar()
+{
+    m_toolBar = new QToolBar(tr("Toolbar"), this);
+    m_toolBar->setObjectName(QStringLiteral("toolBar%1").arg(Res::MainFrame));
+    m_toolBar->setIconSize(QSize(16, 15));
+    m_toolBar->setMovable(true);
+    m_toolBar->setFloatable(true);
+    m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    for (int id : toolBarButtons) {
+        if (id == Sep)
+            m_toolBar->addSeparator();
+        else
+            m_toolBar->addAction(action(id));
+    }
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
+void CMainFrame::createStatusBar()
+{
+    m_statusBar = new CStatusBar(this);
+    m_statusBar->setObjectName(QStringLiteral("statusBar"));
+    setStatusBar(m_statusBar);
+    m_statusBar->setIndicators({QString::fromLatin1(Str::Ready), QString(61, QLatin1Char(' ')),
+                                QString(20, QLatin1Char(' ')) + QStringLiteral("00:00:00 "),
+                                QStringLiteral("Not logged on      "), QStringLiteral("CAP"), QStringLiteral("NUM")});
+    updateKeyIndicators();
+}
+
+void CMainFrame::onTimer()
+{
+    vmsgScheduler(SchedulerFlags);
+    if (++m_ticks % 10 == 0)
+        updateKeyIndicators();
+    updateCommands();
+    // Re-armed after the work, so ticks follow one another about TickMs after each return.
+    m_timer->start(TickMs);
+}
+
+void CMainFrame::updateKeyIndicators()
+{
+    m_statusBar->setPaneEnabled(Pane::CapsLock, KeyboardLocks::isOn(KeyboardLocks::Caps));
+    m_statusBar->setPaneEnabled(Pane::NumLock, KeyboardLocks::isOn(KeyboardLocks::Num));
+}
+
+CDocument* CMainFrame::openDocumentFile(const QString& path)
+{
+    CKelmDeskApp* app = CKelmDeskApp::instance();
+    return app ? app->OpenDocumentFile(path) : nullptr;
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    const auto urls = event->mimeData()->urls();
+    for (const QUrl& url : urls) {
+        if (url.isLocalFile())
+            openDocumentFile(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+}

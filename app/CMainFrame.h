@@ -1,0 +1,43 @@
+#pragma once
+
+#include "framework/CMDIFrame.h"
+
+class CStatusBar;
+class QTimer;
+class QToolBar;
+
+// The main window: tool bar 128, the six-pane status bar, menus 128/129/130 and timer 101,
+// which drives the message port.
+class CMainFrame : public CMDIFrame
+{
+    Q_OBJECT
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CStatusBar* statusBarPanes() const { return m_statusBar; }
+    QToolBar* toolBar() const { return m_toolBar; }
+
+    CDocument* openDocumentFile(const QString& path) override;
+
+    static constexpr int FirstTickMs = 1000;
+    static constexpr int TickMs = 50;
+    static constexpr int SchedulerFlags = 8454144;
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void createCommands();
+    void createMenus();
+    void createToolBar();
+    void createStatusBar();
+    void onTimer();
+    void updateKeyIndicators();
+
+    CStatusBar* m_statusBar = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QTimer* m_timer = nullptr;
+    int m_ticks = 0;
+};

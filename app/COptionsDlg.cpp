@@ -1,0 +1,194 @@
+#include "app/COptionsDlg.h"
+
+#include "app/CKelmDeskApp.h"
+#include "app/CSettingsKey.h"
+#include "app/SettingNames.h"
+#include "framework/Modal.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+QLabel* plainLabel(const QString& text, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    return l;
+}
+
+QString runnerFilter()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Executable Files (*.exe)");
+#else
+    // Runners have no extension here: the dialog lists executable files instead.
+    return QStringLiteral("Executable Files (*)");
+#endif
+}
+} // namespace
+
+COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("KelmDesk Options"));
+
+    m_runnerEdit = new QLineEdit(this);
+    m_runnerEdit->setObjectName(QStringLiteral("runnerPath1017"));
+    m_runnerBrowse = new QPushButton(tr("Browse..."), this);
+    m_runnerBrowse->setObjectName(QStringLiteral("browseRunner1018"));
+    m_hostCombo = new QComboBox(this);
+    m_hostCombo->setObjectName(QStringLiteral("defaultHost1020"));
+    m_hostCombo->setEditable(true);
+    m_hostCombo->setInsertPolicy(QComboBox::InsertAlphabetically);
+    m_instanceEdit = new QLineEdit(this);
+    m_instanceEdit->setObjectName(QStringLiteral("defaultInstance1021"));
+    m_defaultLogon = new QCheckBox(this);
+    m_defaultLogon->setObjectName(QStringLiteral("defaultLogon1019"));
+    m_tagListEdit = new QLineEdit(this);
+    m_tagListEdit->setObjectName(QStringLiteral("tagList1047"));
+    m_tagListBrowse = new QPushButton(tr("Browse..."), this);
+    m_tagListBrowse->setObjectName(QStringLiteral("browseTagList1048"));
+
+    auto* runnerGroup = new QGroupBox(QStringLiteral("KELM executable"), this);
+    auto* runnerLayout = new QGridLayout(runnerGroup);
+    runnerLayout->addWidget(plainLabel(QStringLiteral("Path to kelm.exe:"), runnerGroup), 0, 0, 1, 2);
+    runnerLayout->addWidget(m_runnerEdit, 1, 0);
+    runnerLayout->addWidget(m_runnerBrowse, 1, 1);
+
+    auto* loginGroup = new QGroupBox(QStringLiteral("Default login"), this);
+    auto* loginLayout = new QGridLayout(loginGroup);
+    loginLayout->addWidget(plainLabel(QStringLiteral("Hostname:"), loginGroup), 0, 0);
+    loginLayout->addWidget(m_hostCombo, 0, 1);
+    loginLayout->addWidget(plainLabel(QStringLiteral("Instance:"), loginGroup), 1, 0);
+    loginLayout->addWidget(m_instanceEdit, 1, 1);
+    auto* logonRow = new QHBoxLayout;
+    logonRow->addWidget(m_defaultLogon, 0, Qt::AlignTop);
+    auto* logonLabel = plainLabel(
+        QStringLiteral("Use this setting as the default\nkernel connection when\nrunning kelm.exe."), loginGroup);
+    logonLabel->setBuddy(m_defaultLogon);
+    logonRow->addWidget(logonLabel, 1);
+    loginLayout->addLayout(logonRow, 0, 2, 2, 1);
+    loginLayout->setColumnStretch(1, 1);
+    loginLayout->setColumnMinimumWidth(2, 10);
+    loginLayout->setHorizontalSpacing(12);
+
+    auto* tagGroup = new QGroupBox(QStringLiteral("Statement editor"), this);
+    auto* tagLayout = new QGridLayout(tagGroup);
+    tagLayout->addWidget(
+        plainLabel(QStringLiteral("Enter tha name of a tag list filename here if the\nstatement editor is limited to "
+                                  "a fixed tag list:"),
+                   tagGroup),
+        0, 0, 1, 2);
+    tagLayout->addWidget(m_tagListEdit, 1, 0);
+    tagLayout->addWidget(m_tagListBrowse, 1, 1);
+
+    auto* apply = new QPushButton(tr("Apply"), this);
+    apply->setObjectName(QStringLiteral("apply1"));
+    apply->setDefault(true);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancel2"));
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(apply);
+    buttons->addWidget(cancel);
+    buttons->addStretch(1);
+
+    auto* groups = new QVBoxLayout;
+    groups->addWidget(runnerGroup);
+    groups->addWidget(loginGroup);
+    groups->addWidget(tagGroup);
+    auto* top = new QHBoxLayout(this);
+    top->addLayout(groups, 1);
+    top->addSpacing(6);
+    top->addLayout(buttons);
+
+    connect(apply, &QPushButton::clicked, this, &COptionsDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
+    connect(m_runnerBrowse, &QPushButton::clicked, this, &COptionsDlg::onBrowseRunner);
+    connect(m_tagListBrowse, &QPushButton::clicked, this, &COptionsDlg::onBrowseTagList);
+
+    setMinimumWidth(480);
+    OnInitDialog();
+}
+
+void COptionsDlg::UpdateData(bool saveAndValidate)
+{
+    if (saveAndValidate) {
+        m_runnerPath = m_runnerEdit->text();
+        m_defaultHost = m_hostCombo->currentText();
+        m_defaultInstance = m_instanceEdit->text();
+        m_tagListFile = m_tagListEdit->text();
+    } else {
+        m_runnerEdit->setText(m_runnerPath);
+        m_hostCombo->setEditText(m_defaultHost);
+        m_instanceEdit->setText(m_defaultInstance);
+        m_tagListEdit->setText(m_tagListFile);
+    }
+}
+
+void COptionsDlg::OnInitDialog()
+{
+    UpdateData(false);
+    m_defaultLogon->setChecked(false);
+
+    CSettingsKey key;
+    key.open(CSettingsKey::Read);
+    if (auto v = key.read(SettingName::KelmPath))
+        m_runnerEdit->setText(*v);
+    if (auto v = key.read(SettingName::DefHostname))
+        m_hostCombo->setEditText(*v);
+    if (auto v = key.read(SettingName::DefInstance))
+        m_instanceEdit->setText(*v);
+    if (auto v = key.read(SettingName::TagList))
+        m_tagListEdit->setText(*v);
+    if (key.read(SettingName::DefLogon).value_or(QString()) == QLatin1String("on"))
+        m_defaultLogon->setChecked(true);
+    key.close();
+
+    const CKelmDeskApp* app = CKelmDeskApp::instance();
+    if (app && app->m_bEditOnly) {
+        for (QWidget* w : {static_cast<QWidget*>(m_runnerEdit), static_cast<QWidget*>(m_runnerBrowse),
+                           static_cast<QWidget*>(m_hostCombo), static_cast<QWidget*>(m_instanceEdit),
+                           static_cast<QWidget*>(m_defaultLogon)})
+            w->setEnabled(false);
+    }
+}
+
+void COptionsDlg::accept()
+{
+    CSettingsKey key;
+    key.open(CSettingsKey::Write);
+    if (!m_runnerEdit->text().isEmpty())
+        key.write(SettingName::KelmPath, m_runnerEdit->text());
+    if (!m_hostCombo->currentText().isEmpty())
+        key.write(SettingName::DefHostname, m_hostCombo->currentText());
+    if (!m_instanceEdit->text().isEmpty())
+        key.write(SettingName::DefInstance, m_instanceEdit->text());
+    key.write(SettingName::DefLogon, m_defaultLogon->isChecked() ? QStringLiteral("on") : QStringLiteral("off"));
+    if (!m_tagListEdit->text().isEmpty())
+        key.write(SettingName::TagList, m_tagListEdit->text());
+    UpdateData(true);
+    QDialog::accept();
+    key.close();
+}
+
+void COptionsDlg::onBrowseRunner()
+{
+    const QString path = Modal::getOpenFileName(this, QStringLiteral("Select"), QStringLiteral("kelm"), runnerFilter(),
+                                                Modal::FileKind::Executable);
+    if (!path.isEmpty())
+        m_runnerEdit->setText(path);
+}
+
+void COptionsDlg::onBrowseTagList()
+{
+    const QString path = Modal::getOpenFileName(this, QStringLiteral("Select"), QStringLiteral("taglist.txt"),
+                                                QStringLiteral("Text Files (*.txt)"));
+    if (!path.isEmpty())
+        m_tagListEdit->setText(path);
+}

@@ -1,0 +1,224 @@
+#include "app/CKelmDeskApp.h"
+#include "app/CMainFrame.h"
+#include "app/CSettingsKey.h"
+#include "framework/CStatusBar.h"
+#include "framework/CommandIds.h"
+#include "framework/DocTemplate.h"
+#include "framework/MessageBox.h"
+#include "res/Resource.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QToolBar>
+
+namespace {
+
+QStringList menuTitles(QMenuBar* bar)
+{
+    QStringList titles;
+    for (QAction* a : bar->actions())
+        titles << a->text();
+    return titles;
+}
+
+QStringList menuItems(QMenuBar* bar, const QString& title)
+{
+    QStringList items;
+    for (QAction* a : bar->actions()) {
+        if (a->text() != title || !a->menu())
+            continue;
+        emit a->menu()->aboutToShow();
+        for (QAction* item : a->menu()->actions()) {
+            if (!item->isVisible())
+                continue;
+            items << (item->isSeparator() ? QStringLiteral("-") : item->text());
+        }
+    }
+    return items;
+}
+
+class MainFrameTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QFile::remove(CSettingsKey::storePath());
+        previous = KMessageBox::setHook([this](const KMessageBox::Request& r) {
+            boxes << r.text;
+            return QMessageBox::No;
+        });
+        app = std::make_unique<CKelmDeskApp>();
+        ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk")}));
+        frame = app->mainFrame();
+    }
+    void TearDown() override
+    {
+        app.reset();
+        KMessageBox::setHook(previous);
+    }
+
+    std::unique_ptr<CKelmDeskApp> app;
+    CMainFrame* frame = nullptr;
+    QStringList boxes;
+    KMessageBox::Hook previous;
+};
+
+TEST_F(MainFrameTest, PlainStartShowsAnEmptyFrameWithMenu128)
+{
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("KelmDesk"));
+    EXPECT_EQ(menuTitles(frame->menuBar()), (QStringList{"&File", "&View", "&Help"}));
+    EXPECT_EQ(menuItems(frame->menuBar(), "&File"),
+              (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "Lo&g On...", "-", "P&rint Setup...", "-",
+                           "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(menuItems(frame->menuBar(), "&View"), (QStringList{"&Toolbar", "&Status Bar", "&Options..."}));
+    EXPECT_EQ(menuItems(frame->menuBar(), "&Help"), (QStringList{"&About KelmDesk..."}));
+}
+
+TEST_F(MainFrameTest, ProgramDocumentSwitchesToMenu129)
+{
+    app->OnFileNew();
+    ASSERT_EQ(frame->mdiArea()->subWindowList().size(), 1);
+    EXPECT_EQ(frame->currentMenuId(), Res::ProgramDoc);
+    EXPECT_EQ(menuTitles(frame->menuBar()), (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
+    EXPECT_EQ(menuItems(frame->menuBar(), "&File"),
+              (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "Close &Finished Monitors", "&Save\tCtrl+S",
+                           "Save &As...", "-", "Lo&g On...", "R&un", "Pars&e", "-", "&Print...\tCtrl+P",
+                           "Print Pre&view", "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(menuItems(frame->menuBar(), "&Edit"),
+              (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
+                           "Select A&ll\tCtrl+A", "-", "Insert Model &Variable...", "Insert &Statement...", "-",
+                           "&Find...\tCtrl+F", "F&ind Next\tF3", "R&eplace\tCtrl+H"}));
+    EXPECT_EQ(menuItems(frame->menuBar(), "&Window"),
+              (QStringList{"&New Window", "&Cascade", "&Tile", "&Arrange Icons"}));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("KelmDesk - Program1"));
+}
+
+TEST_F(MainFrameTest, ToolBarButtonsInOrder)
+{
+    QStringList order;
+    for (QAction* a : frame->toolBar()->actions())
+        order << (a->isSeparator() ? QStringLiteral("-") : QString::number(a->data().toInt()));
+    EXPECT_EQ(order, (QStringList{"57600", "57601", "57603", "-", "32772", "32773", "32774", "-", "57635", "57634",
+                                  "57637", "57643", "-", "32780", "-", "57607"}));
+    EXPECT_EQ(frame->toolBar()->iconSize(), QSize(16, 15));
+    for (QAction* a : frame->toolBar()->actions())
+        EXPECT_TRUE(a->isSeparator() || !a->icon().isNull()) << a->toolTip().toStdString();
+}
+
+TEST_F(MainFrameTest, StatusBarPanesAndTheirInitialTexts)
+{
+    CStatusBar* bar = app->statusBar();
+    ASSERT_EQ(bar->paneCount(), 6);
+    EXPECT_EQ(bar->paneText(0), QStringLiteral("Ready"));
+    EXPECT_EQ(bar->paneText(1), QString(61, QLatin1Char(' ')));
+    EXPECT_EQ(bar->paneText(2), QString(20, QLatin1Char(' ')) + QStringLiteral("00:00:00 "));
+    EXPECT_EQ(bar->paneText(3), QStringLiteral("Not logged on      "));
+    EXPECT_EQ(bar->paneText(4), QStringLiteral("CAP"));
+    EXPECT_EQ(bar->paneText(5), QStringLiteral("NUM"));
+    const int widthBefore = bar->pane(3)->width();
+    bar->SetPaneText(3, QStringLiteral("No model loaded"));
+    EXPECT_EQ(bar->pane(3)->width(), widthBefore) << "panes keep the width of their initial text";
+    EXPECT_GT(bar->pane(1)->width(), bar->pane(3)->width());
+}
+
+TEST_F(MainFrameTest, PromptsSplitIntoStatusTextAndToolTip)
+{
+    QAction* stop = frame->action(Cmd::Stop);
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->statusTip(), QStringLiteral("Stop executing KELM program"));
+    EXPECT_EQ(stop->toolTip(), QStringLiteral("Stop"));
+    EXPECT_EQ(frame->action(Cmd::CloseFinishedMonitors)->statusTip(),
+              QStringLiteral("Close all finished monitor windows"));
+}
+
+TEST_F(MainFrameTest, ShortcutTable)
+{
+    auto keys = [this](int id) { return frame->action(id)->shortcuts(); };
+    EXPECT_EQ(keys(Cmd::FileNew), QList<QKeySequence>{QKeySequence("Ctrl+N")});
+    EXPECT_EQ(keys(Cmd::EditUndo), (QList<QKeySequence>{QKeySequence("Ctrl+Z"), QKeySequence("Alt+Backspace")}));
+    EXPECT_EQ(keys(Cmd::EditCut), (QList<QKeySequence>{QKeySequence("Ctrl+X"), QKeySequence("Shift+Del")}));
+    EXPECT_EQ(keys(Cmd::EditCopy), (QList<QKeySequence>{QKeySequence("Ctrl+C"), QKeySequence("Ctrl+Ins")}));
+    EXPECT_EQ(keys(Cmd::EditPaste), (QList<QKeySequence>{QKeySequence("Ctrl+V"), QKeySequence("Shift+Ins")}));
+    EXPECT_EQ(keys(Cmd::EditFindNext), QList<QKeySequence>{QKeySequence("F3")});
+    EXPECT_EQ(keys(Cmd::EditReplace), QList<QKeySequence>{QKeySequence("Ctrl+H")});
+    EXPECT_EQ(keys(Cmd::NextPane), QList<QKeySequence>{QKeySequence("F6")});
+    EXPECT_EQ(keys(Cmd::PrevPane), QList<QKeySequence>{QKeySequence("Shift+F6")});
+}
+
+TEST_F(MainFrameTest, CommandStatesWithoutDocumentAndWithAProgram)
+{
+    frame->updateCommands();
+    auto enabled = [this](int id) { return frame->action(id)->isEnabled(); };
+    EXPECT_TRUE(enabled(Cmd::FileNew));
+    EXPECT_TRUE(enabled(Cmd::FileOpen));
+    EXPECT_TRUE(enabled(Cmd::LogOn));
+    EXPECT_TRUE(enabled(Cmd::Options));
+    EXPECT_FALSE(enabled(Cmd::FileSave));
+    EXPECT_FALSE(enabled(Cmd::Run));
+    EXPECT_FALSE(enabled(Cmd::Stop));
+    EXPECT_FALSE(enabled(Cmd::CloseFinishedMonitors)) << "no finished monitor";
+    EXPECT_TRUE(frame->action(Cmd::ViewToolbar)->isChecked());
+
+    app->OnFileNew();
+    frame->updateCommands();
+    EXPECT_TRUE(enabled(Cmd::Parse));
+    EXPECT_TRUE(enabled(Cmd::Run));
+    EXPECT_TRUE(enabled(Cmd::InsertStatement));
+    EXPECT_FALSE(enabled(Cmd::FileSave)) << "a fresh document is not modified";
+    EXPECT_FALSE(enabled(Cmd::CloseFinishedMonitors));
+    EXPECT_TRUE(enabled(Cmd::WindowNew));
+
+    frame->runCommand(Cmd::ViewToolbar);
+    EXPECT_FALSE(frame->toolBar()->isVisibleTo(frame));
+    frame->updateCommands();
+    EXPECT_FALSE(frame->action(Cmd::ViewToolbar)->isChecked());
+}
+
+TEST_F(MainFrameTest, SchedulerTimerFirstTickAfterAboutOneSecond)
+{
+    auto* timer = frame->findChild<QTimer*>(QStringLiteral("timer101"));
+    ASSERT_TRUE(timer);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_TRUE(timer->isSingleShot());
+    EXPECT_GT(timer->remainingTime(), 500);
+    QTRY_COMPARE_WITH_TIMEOUT(timer->interval(), 50, 5000);
+    EXPECT_TRUE(timer->isActive()) << "re-armed after each tick";
+}
+
+TEST(EditOnlyMode, DisablesRunAndLogOn)
+{
+    QFile::remove(CSettingsKey::storePath());
+    CKelmDeskApp app;
+    ASSERT_TRUE(app.InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
+    EXPECT_TRUE(app.m_bEditOnly);
+    app.OnFileNew();
+    CMainFrame* frame = app.mainFrame();
+    frame->updateCommands();
+    EXPECT_FALSE(frame->action(Cmd::Run)->isEnabled());
+    EXPECT_FALSE(frame->action(Cmd::LogOn)->isEnabled());
+    EXPECT_TRUE(frame->action(Cmd::Parse)->isEnabled());
+    EXPECT_FALSE(frame->action(Cmd::InsertModelVariable)->isEnabled());
+    frame->findChild<QMdiArea*>()->closeAllSubWindows();
+}
+
+TEST_F(MainFrameTest, FileNewAndOpenUseTheProgramTemplateOnly)
+{
+    ASSERT_EQ(app->templates().size(), 1u);
+    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().front().get());
+    EXPECT_EQ(app->findTemplate(QStringLiteral("kelm program file")), nullptr) << "compared byte for byte";
+    app->OnFileNew();
+    app->OnFileNew();
+    EXPECT_EQ(app->templates().front()->documents().size(), 2u);
+}
+
+} // namespace

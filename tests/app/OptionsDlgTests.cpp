@@ -1,0 +1,138 @@
+#include "app/CKelmDeskApp.h"
+#include "app/COptionsDlg.h"
+#include "app/CSettingsKey.h"
+#include "app/SettingNames.h"
+#include "framework/Modal.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+QString stored(const char* name)
+{
+    return readSetting(name).value_or(QStringLiteral("<absent>"));
+}
+
+void store(const char* name, const QString& value)
+{
+    CSettingsKey key;
+    key.open(CSettingsKey::Write);
+    key.write(name, value);
+}
+
+class OptionsDlgTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { QFile::remove(CSettingsKey::storePath()); }
+    void TearDown() override { Modal::setFileHook({}); }
+    template <class T> T* child(COptionsDlg& dlg, const char* name)
+    {
+        T* w = dlg.findChild<T*>(QLatin1String(name));
+        EXPECT_TRUE(w) << name;
+        return w;
+    }
+    void click(COptionsDlg& dlg, const char* name) { QTest::mouseClick(child<QPushButton>(dlg, name), Qt::LeftButton); }
+};
+
+TEST_F(OptionsDlgTest, ApplyOnAnEmptyStoreWritesTheDefaultLogin)
+{
+    COptionsDlg dlg;
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("KelmDesk Options"));
+    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost1020")->currentText(), QStringLiteral("localhost"));
+    EXPECT_EQ(child<QLineEdit>(dlg, "defaultInstance1021")->text(), QStringLiteral("0"));
+    EXPECT_FALSE(child<QCheckBox>(dlg, "defaultLogon1019")->isChecked());
+    click(dlg, "apply1");
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(stored(SettingName::DefHostname), "localhost");
+    EXPECT_EQ(stored(SettingName::DefInstance), "0");
+    EXPECT_EQ(stored(SettingName::DefLogon), "off");
+    EXPECT_EQ(stored(SettingName::KelmPath), "<absent>");
+    EXPECT_EQ(stored(SettingName::TagList), "<absent>");
+}
+
+TEST_F(OptionsDlgTest, OpensWithStoredValuesAndClearingAFieldRemovesNothing)
+{
+    store(SettingName::KelmPath, QStringLiteral("/opt/k/kelm"));
+    store(SettingName::DefHostname, QStringLiteral("sim7"));
+    store(SettingName::DefInstance, QStringLiteral("abc"));
+    store(SettingName::DefLogon, QStringLiteral("on"));
+    store(SettingName::TagList, QStringLiteral("/t/tags.txt"));
+    COptionsDlg dlg;
+    EXPECT_EQ(child<QLineEdit>(dlg, "runnerPath1017")->text(), QStringLiteral("/opt/k/kelm"));
+    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost1020")->currentText(), QStringLiteral("sim7"));
+    EXPECT_EQ(child<QLineEdit>(dlg, "defaultInstance1021")->text(), QStringLiteral("abc"));
+    EXPECT_TRUE(child<QCheckBox>(dlg, "defaultLogon1019")->isChecked());
+    EXPECT_EQ(child<QLineEdit>(dlg, "tagList1047")->text(), QStringLiteral("/t/tags.txt"));
+
+    child<QLineEdit>(dlg, "runnerPath1017")->clear();
+    child<QLineEdit>(dlg, "tagList1047")->clear();
+    QTest::mouseClick(child<QCheckBox>(dlg, "defaultLogon1019"), Qt::LeftButton);
+    click(dlg, "apply1");
+    EXPECT_EQ(stored(SettingName::KelmPath), "/opt/k/kelm");
+    EXPECT_EQ(stored(SettingName::TagList), "/t/tags.txt");
+    EXPECT_EQ(stored(SettingName::DefInstance), "abc") << "no input is validated";
+    EXPECT_EQ(stored(SettingName::DefLogon), "off");
+}
+
+TEST_F(OptionsDlgTest, OnlyExactOnChecksTheBox)
+{
+    for (const char* value : {"On", "on ", "yes"}) {
+        store(SettingName::DefLogon, QString::fromLatin1(value));
+        COptionsDlg dlg;
+        EXPECT_FALSE(child<QCheckBox>(dlg, "defaultLogon1019")->isChecked()) << value;
+        click(dlg, "apply1");
+        EXPECT_EQ(stored(SettingName::DefLogon), "off");
+    }
+}
+
+TEST_F(OptionsDlgTest, BrowseFillsTheFieldAndCancelStoresNothing)
+{
+    QStringList titles, filters, proposals;
+    Modal::setFileHook([&](const QString& title, const QString& filter, const QString& proposed) {
+        titles << title;
+        filters << filter;
+        proposals << proposed;
+        return QStringLiteral("/chosen/file");
+    });
+    COptionsDlg dlg;
+    click(dlg, "browseRunner1018");
+    click(dlg, "browseTagList1048");
+    EXPECT_EQ(child<QLineEdit>(dlg, "runnerPath1017")->text(), QStringLiteral("/chosen/file"));
+    EXPECT_EQ(child<QLineEdit>(dlg, "tagList1047")->text(), QStringLiteral("/chosen/file"));
+    EXPECT_EQ(titles, (QStringList{"Select", "Select"}));
+    EXPECT_EQ(filters.value(1), QStringLiteral("Text Files (*.txt)"));
+    EXPECT_EQ(proposals.value(1), QStringLiteral("taglist.txt"));
+    click(dlg, "cancel2");
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(stored(SettingName::KelmPath), "<absent>");
+    EXPECT_EQ(stored(SettingName::DefLogon), "<absent>");
+
+    Modal::setFileHook([](const QString&, const QString&, const QString&) { return QString(); });
+    COptionsDlg again;
+    child<QLineEdit>(again, "tagList1047")->setText(QStringLiteral("/kept"));
+    click(again, "browseTagList1048");
+    EXPECT_EQ(child<QLineEdit>(again, "tagList1047")->text(), QStringLiteral("/kept")) << "cancelled browse";
+}
+
+TEST_F(OptionsDlgTest, EditOnlyModeDisablesAllButTheTagList)
+{
+    CKelmDeskApp app;
+    app.m_bEditOnly = true;
+    COptionsDlg dlg;
+    for (const char* name : {"runnerPath1017", "browseRunner1018", "defaultHost1020", "defaultInstance1021",
+                             "defaultLogon1019"})
+        EXPECT_FALSE(dlg.findChild<QWidget*>(QLatin1String(name))->isEnabled()) << name;
+    EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("tagList1047"))->isEnabled());
+    EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("browseTagList1048"))->isEnabled());
+    click(dlg, "apply1");
+    EXPECT_EQ(stored(SettingName::DefHostname), "localhost") << "disabled fields are stored as shown";
+}
+
+} // namespace
