@@ -1,0 +1,305 @@
+#include "editor/CEditorDoc.h"
+
+#include "app/CKelmDeskApp.h"
+#include "app/COptionsDlg.h"
+#include "app/CSettingsKey.h"
+#include "app/SettingNames.h"
+#include "editor/CEditorView.h"
+#include "framework/CMDIFrame.h"
+#include "framework/CommandIds.h"
+#include "framework/MessageBox.h"
+#include "framework/Modal.h"
+#include "kernel/CLogOnDlg.h"
+#include "res/Resource.h"
+#include "statement/CStatementDlg.h"
+
+#include <QDir>
+#include <QPlainTextDocumentLayout>
+#include <QProcess>
+#include <QSaveFile>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+
+namespace {
+
+bool editOnly()
+{
+    const CKelmDeskApp* app = CKelmDeskApp::instance();
+    return app && app->m_bEditOnly;
+}
+
+// Where the Options dialog can store a runner path at all.
+bool canStoreRunnerPath()
+{
+    if (editOnly())
+        return false;
+    CSettingsKey key;
+    return key.open(CSettingsKey::Write);
+}
+
+} // namespace
+
+CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
+{
+    m_text->setDocumentLayout(new QPlainTextDocumentLayout(m_text.get()));
+    connect(m_text.get(), &QTextDocument::modificationChanged, this, [this](bool modified) {
+        CDocument::setModified(modified);
+        CMDIFrame::requestCommandUpdate();
+    });
+
+    onCommand(
+        Cmd::FileSave, [this] { doFileSave(); }, [this] { return isModified(); });
+    onCommand(Cmd::InsertStatement, [this] { InsertStatement(); });
+    onCommand(Cmd::Parse, [this] { OnParse(); });
+    onCommand(
+        Cmd::Run, [this] { OnRun(); }, [] { return !editOnly(); });
+}
+
+CEditorDoc::~CEditorDoc() = default;
+
+QString CEditorDoc::text() const
+{
+    QString raw = m_text->toRawText();
+    raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return raw;
+}
+
+bool CEditorDoc::isModified() const
+{
+    return m_text->isModified();
+}
+
+void CEditorDoc::setModified(bool modified)
+{
+    m_text->setModified(modified);
+    CDocument::setModified(modified);
+}
+
+bool CEditorDoc::onNewDocument()
+{
+    m_text->setPlainText(QString());
+    m_format = ProgramText::FileFormat{};
+    setModified(false);
+    return true;
+}
+
+bool CEditorDoc::onOpenDocument(const QString& path)
+{
+    ProgramText::ReadResult read = ProgramText::readFile(path);
+    if (!read.bytes) {
+        KMessageBox::show(read.error, KMessageBox::Icon::Stop);
+        return false;
+    }
+    ProgramText::DecodeResult decoded = ProgramText::decode(*read.bytes, path);
+    read.bytes.reset();
+    if (!decoded.decoded) {
+        KMessageBox::show(decoded.error, KMessageBox::Icon::Stop);
+        return false;
+    }
+    m_text->setPlainText(decoded.decoded->text);
+    m_format = decoded.decoded->format;
+    setModified(false);
+    return true;
+}
+
+bool CEditorDoc::onSaveDocument(const QString& path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    const QString content = text();
+    ProgramText::FileFormat format = m_format;
+    int unencodable = -1;
+    std::optional<QByteArray> bytes = ProgramText::encode(content, format, &unencodable);
+    if (!bytes) {
+        const int line = static_cast<int>(QStringView(content).left(unencodable).count(QLatin1Char('\n'))) + 1;
+        const auto answer = KMessageBox::show(
+            tr("%1 is written in Latin-1, which cannot hold the character \"%2\" in line %3.\n"
+               "Save the file in UTF-8 instead?")
+                .arg(shown, content.mid(unencodable, content.at(unencodable).isHighSurrogate() ? 2 : 1))
+                .arg(line),
+            KMessageBox::Icon::Warning, QMessageBox::Yes | QMessageBox::No, dialogParent());
+        if (answer != QMessageBox::Yes)
+            return false;
+        format.encoding = ProgramText::Encoding::Utf8;
+        format.byteOrderMark = false;
+        bytes = ProgramText::encode(content, format);
+    }
+
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly);
+    ok = ok && file.write(*bytes) == bytes->size();
+    ok = ok && file.commit();
+    if (!ok) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        KMessageBox::show(tr("Cannot save %1.\n%2").arg(shown, reason), KMessageBox::Icon::Stop, QMessageBox::Ok,
+                          dialogParent());
+        return false;
+    }
+    m_format = format;
+    return true;
+}
+
+CEditorView* CEditorDoc::currentView() const
+{
+    if (m_currentView)
+        return m_currentView;
+    for (CView* v : views()) {
+        if (auto* editor = dynamic_cast<CEditorView*>(v))
+            return editor;
+    }
+    return nullptr;
+}
+
+void CEditorDoc::setCurrentView(CEditorView* view)
+{
+    m_currentView = view;
+}
+
+QWidget* CEditorDoc::dialogParent() const
+{
+    return currentView();
+}
+
+void CEditorDoc::InsertStatement()
+{
+    CEditorView* view = currentView();
+    CStatementDlg dlg(view);
+    if (Modal::run(dlg) != QDialog::Accepted)
+        return;
+    if (!view)
+        view = currentView();
+    if (view)
+        insertStatementText(view, dlg.preview + QLatin1Char('\n'));
+}
+
+void CEditorDoc::EditStatementAtCaret(CEditorView* view)
+{
+    if (!view)
+        return;
+    const QTextBlock block = view->textCursor().block();
+    const QString line = block.text();
+    if (line.isEmpty() || ProgramText::IsCommentLine(line))
+        return;
+
+    // Follows the line through any edit made while the dialog is open.
+    const QTextCursor lineStart(block);
+    CStatementDlg dlg(view);
+    dlg.statementText = line;
+    if (Modal::run(dlg) != QDialog::Accepted)
+        return;
+
+    if (dlg.insertRequested) {
+        insertStatementText(view, dlg.preview + QLatin1Char('\n'));
+        return;
+    }
+    const QTextBlock current = lineStart.block();
+    if (!current.isValid() || current.position() != lineStart.position() || current.text() != line)
+        return; // the line changed meanwhile; replacing it now would hit other text
+    replaceRange(view, current.position(), static_cast<int>(line.size()), dlg.preview);
+}
+
+void CEditorDoc::insertStatementText(CEditorView* view, const QString& statement)
+{
+    const QTextCursor caret = view->textCursor();
+    const QTextBlock block = caret.block();
+    const ProgramText::Placement p = ProgramText::PlaceInsertion(block.position(), block.length() - 1,
+                                                                 caret.selectionStart(), m_text->characterCount() - 1);
+    replaceRange(view, p.position, 0, p.leadingLineBreak ? QLatin1Char('\n') + statement : statement);
+}
+
+void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QString& text)
+{
+    // Not undoable, as in the original control; an undo step recorded before this change would no
+    // longer fit the text, so switching undo off here also drops the history.
+    m_text->setUndoRedoEnabled(false);
+    QTextCursor cursor(m_text.get());
+    cursor.setPosition(start);
+    cursor.setPosition(start + length, QTextCursor::KeepAnchor);
+    cursor.insertText(text);
+    m_text->setUndoRedoEnabled(true);
+    setModified(true);
+    if (view)
+        view->setTextCursor(cursor);
+}
+
+void CEditorDoc::GoToLine(int line)
+{
+    CEditorView* view = currentView();
+    if (!view)
+        return;
+    const int index = std::clamp(line, 1, m_text->blockCount()) - 1;
+    view->setTextCursor(QTextCursor(m_text->findBlockByNumber(index)));
+    view->ensureCursorVisible();
+}
+
+void CEditorDoc::SaveBeforeUse()
+{
+    if (isModified())
+        doFileSave();
+}
+
+bool CEditorDoc::GetRunSettings(RunSettings& settings)
+{
+    QWidget* parent = dialogParent();
+    {
+        CSettingsKey key;
+        key.open(CSettingsKey::Read);
+        if (key.read(SettingName::DefLogon).value_or(QString()) == QLatin1String("on")) {
+            settings.host = key.read(SettingName::DefHostname).value_or(QString::fromLatin1(SettingDefault::Hostname));
+            settings.instance =
+                key.read(SettingName::DefInstance).value_or(QString::fromLatin1(SettingDefault::Instance));
+        } else {
+            key.close();
+            CLogOnDlg dlg(parent);
+            if (Modal::run(dlg) != QDialog::Accepted)
+                return false;
+            settings.host = dlg.hostname;
+            settings.instance = dlg.instance;
+        }
+    }
+    for (;;) {
+        if (std::optional<QString> path = readSetting(SettingName::KelmPath)) {
+            settings.runnerPath = *path;
+            return true;
+        }
+        KMessageBox::show(tr("The kelm.exe path does not exist or has not been set."), KMessageBox::Icon::Stop,
+                          QMessageBox::Ok, parent);
+        // The Options dialog could never end the loop here.
+        if (!canStoreRunnerPath())
+            return false;
+        COptionsDlg options(parent);
+        Modal::run(options);
+    }
+}
+
+QString CEditorDoc::nativePath() const
+{
+    return QDir::toNativeSeparators(pathName());
+}
+
+void CEditorDoc::OnParse()
+{
+    SaveBeforeUse();
+    RunSettings settings;
+    if (!GetRunSettings(settings))
+        return;
+    // On this platform argument 0 of the started process is the runner path; "kelm" cannot be given.
+    QProcess::startDetached(settings.runnerPath, ProgramText::ParseArguments(nativePath()));
+}
+
+void CEditorDoc::OnRun()
+{
+    SaveBeforeUse();
+    RunSettings settings;
+    if (!GetRunSettings(settings))
+        return;
+    const QString path = nativePath();
+    if (!QProcess::startDetached(settings.runnerPath,
+                                 ProgramText::RunArguments(settings.host, settings.instance, path))) {
+        qWarning("CreateProcess for kelm failed.");
+        qWarning("  %s", qPrintable(ProgramText::RunCommandLine(settings.host, settings.instance, path)));
+    }
+}

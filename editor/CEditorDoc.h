@@ -1,0 +1,69 @@
+#pragma once
+
+#include "editor/ProgramText.h"
+#include "framework/CDocument.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class CEditorView;
+class QTextDocument;
+class QWidget;
+
+// A KELM program file, edited as plain text. The document owns the one QTextDocument that all its
+// views show, and the Parse, Run and Insert Statement commands.
+class CEditorDoc : public CDocument
+{
+    Q_OBJECT
+public:
+    CEditorDoc();
+    ~CEditorDoc() override;
+
+    QTextDocument* textDocument() const { return m_text.get(); }
+    // The whole text, with "\n" line ends.
+    QString text() const;
+    const ProgramText::FileFormat& fileFormat() const { return m_format; }
+
+    bool isModified() const override;
+    void setModified(bool modified) override;
+
+    bool onNewDocument() override;
+    bool onOpenDocument(const QString& path) override;
+    bool onSaveDocument(const QString& path) override;
+
+    // The view the statement commands and GoToLine act on: the one that last had the focus.
+    CEditorView* currentView() const;
+    void setCurrentView(CEditorView* view);
+
+    void InsertStatement();
+    // Opens the caret's line of view in the statement dialog and puts the result back.
+    void EditStatementAtCaret(CEditorView* view);
+    // line counts from 1. The caret goes to the start of that line, with an empty selection.
+    void GoToLine(int line);
+    // Saves through the Save command when modified; the outcome is not examined.
+    void SaveBeforeUse();
+
+    struct RunSettings
+    {
+        QString host;
+        QString instance;
+        QString runnerPath;
+    };
+    // False when the user declined (or no runner path can be stored); then nothing is started.
+    bool GetRunSettings(RunSettings& settings);
+    void OnParse();
+    void OnRun();
+
+private:
+    void insertStatementText(CEditorView* view, const QString& statement);
+    // Replaces a range without an undo step; the caret of view ends behind the new text.
+    void replaceRange(CEditorView* view, int start, int length, const QString& text);
+    QWidget* dialogParent() const;
+    QString nativePath() const;
+
+    std::unique_ptr<QTextDocument> m_text;
+    ProgramText::FileFormat m_format;
+    QPointer<CEditorView> m_currentView;
+};

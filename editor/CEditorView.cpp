@@ -1,0 +1,230 @@
+#include "editor/CEditorView.h"
+
+#include "editor/CEditorDoc.h"
+#include "framework/CMDIFrame.h"
+#include "framework/CommandIds.h"
+#include "framework/MessageBox.h"
+#include "framework/Printing.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QMouseEvent>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+// "Courier New" where it is installed, else the system's fixed-pitch font, at the view's size.
+QFont programFont(const QFont& base)
+{
+    const QString family = QStringLiteral("Courier New");
+    QFont font = base;
+    if (QFontDatabase::families().contains(family)) {
+        font.setFamily(family);
+    } else {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        if (base.pointSizeF() > 0)
+            font.setPointSizeF(base.pointSizeF());
+    }
+    font.setBold(false);
+    return font;
+}
+
+QTextDocument::FindFlags findFlags(const CFindReplaceDlg::Options& o)
+{
+    QTextDocument::FindFlags flags;
+    if (o.matchCase)
+        flags |= QTextDocument::FindCaseSensitively;
+    if (o.wholeWord)
+        flags |= QTextDocument::FindWholeWords;
+    if (o.backward)
+        flags |= QTextDocument::FindBackward;
+    return flags;
+}
+
+} // namespace
+
+CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : QPlainTextEdit(parent), CView(document)
+{
+    Q_ASSERT(document);
+    setDocument(document->textDocument());
+    setFont(programFont(font()));
+    // Every view of a document shares one layout, whose width would follow the last view resized.
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_undoAvailable = document->textDocument()->isUndoAvailable();
+
+    connect(this, &QPlainTextEdit::undoAvailable, this, [this](bool available) {
+        m_undoAvailable = available;
+        CMDIFrame::requestCommandUpdate();
+    });
+    connect(this, &QPlainTextEdit::copyAvailable, this, [this](bool available) {
+        m_copyAvailable = available;
+        CMDIFrame::requestCommandUpdate();
+    });
+    connect(this, &QPlainTextEdit::modificationChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
+    registerCommands();
+}
+
+CEditorView::~CEditorView() = default;
+
+CEditorDoc* CEditorView::editorDocument() const
+{
+    return static_cast<CEditorDoc*>(CView::document());
+}
+
+void CEditorView::onInitialUpdate()
+{
+    setTextCursor(QTextCursor(QPlainTextEdit::document()));
+}
+
+void CEditorView::registerCommands()
+{
+    onCommand(
+        Cmd::EditUndo, [this] { undo(); }, [this] { return m_undoAvailable; });
+    onCommand(
+        Cmd::EditCut, [this] { cut(); }, [this] { return m_copyAvailable && !isReadOnly(); });
+    onCommand(
+        Cmd::EditCopy, [this] { copy(); }, [this] { return m_copyAvailable; });
+    onCommand(
+        Cmd::EditPaste, [this] { paste(); }, [this] { return canPaste(); });
+    onCommand(Cmd::EditSelectAll, [this] { selectAll(); });
+    onCommand(Cmd::EditFind, [this] { showFindDialog(false); });
+    onCommand(Cmd::EditFindNext, [this] { findAgain(); });
+    onCommand(Cmd::EditReplace, [this] { showFindDialog(true); });
+    onCommand(Cmd::FilePrint, [this] { print(false); });
+    onCommand(Cmd::FilePrintDirect, [this] { print(true); });
+    onCommand(Cmd::FilePrintPreview, [this] {
+        Printing::preview(this, *QPlainTextEdit::document(), editorDocument()->title(), PrintMarginTwips / 1440.0);
+    });
+}
+
+void CEditorView::print(bool direct)
+{
+    Printing::print(this, *QPlainTextEdit::document(), editorDocument()->title(), PrintMarginTwips / 1440.0, direct);
+}
+
+void CEditorView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QPlainTextEdit::mouseDoubleClickEvent(event);
+        return;
+    }
+    // The press before it has put the caret on the line; no word gets selected.
+    event->accept();
+    editorDocument()->EditStatementAtCaret(this);
+}
+
+void CEditorView::focusInEvent(QFocusEvent* event)
+{
+    editorDocument()->setCurrentView(this);
+    QPlainTextEdit::focusInEvent(event);
+}
+
+void CEditorView::showFindDialog(bool replace)
+{
+    if (!m_findDialog) {
+        m_findDialog = new CFindReplaceDlg(this);
+        connect(m_findDialog, &CFindReplaceDlg::findNextRequested, this, [this] {
+            CFindReplaceDlg::lastSearch() = m_findDialog->options();
+            findText(m_findDialog->options());
+        });
+        connect(m_findDialog, &CFindReplaceDlg::replaceRequested, this, [this] {
+            CFindReplaceDlg::lastSearch() = m_findDialog->options();
+            replaceText(m_findDialog->options());
+        });
+        connect(m_findDialog, &CFindReplaceDlg::replaceAllRequested, this, [this] {
+            CFindReplaceDlg::lastSearch() = m_findDialog->options();
+            if (replaceAllText(m_findDialog->options()) == 0)
+                notFound(m_findDialog->options().findWhat);
+        });
+    }
+    const QTextCursor cursor = textCursor();
+    QString what = cursor.selectedText();
+    if (what.isEmpty() || what.contains(QChar::ParagraphSeparator))
+        what = CFindReplaceDlg::lastSearch().findWhat;
+    m_findDialog->start(replace, what);
+}
+
+void CEditorView::findAgain()
+{
+    const CFindReplaceDlg::Options& last = CFindReplaceDlg::lastSearch();
+    if (last.findWhat.isEmpty()) {
+        showFindDialog(false);
+        return;
+    }
+    findText(last);
+}
+
+void CEditorView::notFound(const QString& what)
+{
+    KMessageBox::show(tr("Cannot find \"%1\".").arg(what), KMessageBox::Icon::Information, QMessageBox::Ok, this);
+}
+
+bool CEditorView::findText(const CFindReplaceDlg::Options& options)
+{
+    if (options.findWhat.isEmpty())
+        return false;
+    QTextDocument* doc = QPlainTextEdit::document();
+    const QTextDocument::FindFlags flags = findFlags(options);
+    QTextCursor found = doc->find(options.findWhat, textCursor(), flags);
+    if (found.isNull()) {
+        QTextCursor from(doc);
+        if (options.backward)
+            from.movePosition(QTextCursor::End);
+        found = doc->find(options.findWhat, from, flags);
+    }
+    if (found.isNull()) {
+        notFound(options.findWhat);
+        return false;
+    }
+    setTextCursor(found);
+    ensureCursorVisible();
+    return true;
+}
+
+void CEditorView::replaceText(const CFindReplaceDlg::Options& options)
+{
+    if (options.findWhat.isEmpty())
+        return;
+    QTextCursor cursor = textCursor();
+    if (cursor.hasSelection()) {
+        // The selection counts only when searching it on its own finds exactly it.
+        QTextCursor probe(QPlainTextEdit::document());
+        probe.setPosition(cursor.selectionStart());
+        const QTextCursor match = QPlainTextEdit::document()->find(options.findWhat, probe,
+                                                                   findFlags(options) & ~QTextDocument::FindBackward);
+        if (!match.isNull() && match.selectionStart() == cursor.selectionStart() &&
+            match.selectionEnd() == cursor.selectionEnd()) {
+            cursor.insertText(options.replaceWith);
+            setTextCursor(cursor);
+        }
+    }
+    findText(options);
+}
+
+int CEditorView::replaceAllText(const CFindReplaceDlg::Options& options)
+{
+    if (options.findWhat.isEmpty())
+        return 0;
+    QTextDocument* doc = QPlainTextEdit::document();
+    const QTextDocument::FindFlags flags = findFlags(options) & ~QTextDocument::FindBackward;
+    QTextCursor edit(doc);
+    int count = 0;
+    QTextCursor found = doc->find(options.findWhat, QTextCursor(doc), flags);
+    while (!found.isNull()) {
+        if (count == 0)
+            edit.beginEditBlock();
+        edit.setPosition(found.selectionStart());
+        edit.setPosition(found.selectionEnd(), QTextCursor::KeepAnchor);
+        edit.insertText(options.replaceWith);
+        ++count;
+        found = doc->find(options.findWhat, edit, flags);
+    }
+    if (count > 0) {
+        edit.endEditBlock();
+        setTextCursor(edit);
+    }
+    return count;
+}

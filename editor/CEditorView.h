@@ -1,0 +1,52 @@
+#pragma once
+
+#include "editor/CFindReplaceDlg.h"
+#include "framework/CView.h"
+
+#include <QPlainTextEdit>
+#include <QPointer>
+
+class CEditorDoc;
+
+// A view of a program document: plain text in a fixed-pitch font, the standard editing, find,
+// replace and print commands, and the double click that opens a line in the statement dialog.
+class CEditorView : public QPlainTextEdit, public CView
+{
+    Q_OBJECT
+public:
+    explicit CEditorView(CEditorDoc* document, QWidget* parent = nullptr);
+    ~CEditorView() override;
+
+    QWidget* widget() override { return this; }
+    CEditorDoc* editorDocument() const;
+    // A view starts at the top of the text.
+    void onInitialUpdate() override;
+    // The shared text; the program document is editorDocument().
+    QTextDocument* document() const { return QPlainTextEdit::document(); }
+
+    // Page margins for printing: 720 twips on every side.
+    static constexpr int PrintMarginTwips = 720;
+
+    // Searches from the caret, wrapping round once; tells the user when nothing is found.
+    bool findText(const CFindReplaceDlg::Options& options);
+    // Replaces the selection when it is a match, then finds the next one.
+    void replaceText(const CFindReplaceDlg::Options& options);
+    // Replaces every match in one undo step; returns how many.
+    int replaceAllText(const CFindReplaceDlg::Options& options);
+    CFindReplaceDlg* findDialog() const { return m_findDialog; }
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    void registerCommands();
+    void showFindDialog(bool replace);
+    void findAgain();
+    void print(bool direct);
+    void notFound(const QString& what);
+
+    bool m_undoAvailable = false;
+    bool m_copyAvailable = false;
+    QPointer<CFindReplaceDlg> m_findDialog;
+};
