@@ -8,11 +8,12 @@
 #include <QCloseEvent>
 #include <QPointer>
 
+#include <memory>
+
 CChildFrame::CChildFrame(CDocument* document, QWidget* parent) : QMdiSubWindow(parent), m_document(document)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     connect(document, &CDocument::titleChanged, this, &CChildFrame::updateTitle);
-    connect(document, &CDocument::modifiedChanged, this, &CChildFrame::setWindowModified);
 }
 
 CChildFrame::~CChildFrame() = default;
@@ -59,11 +60,7 @@ void CChildFrame::updateTitle()
     QString title = m_document->title();
     if (all.size() > 1)
         title += QStringLiteral(":%1").arg(all.indexOf(this) + 1);
-    // Only editable documents show the modified mark.
-    if (m_document->docTemplate() && !m_document->docTemplate()->field(DocTemplate::FilterExt).isEmpty())
-        title += QStringLiteral("[*]");
     setWindowTitle(title);
-    setWindowModified(m_document->isModified());
 }
 
 void CChildFrame::closeEvent(QCloseEvent* event)
@@ -79,7 +76,8 @@ void CChildFrame::closeEvent(QCloseEvent* event)
     QPointer<CChildFrame> self(this);
     CDocument* document = m_document;
     // The views go first, so that nothing refers to the document when it is destroyed.
-    delete widget();
+    std::unique_ptr<QWidget> views(widget());
+    views.reset();
     m_document = nullptr;
     if (document->views().isEmpty()) {
         if (DocTemplate* t = document->docTemplate())

@@ -1,5 +1,6 @@
 #include "framework/CMDIFrame.h"
 
+#include "framework/AppTitle.h"
 #include "framework/CChildFrame.h"
 #include "framework/CDocument.h"
 #include "framework/CView.h"
@@ -15,6 +16,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -254,10 +256,60 @@ void CMDIFrame::updateMenuSet()
 void CMDIFrame::onSubWindowActivated()
 {
     updateMenuSet();
-    CDocument* d = activeDocument();
-    const QString app = QApplication::applicationDisplayName();
-    setWindowTitle(d ? QStringLiteral("%1 - %2").arg(app, d->title()) : app);
+    if (CChildFrame* child = activeChild()) {
+        if (CDocument* d = child->document())
+            connect(d, &CDocument::titleChanged, this, &CMDIFrame::updateCaption, Qt::UniqueConnection);
+        // Queued: the document area restores or extends the caption itself on these changes.
+        connect(child, &QMdiSubWindow::windowStateChanged, this, &CMDIFrame::updateCaption,
+                static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+    }
+    updateCaption();
     updateCommands();
+}
+
+void CMDIFrame::updateCaption()
+{
+    const QString app = AppTitle::get();
+    CChildFrame* child = activeChild();
+    CDocument* d = child ? child->document() : nullptr;
+    if (!d)
+        setWindowTitle(app);
+    else if (child->isMaximized())
+        setWindowTitle(QStringLiteral("%1 - [%2]").arg(app, child->windowTitle()));
+    else
+        setWindowTitle(QStringLiteral("%1 - %2").arg(app, d->title()));
+}
+
+void CMDIFrame::addWindowListTo(QMenu* menu)
+{
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        for (QAction* a : menu->actions()) {
+            if (a->property("windowListEntry").toBool()) {
+                menu->removeAction(a);
+                a->deleteLater();
+            }
+        }
+        const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList();
+        if (windows.isEmpty())
+            return;
+        QAction* separator = menu->addSeparator();
+        separator->setProperty("windowListEntry", true);
+        for (int i = 0; i < windows.size(); ++i) {
+            QMdiSubWindow* w = windows.at(i);
+            QString title = w->windowTitle();
+            title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+            QAction* a = menu->addAction(i < 9 ? QStringLiteral("&%1 %2").arg(i + 1).arg(title) : title);
+            a->setProperty("windowListEntry", true);
+            a->setCheckable(true);
+            a->setChecked(w == m_mdiArea->activeSubWindow());
+            a->setStatusTip(tr("Activate this window"));
+            QPointer<QMdiSubWindow> target(w);
+            connect(a, &QAction::triggered, this, [this, target] {
+                if (target)
+                    m_mdiArea->setActiveSubWindow(target);
+            });
+        }
+    });
 }
 
 void CMDIFrame::arrangeIcons()
@@ -274,6 +326,21 @@ void CMDIFrame::arrangeIcons()
 
 void CMDIFrame::closeEvent(QCloseEvent* event)
 {
+    // Every modified document is asked first; one Cancel keeps everything open.
+    QList<CDocument*> documents;
+    for (QMdiSubWindow* w : m_mdiArea->subWindowList()) {
+        auto* child = qobject_cast<CChildFrame*>(w);
+        if (child && child->document() && !documents.contains(child->document()))
+            documents.append(child->document());
+    }
+    for (CDocument* d : documents) {
+        if (!d->saveModified()) {
+            event->ignore();
+            return;
+        }
+    }
+    for (CDocument* d : documents)
+        d->setModified(false);
     m_mdiArea->closeAllSubWindows();
     if (!m_mdiArea->subWindowList().isEmpty()) {
         event->ignore();

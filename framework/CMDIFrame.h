@@ -57,6 +57,8 @@ public:
     // Adds the recent-file entries to a File menu at this point.
     void addRecentFilesTo(QMenu* menu);
     void setNoDocumentMenuId(int menuId) { m_noDocumentMenuId = menuId; }
+    // Adds the list of open document windows at the end of a Window menu.
+    void addWindowListTo(QMenu* menu);
 
     // Opens a file through the application's document-open hook.
     virtual CDocument* openDocumentFile(const QString& path) = 0;
@@ -67,6 +69,7 @@ protected:
 
 private:
     void onSubWindowActivated();
+    void updateCaption();
     void updateMenuSet();
     void fillRecentFiles(QMenu* menu);
     const Handler* route(int id) const;

@@ -31,8 +31,9 @@ DocTemplate::~DocTemplate()
 {
     // Frames may outlive the template at exit; they must not reach destroyed documents.
     for (auto& d : m_documents) {
-        for (CChildFrame* f : d->frames())
-            delete f;
+        for (CChildFrame* f : d->frames()) {
+            std::unique_ptr<CChildFrame> doomed(f);
+        }
     }
 }
 
@@ -74,7 +75,8 @@ CDocument* DocTemplate::openDocumentFile(const QString& path, bool makeVisible)
     CChildFrame* frame = m_makeFrame(document);
     const bool ok = path.isEmpty() ? document->onNewDocument() : document->onOpenDocument(path);
     if (!ok) {
-        delete frame;
+        std::unique_ptr<CChildFrame> failed(frame);
+        failed.reset();
         closeDocument(document);
         return nullptr;
     }

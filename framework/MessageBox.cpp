@@ -1,5 +1,7 @@
 #include "framework/MessageBox.h"
 
+#include "framework/AppTitle.h"
+
 #include <QApplication>
 #include <QWidget>
 
@@ -31,7 +33,7 @@ QMessageBox::Icon toQt(Icon icon)
 
 QMessageBox::StandardButton show(const QString& text, Icon icon, QMessageBox::StandardButtons buttons, QWidget* parent)
 {
-    Request request{text, QApplication::applicationDisplayName(), icon, buttons};
+    Request request{text, AppTitle::get(), icon, buttons};
     if (hook())
         return hook()(request);
     if (!parent)

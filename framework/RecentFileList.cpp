@@ -17,15 +17,18 @@ RecentFileList& RecentFileList::instance()
 
 QStringList RecentFileList::files() const
 {
-    QSettings settings;
-    settings.beginGroup(groupName);
-    QStringList result;
-    for (int i = 1; i <= Cmd::MruCount; ++i) {
-        const QString f = settings.value(QStringLiteral("File%1").arg(i)).toString();
-        if (!f.isEmpty() && !result.contains(f, Qt::CaseInsensitive))
-            result.append(f);
+    if (!m_loaded) {
+        QSettings settings;
+        settings.beginGroup(QLatin1String(groupName));
+        m_files.clear();
+        for (int i = 1; i <= Cmd::MruCount; ++i) {
+            const QString f = settings.value(QStringLiteral("File%1").arg(i)).toString();
+            if (!f.isEmpty() && !m_files.contains(f))
+                m_files.append(f);
+        }
+        m_loaded = true;
     }
-    return result;
+    return m_files;
 }
 
 void RecentFileList::add(const QString& path)
@@ -46,14 +49,22 @@ void RecentFileList::remove(const QString& path)
         store(list);
 }
 
+void RecentFileList::reload()
+{
+    m_loaded = false;
+    emit changed();
+}
+
 void RecentFileList::store(const QStringList& list)
 {
+    m_files = list.mid(0, Cmd::MruCount);
+    m_loaded = true;
     QSettings settings;
-    settings.beginGroup(groupName);
+    settings.beginGroup(QLatin1String(groupName));
     for (int i = 1; i <= Cmd::MruCount; ++i) {
         const QString key = QStringLiteral("File%1").arg(i);
-        if (i <= list.size())
-            settings.setValue(key, list.at(i - 1));
+        if (i <= m_files.size())
+            settings.setValue(key, m_files.at(i - 1));
         else
             settings.remove(key);
     }

@@ -14,6 +14,8 @@ public:
     QStringList files() const;
     void add(const QString& path);
     void remove(const QString& path);
+    // Forgets the cached list; the next read goes to the store again.
+    void reload();
 
 signals:
     void changed();
@@ -21,4 +23,7 @@ signals:
 private:
     RecentFileList() = default;
     void store(const QStringList& files);
+
+    mutable QStringList m_files;
+    mutable bool m_loaded = false;
 };

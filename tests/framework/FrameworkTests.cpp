@@ -1,3 +1,4 @@
+#include "framework/AppTitle.h"
 #include "framework/CChildFrame.h"
 #include "framework/CDocument.h"
 #include "framework/CMDIFrame.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr int CmdDocOnly = 40001;
 constexpr int CmdViewOnly = 40002;
 constexpr int CmdFrameDisabled = 40003;
+constexpr int CmdShadowed = 40004; // handled by view, document and frame alike
 
 class TestDoc : public CDocument
 {
@@ -32,7 +34,9 @@ public:
     TestDoc()
     {
         onCommand(CmdDocOnly, [this] { ++docRuns; });
+        onCommand(CmdShadowed, [this] { ++shadowedRuns; });
     }
+    int shadowedRuns = 0;
     ~TestDoc() override { ++destroyed; }
     bool onOpenDocument(const QString& path) override
     {
@@ -61,7 +65,10 @@ public:
     explicit TestView(CDocument* d) : CView(d)
     {
         onCommand(CmdViewOnly, [this] { ++runs; });
+        onCommand(CmdShadowed, [this] { ++shadowedRuns; }, [this] { return shadowedEnabled; });
     }
+    int shadowedRuns = 0;
+    bool shadowedEnabled = true;
     QWidget* widget() override { return this; }
     void onInitialUpdate() override { ++initialUpdates; }
     int runs = 0;
@@ -91,12 +98,13 @@ protected:
     void SetUp() override
     {
         QSettings().clear();
+        RecentFileList::instance().reload();
         previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
             boxes.append(r.text);
             return answer;
         });
         frame = std::make_unique<TestMainFrame>();
-        for (int id : {CmdDocOnly, CmdViewOnly, CmdFrameDisabled, int(Cmd::FileSave), int(Cmd::WindowNew),
+        for (int id : {CmdDocOnly, CmdViewOnly, CmdFrameDisabled, CmdShadowed, int(Cmd::FileSave), int(Cmd::WindowNew),
                        int(Cmd::FileClose), int(Cmd::AppExit)})
             frame->addCommand(id, QStringLiteral("cmd"), QStringLiteral("status\ntip"));
         tmpl = std::make_unique<DocTemplate>(
@@ -187,13 +195,90 @@ TEST_F(FrameworkTest, CommandsAreRoutedAndDisabledWithoutHandler)
     EXPECT_FALSE(frame->runCommand(CmdFrameDisabled));
 }
 
+TEST_F(FrameworkTest, TheFirstTargetOfTheChainOwnsTheCommandAndItsRule)
+{
+    auto* doc = static_cast<TestDoc*>(tmpl->openDocumentFile(QString()));
+    auto* view = dynamic_cast<TestView*>(doc->views().constFirst());
+    frame->mdiArea()->setActiveSubWindow(doc->frames().constFirst());
+    frame->action(CmdShadowed)->trigger();
+    EXPECT_EQ(view->shadowedRuns, 1);
+    EXPECT_EQ(doc->shadowedRuns, 0) << "the view comes before the document";
+    view->shadowedEnabled = false;
+    frame->updateCommands();
+    EXPECT_FALSE(frame->action(CmdShadowed)->isEnabled()) << "the owner's rule is final, no fall-through";
+    EXPECT_FALSE(frame->runCommand(CmdShadowed));
+    EXPECT_EQ(doc->shadowedRuns, 0);
+}
+
+TEST_F(FrameworkTest, CaptionFollowsTheActiveDocument)
+{
+    frame->setWindowTitle(QStringLiteral("App"));
+    auto* doc = static_cast<TestDoc*>(tmpl->openDocumentFile(QString()));
+    CChildFrame* child = doc->frames().constFirst();
+    frame->mdiArea()->setActiveSubWindow(child);
+    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral(" - Program1")));
+    doc->setPathName(dir.filePath(QStringLiteral("renamed.kelm")), false);
+    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral(" - renamed.kelm"))) << frame->windowTitle().toStdString();
+    child->showMaximized();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral(" - [renamed.kelm]"))) << frame->windowTitle().toStdString();
+    EXPECT_EQ(frame->windowTitle().count(QStringLiteral("renamed.kelm")), 1) << frame->windowTitle().toStdString();
+    child->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral(" - renamed.kelm"))) << frame->windowTitle().toStdString();
+}
+
+TEST_F(FrameworkTest, ExitAsksEveryModifiedDocumentBeforeClosingAny)
+{
+    QList<TestDoc*> docs;
+    for (int i = 0; i < 3; ++i) {
+        docs << static_cast<TestDoc*>(tmpl->openDocumentFile(QString()));
+        docs.last()->setModified(true);
+    }
+    int asked = 0;
+    KMessageBox::setHook([&](const KMessageBox::Request&) {
+        return ++asked == 2 ? QMessageBox::Cancel : QMessageBox::No;
+    });
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(asked, 2) << "the third is not asked after a Cancel";
+    EXPECT_EQ(tmpl->documents().size(), 3u) << "nothing closed, not even the one answered No";
+    for (TestDoc* d : docs)
+        EXPECT_TRUE(d->isModified());
+    KMessageBox::setHook([&](const KMessageBox::Request&) {
+        ++asked;
+        return QMessageBox::No;
+    });
+    asked = 0;
+    EXPECT_TRUE(frame->close());
+    EXPECT_EQ(asked, 3) << "each asked once";
+    EXPECT_TRUE(tmpl->documents().empty());
+}
+
+TEST_F(FrameworkTest, WindowMenuListsTheOpenWindows)
+{
+    auto* windowMenu = new QMenu(QStringLiteral("&Window"), frame.get());
+    windowMenu->addAction(QStringLiteral("&Cascade"));
+    frame->addWindowListTo(windowMenu);
+    CDocument* a = tmpl->openDocumentFile(QString());
+    tmpl->openDocumentFile(QString());
+    emit windowMenu->aboutToShow();
+    QStringList texts;
+    for (QAction* act : windowMenu->actions())
+        texts << (act->isSeparator() ? QStringLiteral("-") : act->text());
+    EXPECT_EQ(texts, (QStringList{"&Cascade", "-", "&1 Program1", "&2 Program2"}));
+    windowMenu->actions().at(2)->trigger();
+    EXPECT_EQ(frame->activeDocument(), a);
+    emit windowMenu->aboutToShow();
+    EXPECT_EQ(windowMenu->actions().size(), 4) << "entries are rebuilt, not added again";
+}
+
 TEST_F(FrameworkTest, NewWindowSharesTheDocumentAndTitlesCountWindows)
 {
     CDocument* doc = tmpl->openDocumentFile(QString());
     CChildFrame* second = tmpl->createNewFrame(doc);
     ASSERT_TRUE(second);
     EXPECT_EQ(doc->frames().size(), 2);
-    EXPECT_EQ(second->windowTitle(), QStringLiteral("Program1:2[*]"));
+    EXPECT_EQ(second->windowTitle(), QStringLiteral("Program1:2"));
     second->close();
     EXPECT_EQ(doc->frames().size(), 1);
     EXPECT_EQ(tmpl->documents().size(), 1u) << "closing one of two windows keeps the document";
@@ -278,15 +363,35 @@ TEST_F(FrameworkTest, MenuSetFollowsTheActiveDocumentKind)
     EXPECT_EQ(frame->currentMenuId(), 128);
 }
 
+TEST_F(FrameworkTest, RecentFilesOpenAndAMissingOneIsDropped)
+{
+    const QString kept = writeFile(QStringLiteral("kept.kelm"), "x");
+    RecentFileList::instance().add(dir.filePath(QStringLiteral("gone.kelm")));
+    RecentFileList::instance().add(kept);
+    frame->addCommand(Cmd::FileMru1, QString(), QString());
+    frame->addCommand(Cmd::FileMru1 + 1, QString(), QString());
+    frame->updateCommands();
+    EXPECT_TRUE(frame->action(Cmd::FileMru1 + 1)->isEnabled());
+    ASSERT_TRUE(frame->runCommand(Cmd::FileMru1));
+    ASSERT_EQ(tmpl->documents().size(), 1u);
+    EXPECT_EQ(tmpl->documents().front()->pathName(), kept);
+    ASSERT_TRUE(frame->runCommand(Cmd::FileMru1 + 1));
+    EXPECT_EQ(RecentFileList::instance().files(), QStringList{kept}) << "the missing file leaves the list";
+}
+
 TEST(RecentFileList, KeepsFourNewestFirstWithoutDuplicates)
 {
     QSettings().clear();
     RecentFileList& list = RecentFileList::instance();
-    for (const char* p : {"/a", "/b", "/c", "/d", "/e", "/c"})
+    list.reload();
+    for (const char* p : {"/a", "/b", "/c", "/d", "/e", "/c", "/C"})
         list.add(QString::fromLatin1(p));
-    EXPECT_EQ(list.files(), (QStringList{"/c", "/e", "/d", "/b"}));
+    EXPECT_EQ(list.files(), (QStringList{"/C", "/c", "/e", "/d"})) << "paths differing in case are distinct files";
+    list.remove(QStringLiteral("/C"));
     list.remove(QStringLiteral("/e"));
-    EXPECT_EQ(list.files(), (QStringList{"/c", "/d", "/b"}));
+    EXPECT_EQ(list.files(), (QStringList{"/c", "/d"}));
+    list.reload();
+    EXPECT_EQ(list.files(), (QStringList{"/c", "/d"})) << "kept in the store";
     QSettings settings;
     EXPECT_EQ(settings.value(QStringLiteral("Recent File List/File1")).toString(), QStringLiteral("/c"));
     EXPECT_FALSE(settings.contains(QStringLiteral("settings/File1"))) << "kept outside the settings group";
@@ -294,7 +399,7 @@ TEST(RecentFileList, KeepsFourNewestFirstWithoutDuplicates)
 
 TEST(MessageBoxHook, ReceivesPlainTextAndCaption)
 {
-    QApplication::setApplicationDisplayName(QStringLiteral("KelmDesk"));
+    AppTitle::set(QStringLiteral("KelmDesk"));
     KMessageBox::Request seen;
     auto previous = KMessageBox::setHook([&](const KMessageBox::Request& r) {
         seen = r;
