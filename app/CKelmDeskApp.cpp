@@ -7,6 +7,7 @@
 #include "app/SettingNames.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
+#include "framework/AppTitle.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
@@ -41,7 +42,7 @@ CKelmDeskApp::CKelmDeskApp()
 CKelmDeskApp::~CKelmDeskApp()
 {
     // The frame goes before the templates: its windows refer to their documents.
-    delete m_mainFrame;
+    m_mainFrame.reset();
     m_templates.clear();
     if (s_app == this)
         s_app = nullptr;
@@ -61,11 +62,11 @@ bool CKelmDeskApp::InitInstance(const QStringList& args)
 {
     QApplication::setOrganizationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationName(QStringLiteral("kelmdesk"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(Str::AppTitle));
+    AppTitle::set(QString::fromLatin1(Str::AppTitle));
 
     registerTemplates();
 
-    m_mainFrame = new CMainFrame;
+    m_mainFrame = std::make_unique<CMainFrame>();
     m_mainFrame->setAppTarget(this);
 
     // A plain start creates no document, and a file named on the command line is not opened.
@@ -165,7 +166,7 @@ void CKelmDeskApp::OnFileOpen()
     if (!t)
         return;
     const QString filter = t->fileDialogFilter() + QStringLiteral(";;All Files (*)");
-    const QString path = Modal::getOpenFileName(m_mainFrame, tr("Open"), QString(), filter);
+    const QString path = Modal::getOpenFileName(m_mainFrame.get(), tr("Open"), QString(), filter);
     if (!path.isEmpty())
         OpenDocumentFile(path);
 }
@@ -178,12 +179,12 @@ CDocument* CKelmDeskApp::OpenDocumentFile(const QString& path)
 
 void CKelmDeskApp::OnAppAbout()
 {
-    CAboutDlg dlg(m_mainFrame);
+    CAboutDlg dlg(m_mainFrame.get());
     Modal::run(dlg);
 }
 
 void CKelmDeskApp::OnOptions()
 {
-    COptionsDlg dlg(m_mainFrame);
+    COptionsDlg dlg(m_mainFrame.get());
     Modal::run(dlg);
 }

@@ -31,7 +31,7 @@ public:
     // Applies the program's own switches to the settings store (and the edit-only flag).
     void ParseSwitches(const QStringList& args);
 
-    CMainFrame* mainFrame() const { return m_mainFrame; }
+    CMainFrame* mainFrame() const { return m_mainFrame.get(); }
     CStatusBar* statusBar() const;
 
     // Registered templates in registration order (monitor first, then program).
@@ -58,5 +58,5 @@ private:
     void autoLogOn();
 
     std::vector<std::unique_ptr<DocTemplate>> m_templates;
-    CMainFrame* m_mainFrame = nullptr;
+    std::unique_ptr<CMainFrame> m_mainFrame;
 };

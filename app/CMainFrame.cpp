@@ -166,6 +166,8 @@ void CMainFrame::createMenus()
             else
                 menu->addAction(action(id));
         }
+        if (&text == &windowMenu)
+            addWindowListTo(menu);
         return menu;
     };
     setMenuSet(Res::MainFrame, {build(fileMenu128), build(viewMenu), build(helpMenu)});
@@ -205,6 +207,9 @@ void CMainFrame::createStatusBar()
 
 void CMainFrame::onTimer()
 {
+    // Armed during the call too: a message box opened by a handler runs a nested loop, and ticks go
+    // on there (the scheduler, not re-entrant, then delivers nothing).
+    m_timer->start(TickMs);
     vmsgScheduler(SchedulerFlags);
     if (++m_ticks % 10 == 0)
         updateKeyIndicators();
@@ -215,8 +220,10 @@ void CMainFrame::onTimer()
 
 void CMainFrame::updateKeyIndicators()
 {
-    m_statusBar->setPaneEnabled(Pane::CapsLock, KeyboardLocks::isOn(KeyboardLocks::Caps));
-    m_statusBar->setPaneEnabled(Pane::NumLock, KeyboardLocks::isOn(KeyboardLocks::Num));
+    // A lock indicator shows its text only while the lock is on.
+    m_statusBar->SetPaneText(Pane::CapsLock,
+                             KeyboardLocks::isOn(KeyboardLocks::Caps) ? QStringLiteral("CAP") : QString());
+    m_statusBar->SetPaneText(Pane::NumLock, KeyboardLocks::isOn(KeyboardLocks::Num) ? QStringLiteral("NUM") : QString());
 }
 
 CDocument* CMainFrame::openDocumentFile(const QString& path)

@@ -23,15 +23,14 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
     return l;
 }
 
-QString runnerFilter()
-{
 #ifdef Q_OS_WIN
-    return QStringLiteral("Executable Files (*.exe)");
+const char* const runnerFilter = "Executable Files (*.exe)";
+const char* const runnerName = "kelm.exe";
 #else
-    // Runners have no extension here: the dialog lists executable files instead.
-    return QStringLiteral("Executable Files (*)");
+// Runners have no extension here: the dialog lists executable files instead.
+const char* const runnerFilter = "Executable Files (*)";
+const char* const runnerName = "kelm";
 #endif
-}
 } // namespace
 
 COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent)
@@ -179,8 +178,8 @@ void COptionsDlg::accept()
 
 void COptionsDlg::onBrowseRunner()
 {
-    const QString path = Modal::getOpenFileName(this, QStringLiteral("Select"), QStringLiteral("kelm"), runnerFilter(),
-                                                Modal::FileKind::Executable);
+    const QString path = Modal::getOpenFileName(this, QStringLiteral("Select"), QString::fromLatin1(runnerName),
+                                                QString::fromLatin1(runnerFilter), Modal::FileKind::Executable);
     if (!path.isEmpty())
         m_runnerEdit->setText(path);
 }

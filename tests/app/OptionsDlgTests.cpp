@@ -4,6 +4,8 @@
 #include "app/SettingNames.h"
 #include "framework/Modal.h"
 
+#include "tests/common/QtPrinting.h"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -73,7 +75,7 @@ TEST_F(OptionsDlgTest, OpensWithStoredValuesAndClearingAFieldRemovesNothing)
 
     child<QLineEdit>(dlg, "runnerPath1017")->clear();
     child<QLineEdit>(dlg, "tagList1047")->clear();
-    QTest::mouseClick(child<QCheckBox>(dlg, "defaultLogon1019"), Qt::LeftButton);
+    child<QCheckBox>(dlg, "defaultLogon1019")->click();
     click(dlg, "apply1");
     EXPECT_EQ(stored(SettingName::KelmPath), "/opt/k/kelm");
     EXPECT_EQ(stored(SettingName::TagList), "/t/tags.txt");

@@ -2,6 +2,8 @@
 #include "app/CSettingsKey.h"
 #include "app/SettingNames.h"
 
+#include "tests/common/QtPrinting.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>

@@ -9,6 +9,8 @@
 #include "framework/Modal.h"
 #include "framework/RecentFileList.h"
 
+#include "tests/common/QtPrinting.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
