@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+class vmsgMsgPort;
+
+// The one kernel connection of the application: log-on, the kernel's status in panes 2 and 3 of the
+// status bar, and the reaction to a lost connection. The state lives in CKelmDeskApp (kernelHandle,
+// calendarTime).
+
+// Service number of the kernel for log_on and log_off.
+constexpr int kKernelService = 65536;
+// Longest host name a log-on accepts.
+constexpr int kMaxHostNameLength = 99;
+
+// Logs off a current kernel first, then logs on to host and instance and asks for the status.
+// False, with no message, when the log-on fails; a host name longer than kMaxHostNameLength is
+// refused before anything changes.
+bool LogOnKernel(const QString& host, int instance, bool flag);
+bool IsLoggedOn();
+int GetKernelHandle();
+
+// Shows the time and state of a status message (kind 32); any other kind, or a message in neither
+// layout, changes nothing.
+void DecodeKernelStatus(int kind, vmsgMsgPort* message);
+void OnKernelDisconnected();
+
+// The Log On command: runs CLogOnDlg and on OK logs on to the chosen kernel.
+void OnLogOn();
+
+// FormatKernelTime with the calendar flag of the last status message.
+QString FormatKernelTime(double t);

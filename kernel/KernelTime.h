@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+#include <ctime>
+#include <functional>
+#include <optional>
+
+class vmsgMsgPort;
+
+// Texts of the kernel panes of the status bar.
+namespace KernelText {
+constexpr const char* NoTime = "               00:00:00";
+constexpr const char* NotLoggedOn = "Not logged on";
+constexpr const char* LoggedOn = "Logged on";
+constexpr const char* NoModel = "No model loaded";
+constexpr const char* Running = "Running";
+constexpr const char* Paused = "Paused";
+} // namespace KernelText
+
+// Message kind of the kernel's status, asked for and sent unasked.
+constexpr int kKernelStatusKind = 32;
+
+// A kernel time earlier than this many seconds before now (356 days) is an elapsed simulation time.
+constexpr double kCalendarTimeWindow = 30758400.0;
+
+// The workstation clock used for calendar times; tests install a fixed one. An empty clock restores
+// time(). Returns the previous clock.
+using KernelClock = std::function<std::time_t()>;
+KernelClock setKernelClock(KernelClock clock);
+std::time_t kernelClockNow();
+
+// True when t is later than 356 days before now.
+bool IsCalendarTime(double t, std::time_t now);
+
+// Elapsed: "%02d:%02d:%02d" of hours, minutes, seconds, each truncated toward zero and keeping the
+// sign of t. Calendar: the workstation's local date and time now (not t), "dd-mm-yy hh:mm:ss".
+QString FormatKernelTime(double t, bool calendarTime);
+QString formatElapsedTime(double t);
+QString formatCalendarTime(const std::tm& local);
+
+struct KernelStatus
+{
+    double time = 0.0;
+    int state = 0; // 0 no model loaded, 1 running, 2 paused; other values are passed through
+};
+
+// Pops the time and state of a status message in either layout, "rviv" or "ivsvrviv" (whose
+// leading integer and string are dropped). Nothing when the message has neither layout.
+std::optional<KernelStatus> decodeKernelStatusValues(vmsgMsgPort& message);
+
+// The decimal number at the start of text after optional white space and sign, as atoi reads it;
+// 0 when there is none. Numbers beyond the int range are clamped.
+int AtoiText(const QString& text);

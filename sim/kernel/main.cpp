@@ -1,0 +1,74 @@
+#include "sim/kernel/KernelServer.h"
+#include "sim/kernel/KernelService.h"
+#include "sim/kernel/SimOptions.h"
+#include "vmsg/Address.h"
+
+#include <csignal>
+#include <iostream>
+
+namespace {
+
+volatile std::sig_atomic_t s_stop = 0;
+volatile std::sig_atomic_t s_run = 0;
+volatile std::sig_atomic_t s_freeze = 0;
+
+extern "C" void onSignal(int signal)
+{
+    if (signal == SIGUSR1)
+        s_run = 1;
+    else if (signal == SIGUSR2)
+        s_freeze = 1;
+    else
+        s_stop = 1;
+}
+
+void installSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2})
+        sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    const std::optional<SimOptions> options = parseSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::cerr << "norvexsim: " << error << '\n' << simUsage();
+        return 2;
+    }
+    if (options->help) {
+        std::cout << simUsage();
+        return 0;
+    }
+    installSignals();
+
+    KernelService service(*options, vmsg::wallClockNow());
+    KernelServer server(service, std::cerr);
+    const int port = vmsg::kernelPort(options->instance);
+    if (!server.listen(options->listenAddress, port)) {
+        std::cerr << "norvexsim: cannot listen on " << options->listenAddress << ':' << port << '\n';
+        return 1;
+    }
+    std::cerr << "norvexsim: instance " << options->instance << " listening on " << options->listenAddress << ':'
+              << server.localPort() << std::endl;
+
+    server.run(std::chrono::milliseconds(50), [&server] {
+        if (s_run) {
+            s_run = 0;
+            server.control(SimKind::Run);
+        }
+        if (s_freeze) {
+            s_freeze = 0;
+            server.control(SimKind::Freeze);
+        }
+        return s_stop == 0;
+    });
+    std::cerr << "norvexsim: stopped" << std::endl;
+    return 0;
+}

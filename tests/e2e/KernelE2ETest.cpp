@@ -1,0 +1,246 @@
+#include "tests/e2e/SimProcess.h"
+
+#include "app/CKelmDeskApp.h"
+#include "app/CMainFrame.h"
+#include "app/CSettingsKey.h"
+#include "framework/CStatusBar.h"
+#include "framework/MessageBox.h"
+#include "framework/Modal.h"
+#include "kernel/KernelConnection.h"
+#include "res/Resource.h"
+#include "vmsg/Peer.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString noTime = QStringLiteral("               00:00:00");
+
+// KelmDesk in this process against simulators on loopback ports of its own.
+class KernelE2ETest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QFile::remove(CSettingsKey::storePath());
+        base = freePortBase(3);
+        ASSERT_NE(base, 0);
+        qputenv("NORVEX_PORT_BASE", QByteArray::number(base));
+        m_oldBox = KMessageBox::setHook([this](const KMessageBox::Request&) {
+            ++messageBoxes;
+            return QMessageBox::Ok;
+        });
+    }
+
+    void TearDown() override
+    {
+        Modal::setDialogHook({});
+        app.reset();
+        KMessageBox::setHook(std::move(m_oldBox));
+        qunsetenv("NORVEX_PORT_BASE");
+        QFile::remove(CSettingsKey::storePath());
+    }
+
+    std::unique_ptr<SimProcess> startSim(QStringList arguments)
+    {
+        auto sim = std::make_unique<SimProcess>(base, arguments);
+        EXPECT_TRUE(sim->waitUntilListening()) << sim->log().toStdString();
+        return sim;
+    }
+
+    // Starts KelmDesk; with logOn the default kernel is 127.0.0.1, instance 0 ("def_logon" = "on").
+    void startDesk(bool logOn)
+    {
+        app = std::make_unique<CKelmDeskApp>();
+        QStringList args{QStringLiteral("kelmdesk")};
+        if (logOn)
+            args << QStringLiteral("-host") << QStringLiteral("127.0.0.1") << QStringLiteral("-instance")
+                 << QStringLiteral("0");
+        ASSERT_TRUE(app->InitInstance(args));
+        ASSERT_NE(app->statusBar(), nullptr);
+        for (int i = 0; i < app->statusBar()->paneCount(); ++i)
+            widths.push_back(app->statusBar()->pane(i)->width());
+    }
+
+    QString pane(int index) const { return app->statusBar()->paneText(index); }
+    bool paneShows(int index, const QString& text)
+    {
+        return waitFor([&] { return pane(index) == text; });
+    }
+
+    void expectWidthsKept()
+    {
+        for (int i = 1; i < app->statusBar()->paneCount(); ++i)
+            EXPECT_EQ(app->statusBar()->pane(i)->width(), widths.at(std::size_t(i))) << "pane " << i;
+        const QLabel* time = app->statusBar()->pane(Pane::KernelTime);
+        EXPECT_GE(time->contentsRect().width(), time->fontMetrics().horizontalAdvance(pane(Pane::KernelTime)));
+    }
+
+    // Answers the log-on dialog with host and instance texts, then OK.
+    void answerLogOn(const QString& host, const QString& instance)
+    {
+        Modal::setDialogHook([host, instance](QDialog& d) {
+            auto* hostBox = d.findChild<QComboBox*>("hostname1001");
+            auto* instanceEdit = d.findChild<QLineEdit*>("instance1002");
+            ASSERT_TRUE(hostBox && instanceEdit);
+            hostBox->setEditText(host);
+            instanceEdit->setText(instance);
+            QTest::mouseClick(d.findChild<QPushButton*>("ok1"), Qt::LeftButton);
+        });
+    }
+
+    int base = 0;
+    int messageBoxes = 0;
+    std::unique_ptr<CKelmDeskApp> app;
+    std::vector<int> widths;
+
+private:
+    KMessageBox::Hook m_oldBox;
+};
+
+} // namespace
+
+TEST_F(KernelE2ETest, AutomaticLogOnShowsTheRunningKernelAndItsAdvancingTime)
+{
+    auto sim = startSim({"--speed", "20"});
+    startDesk(true);
+    EXPECT_TRUE(IsLoggedOn());
+    EXPECT_EQ(pane(Pane::KernelState), "Running");
+    EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(pane(Pane::KernelTime)).hasMatch())
+        << pane(Pane::KernelTime).toStdString();
+    const QString first = pane(Pane::KernelTime);
+    EXPECT_TRUE(waitFor([&] { return pane(Pane::KernelTime) > first; })) << pane(Pane::KernelTime).toStdString();
+    EXPECT_FALSE(app->calendarTime);
+    EXPECT_TRUE(sim->waitForLog(" logged on"));
+    expectWidthsKept();
+    EXPECT_EQ(messageBoxes, 0);
+}
+
+TEST_F(KernelE2ETest, PausingAndRunningTheSimulatorShowInPaneThree)
+{
+    auto sim = startSim({"--speed", "5"});
+    startDesk(true);
+    ASSERT_EQ(pane(Pane::KernelState), "Running");
+
+    vmsg::Peer control;
+    const int handle = control.connect("127.0.0.1", base, 10s);
+    ASSERT_GT(handle, 0);
+    std::unique_ptr<vmsg::Message> reply = control.request(handle, 41, vmsg::Message(), 10s);
+    ASSERT_TRUE(reply);
+    EXPECT_TRUE(paneShows(Pane::KernelState, "Paused"));
+    const QString stopped = pane(Pane::KernelTime);
+    EXPECT_TRUE(sim->waitForLog("request kind 41"));
+
+    ::kill(pid_t(sim->pid()), SIGUSR1);
+    EXPECT_TRUE(paneShows(Pane::KernelState, "Running"));
+    EXPECT_TRUE(waitFor([&] { return pane(Pane::KernelTime) > stopped; }));
+    expectWidthsKept();
+}
+
+TEST_F(KernelE2ETest, KillingTheKernelShowsNotLoggedOnAndTheBlankTime)
+{
+    auto sim = startSim({"--state", "none"});
+    startDesk(true);
+    ASSERT_EQ(pane(Pane::KernelState), "No model loaded");
+    EXPECT_EQ(pane(Pane::KernelTime), "00:00:00");
+    sim->kill();
+    EXPECT_TRUE(paneShows(Pane::KernelState, "Not logged on"));
+    EXPECT_EQ(pane(Pane::KernelTime), noTime);
+    EXPECT_FALSE(IsLoggedOn());
+    expectWidthsKept();
+}
+
+TEST_F(KernelE2ETest, TheLogOnCommandMovesToASecondSimulator)
+{
+    auto first = startSim({"--instance", "0"});
+    auto second = startSim({"--instance", "2", "--state", "paused", "--status-layout", "long"});
+    startDesk(true);
+    ASSERT_EQ(pane(Pane::KernelState), "Running");
+    const int firstHandle = GetKernelHandle();
+
+    // Nothing listens at instance 1: the old connection is gone, and the panes say so.
+    answerLogOn("127.0.0.1", "1");
+    ASSERT_TRUE(app->mainFrame()->runCommand(Cmd::LogOn));
+    EXPECT_FALSE(IsLoggedOn());
+    EXPECT_EQ(pane(Pane::KernelState), "Not logged on");
+    EXPECT_EQ(pane(Pane::KernelTime), noTime);
+    EXPECT_TRUE(first->waitForLog(" left"));
+
+    answerLogOn("127.0.0.1", "2nd");
+    ASSERT_TRUE(app->mainFrame()->runCommand(Cmd::LogOn));
+    EXPECT_TRUE(IsLoggedOn());
+    EXPECT_NE(GetKernelHandle(), firstHandle);
+    EXPECT_EQ(pane(Pane::KernelState), "Paused");
+    EXPECT_EQ(pane(Pane::KernelTime), "00:00:00");
+    EXPECT_TRUE(second->waitForLog(" logged on"));
+    EXPECT_EQ(readSetting("hostname"), "127.0.0.1");
+    EXPECT_EQ(readSetting("instance"), "2nd");
+
+    // The first kernel's end is no longer this connection's business.
+    first->kill();
+    ::kill(pid_t(second->pid()), SIGUSR1);
+    EXPECT_TRUE(paneShows(Pane::KernelState, "Running"));
+    EXPECT_TRUE(IsLoggedOn());
+    EXPECT_EQ(messageBoxes, 0);
+}
+
+TEST_F(KernelE2ETest, AKernelThatIsNotThereLeavesNotLoggedOnWithoutAMessage)
+{
+    startDesk(true);
+    EXPECT_FALSE(IsLoggedOn());
+    EXPECT_EQ(pane(Pane::KernelState).trimmed(), "Not logged on");
+    EXPECT_EQ(messageBoxes, 0);
+    expectWidthsKept();
+}
+
+TEST_F(KernelE2ETest, ACalendarKernelShowsTheWorkstationDateAndTime)
+{
+    auto sim = startSim({"--calendar"});
+    startDesk(true);
+    EXPECT_TRUE(app->calendarTime);
+    EXPECT_TRUE(
+        QRegularExpression("^\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$").match(pane(Pane::KernelTime)).hasMatch())
+        << pane(Pane::KernelTime).toStdString();
+    expectWidthsKept();
+}
+
+TEST_F(KernelE2ETest, AKernelThatNeverAnswersLeavesLoggedOnAndTheTime)
+{
+    // A kernel that accepts the log-on and then keeps silent.
+    std::atomic<bool> stop{false};
+    std::atomic<int> port{0};
+    std::thread kernel([&] {
+        vmsg::Peer peer;
+        if (!peer.listen("127.0.0.1", base))
+            return;
+        port = peer.localPort();
+        peer.run(std::chrono::milliseconds(20), [&] {
+            if (stop)
+                peer.stop();
+        });
+    });
+    ASSERT_TRUE(waitFor([&] { return port != 0; }));
+    startDesk(false);
+    const QString timeBefore = pane(Pane::KernelTime);
+    EXPECT_TRUE(LogOnKernel("127.0.0.1", 0, false));
+    EXPECT_EQ(pane(Pane::KernelState), "Logged on");
+    EXPECT_EQ(pane(Pane::KernelTime), timeBefore);
+    stop = true;
+    kernel.join();
+    EXPECT_TRUE(paneShows(Pane::KernelState, "Not logged on"));
+}
