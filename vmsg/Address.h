@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace vmsg {
+
+// Kernel ports are base + instance; the base comes from NORVEX_PORT_BASE.
+constexpr int defaultPortBase = 47100;
+
+// NORVEX_PORT_BASE when it is a number from 1 to 65535, else defaultPortBase.
+int kernelPortBase();
+// base + instance, or 0 when that is not a valid TCP port (1..65535).
+int kernelPort(int instance);
+
+// Splits "host:port" (also "[v6addr]:port"). False when the port is missing or not 1..65535.
+bool splitHostPort(const std::string& hostPort, std::string& host, int& port);
+
+// The environment variable in which the own port publishes "127.0.0.1:PORT".
+constexpr const char* addressVariable = "VMSG_ADDRESS";
+
+} // namespace vmsg

@@ -1,0 +1,322 @@
+#include "vmsg/Context.h"
+
+#include "vmsg/Address.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace vmsg {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds connectTimeout{2000};
+constexpr std::size_t maxHandlersPerRound = 256;
+constexpr std::size_t smallestMaxMessage = 1024;
+constexpr std::size_t largestMaxMessage = 64 * 1024 * 1024;
+} // namespace
+
+class Context::SchedulerGuard
+{
+public:
+    explicit SchedulerGuard(int& depth) : m_depth(depth) { ++m_depth; }
+    ~SchedulerGuard() { --m_depth; }
+    SchedulerGuard(const SchedulerGuard&) = delete;
+    SchedulerGuard& operator=(const SchedulerGuard&) = delete;
+
+private:
+    int& m_depth;
+};
+
+Context::Context() : m_node(std::make_unique<Node>(nullptr, defaultMaxMessage, static_cast<Node::Events&>(*this))) {}
+
+Context::Context(asio::io_context& io)
+    : m_node(std::make_unique<Node>(&io, defaultMaxMessage, static_cast<Node::Events&>(*this)))
+{
+}
+
+Context::~Context()
+{
+    if (!m_address.empty()) {
+        const char* published = std::getenv(addressVariable);
+        if (published && m_address == published)
+            ::unsetenv(addressVariable);
+    }
+    m_node.reset();
+}
+
+Context& Context::global()
+{
+    static Context context;
+    return context;
+}
+
+asio::io_context& Context::ioContext()
+{
+    return m_node->io();
+}
+
+void Context::configure(int maxMessage, int mode)
+{
+    const std::size_t bound =
+        maxMessage <= 0 ? defaultMaxMessage
+                        : std::clamp<std::size_t>(std::size_t(maxMessage), smallestMaxMessage, largestMaxMessage);
+    m_node->setMaxMessage(bound);
+    if (mode == 2) {
+        if (m_address.empty() && m_node->listen("127.0.0.1", 0))
+            m_address = "127.0.0.1:" + std::to_string(m_node->localPort());
+        if (!m_address.empty())
+            ::setenv(addressVariable, m_address.c_str(), 1);
+        return;
+    }
+    m_node->stopListening();
+    if (!m_address.empty()) {
+        const char* published = std::getenv(addressVariable);
+        if (published && m_address == published)
+            ::unsetenv(addressVariable);
+        m_address.clear();
+    }
+}
+
+std::string Context::address() const
+{
+    return m_address;
+}
+
+void Context::registerClientNotify(vmsgClientNotify handler, long user)
+{
+    m_clientNotify = std::make_shared<const vmsgClientNotify>(std::move(handler));
+    m_clientNotifyUser = user;
+}
+
+void Context::registerNonReply(vmsgNonReplyHandler handler)
+{
+    m_nonReply = std::make_shared<const vmsgNonReplyHandler>(std::move(handler));
+}
+
+void Context::setSchedulerReentrant(bool reentrant)
+{
+    m_reentrant = reentrant;
+}
+
+int Context::scheduler(int)
+{
+    // A nested call (a handler's modal loop) leaves everything queued for the outer one.
+    if (m_schedulerDepth > 0 && !m_reentrant)
+        return 0;
+    SchedulerGuard guard(m_schedulerDepth);
+
+    const Clock::time_point deadline = Clock::now() + schedulerBudget;
+    int delivered = 0;
+    for (;;) {
+        m_node->poll(deadline, maxHandlersPerRound);
+        if (m_queue.empty())
+            break;
+        while (!m_queue.empty()) {
+            Pending item = std::move(m_queue.front());
+            m_queue.pop_front();
+            deliver(item, delivered);
+            if (Clock::now() >= deadline)
+                return delivered;
+        }
+    }
+    return delivered;
+}
+
+void Context::deliver(Pending& item, int& delivered)
+{
+    if (!item.isMessage) {
+        const std::shared_ptr<const vmsgClientNotify> handler = m_clientNotify;
+        if (handler && *handler) {
+            ++delivered;
+            (*handler)(item.handle, item.event, m_clientNotifyUser);
+        }
+        return;
+    }
+
+    if (Flow* flow = item.flow) {
+        --flow->messages;
+        flow->bytes -= item.bytes;
+        if (flow->paused || flow->messages == 0)
+            updateFlow(item.handle);
+    }
+    const std::shared_ptr<const vmsgNonReplyHandler> handler = m_nonReply;
+    if (!handler || !*handler)
+        return;
+    const int kind = item.message.kind;
+    std::unique_ptr<Message> message = m_spare ? std::move(m_spare) : std::make_unique<Message>();
+    message->adopt(std::move(item.message));
+    vmsgMsgPort port(std::move(message), this);
+    ++delivered;
+    (*handler)(kind, &port);
+    m_spare = std::move(port.m_message);
+}
+
+Context::Flow& Context::flowOf(int handle)
+{
+    if (m_lastFlow && m_lastFlowHandle == handle)
+        return *m_lastFlow;
+    m_lastFlowHandle = handle;
+    m_lastFlow = &m_flow[handle];
+    return *m_lastFlow;
+}
+
+void Context::eraseFlow(int handle)
+{
+    if (m_lastFlowHandle == handle)
+        m_lastFlow = nullptr;
+    m_flow.erase(handle);
+}
+
+void Context::updateFlow(int handle)
+{
+    const auto it = m_flow.find(handle);
+    if (it == m_flow.end())
+        return;
+    Flow& flow = it->second;
+    // A blocking request must still find its reply behind a backlog, so its connection may queue more.
+    const bool waited =
+        std::any_of(m_waiters.begin(), m_waiters.end(), [handle](const Waiter* w) { return w->handle == handle; });
+    const std::size_t maxMessages = waited ? 8 * pauseMessages : pauseMessages;
+    const std::size_t maxBytes = waited ? 8 * pauseBytes : pauseBytes;
+    if (!flow.paused && (flow.messages >= maxMessages || flow.bytes >= maxBytes)) {
+        flow.paused = true;
+        m_node->setReading(handle, false);
+    } else if (flow.paused && flow.messages <= maxMessages / 2 && flow.bytes <= maxBytes / 2) {
+        flow.paused = false;
+        m_node->setReading(handle, true);
+    }
+    if (flow.messages == 0 && !m_node->find(handle))
+        eraseFlow(handle);
+}
+
+void Context::forget(int handle)
+{
+    m_node->close(handle);
+    m_queue.erase(
+        std::remove_if(m_queue.begin(), m_queue.end(), [handle](const Pending& item) { return item.handle == handle; }),
+        m_queue.end());
+    eraseFlow(handle);
+    for (Waiter* waiter : m_waiters) {
+        if (waiter->handle == handle)
+            waiter->lost = true;
+    }
+}
+
+int Context::logOn(int service, int instance, const char* host, bool flag)
+{
+    const int port = kernelPort(instance);
+    if (!host || !*host || !port)
+        return 0;
+    logOff(service);
+    Message values;
+    values.push(flag ? 1 : 0);
+    values.push(instance);
+    const int handle = m_node->connect(host, port, service, values, Clock::now() + connectTimeout);
+    if (handle)
+        m_services[service] = handle;
+    return handle;
+}
+
+void Context::logOff(int service)
+{
+    const auto it = m_services.find(service);
+    if (it == m_services.end())
+        return;
+    const int handle = it->second;
+    m_services.erase(it);
+    forget(handle);
+}
+
+int Context::write(int handle, int kind, const Message& values)
+{
+    return m_node->send(handle, FrameType::Data, kind, 0, values) ? 1 : 0;
+}
+
+vmsgMsgPort* Context::requestBlock(vmsgMsgPort& port, int handle, int kind, int wait)
+{
+    port.m_reply.reset();
+    if (!m_node->find(handle))
+        return nullptr;
+    const std::uint32_t requestId = m_nextRequestId++;
+    if (m_nextRequestId == 0)
+        m_nextRequestId = 1;
+    if (!m_node->send(handle, FrameType::Data, kind, requestId, port.message()))
+        return nullptr;
+
+    Waiter waiter;
+    waiter.handle = handle;
+    waiter.requestId = requestId;
+    m_waiters.push_back(&waiter);
+    updateFlow(handle);
+    m_node->runUntil([&waiter] { return waiter.reply || waiter.lost; }, Clock::now() + waitUnit * std::max(wait, 0));
+    m_waiters.erase(std::find(m_waiters.begin(), m_waiters.end(), &waiter));
+    updateFlow(handle);
+
+    if (!waiter.reply)
+        return nullptr;
+    port.m_reply.reset(new vmsgMsgPort(std::move(waiter.reply), this));
+    return port.m_reply.get();
+}
+
+bool Context::isOpen(int handle) const
+{
+    return m_node->find(handle) != nullptr;
+}
+
+void Context::clientLoggedOn(Connection& connection)
+{
+    Pending item;
+    item.handle = connection.handle();
+    item.event = eventLoggedOn;
+    m_queue.push_back(std::move(item));
+}
+
+void Context::messageReceived(Connection& connection, Message& message, std::size_t frameSize)
+{
+    const int handle = connection.handle();
+    Flow& flow = flowOf(handle);
+    Pending item;
+    item.handle = handle;
+    item.isMessage = true;
+    item.bytes = frameSize;
+    item.flow = &flow;
+    item.message = std::move(message);
+    m_queue.push_back(std::move(item));
+    ++flow.messages;
+    flow.bytes += frameSize;
+    if (flow.messages >= pauseMessages || flow.bytes >= pauseBytes)
+        updateFlow(handle);
+}
+
+void Context::replyReceived(Connection& connection, Message& message)
+{
+    for (Waiter* waiter : m_waiters) {
+        if (waiter->handle == connection.handle() && waiter->requestId == message.requestId && !waiter->reply) {
+            waiter->reply = std::make_unique<Message>(std::move(message));
+            return;
+        }
+    }
+    // A reply after its request gave up is no unasked message: dropped.
+}
+
+void Context::connectionLost(int handle, int event)
+{
+    Pending item;
+    item.handle = handle;
+    item.event = event;
+    m_queue.push_back(std::move(item));
+    for (Waiter* waiter : m_waiters) {
+        if (waiter->handle == handle)
+            waiter->lost = true;
+    }
+    for (auto it = m_services.begin(); it != m_services.end();) {
+        if (it->second == handle)
+            it = m_services.erase(it);
+        else
+            ++it;
+    }
+    updateFlow(handle);
+}
+
+} // namespace vmsg

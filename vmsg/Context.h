@@ -1,0 +1,119 @@
+#pragma once
+
+#include "vmsg/Message.h"
+#include "vmsg/Node.h"
+#include "vmsg/vmsg.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vmsg {
+
+// The state behind the process-wide functions of vmsg.h: the own port, the connections, the
+// handlers and the queue of undelivered notifications and messages. The free functions use
+// global(); a program or test may hold further contexts, e.g. both ends of a connection.
+//
+// Nothing is delivered outside scheduler(): messages and notifications that arrive during a
+// blocking call (logOn, requestBlock) wait in the queue, in arrival order.
+class Context : private Node::Events
+{
+public:
+    // One unit of requestBlock's wait.
+    static constexpr std::chrono::milliseconds waitUnit{100};
+    // Time budget of one scheduler() call.
+    static constexpr std::chrono::microseconds schedulerBudget{4000};
+    // Reading a connection pauses while this much of it is undelivered, and resumes at half.
+    static constexpr std::size_t pauseMessages = 4096;
+    static constexpr std::size_t pauseBytes = 1024 * 1024;
+
+    Context();
+    // Shares io with other endpoints, so that one thread can drive both ends (tests, benchmarks).
+    explicit Context(asio::io_context& io);
+    ~Context();
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    static Context& global();
+    asio::io_context& ioContext();
+
+    // mode 2: listen on 127.0.0.1, ephemeral port, and publish VMSG_ADDRESS; mode 1 (or other):
+    // listen on nothing. maxMessage <= 0 keeps defaultMaxMessage.
+    void configure(int maxMessage, int mode);
+    // "127.0.0.1:PORT" while listening, else empty.
+    std::string address() const;
+
+    void registerClientNotify(vmsgClientNotify handler, long user);
+    void registerNonReply(vmsgNonReplyHandler handler);
+    void setSchedulerReentrant(bool reentrant);
+    int scheduler(int flags);
+
+    int logOn(int service, int instance, const char* host, bool flag);
+    void logOff(int service);
+    int write(int handle, int kind, const Message& values);
+    vmsgMsgPort* requestBlock(vmsgMsgPort& port, int handle, int kind, int wait);
+
+    bool isOpen(int handle) const;
+    // Notifications and messages waiting for scheduler().
+    std::size_t queued() const { return m_queue.size(); }
+
+private:
+    struct Flow
+    {
+        std::size_t messages = 0;
+        std::size_t bytes = 0;
+        bool paused = false;
+    };
+    struct Pending
+    {
+        int handle = 0;
+        int event = 0;
+        bool isMessage = false;
+        std::size_t bytes = 0;
+        Flow* flow = nullptr; // stays valid: a flow is erased only when none of its messages is queued
+        Message message;
+    };
+    struct Waiter
+    {
+        int handle = 0;
+        std::uint32_t requestId = 0;
+        bool lost = false;
+        std::unique_ptr<Message> reply;
+    };
+    class SchedulerGuard;
+
+    void clientLoggedOn(Connection& connection) override;
+    void messageReceived(Connection& connection, Message& message, std::size_t frameSize) override;
+    void replyReceived(Connection& connection, Message& message) override;
+    void connectionLost(int handle, int event) override;
+
+    void deliver(Pending& item, int& delivered);
+    Flow& flowOf(int handle);
+    void updateFlow(int handle);
+    void eraseFlow(int handle);
+    void forget(int handle);
+
+    std::unique_ptr<Node> m_node;
+    std::string m_address;
+    std::shared_ptr<const vmsgClientNotify> m_clientNotify;
+    long m_clientNotifyUser = 0;
+    std::shared_ptr<const vmsgNonReplyHandler> m_nonReply;
+    bool m_reentrant = true;
+    int m_schedulerDepth = 0;
+    std::deque<Pending> m_queue;
+    std::unordered_map<int, Flow> m_flow;
+    int m_lastFlowHandle = 0; // one-entry cache for flowOf: floods come from one connection
+    Flow* m_lastFlow = nullptr;
+    std::unique_ptr<Message> m_spare; // reused for each delivery
+    std::vector<Waiter*> m_waiters;
+    std::map<int, int> m_services; // service -> handle of log_on
+    std::uint32_t m_nextRequestId = 1;
+};
+
+} // namespace vmsg

@@ -1,0 +1,281 @@
+#include "vmsg/Peer.h"
+
+#include "vmsg/Node.h"
+
+#include <asio/post.hpp>
+
+#include <algorithm>
+#include <deque>
+#include <unordered_map>
+#include <vector>
+
+namespace vmsg {
+
+using Clock = std::chrono::steady_clock;
+
+class Peer::Impl : public Node::Events
+{
+public:
+    // Reading a connection pauses while this many of its messages wait, e.g. behind a handler that
+    // waits for a reply.
+    static constexpr std::size_t pauseMessages = 4096;
+
+    Impl(asio::io_context* io, std::size_t maxMessage) : node(io, maxMessage, *this) {}
+
+    struct Waiter
+    {
+        int handle = 0;
+        std::uint32_t requestId = 0;
+        bool lost = false;
+        std::unique_ptr<Message> reply;
+    };
+    struct Pending
+    {
+        int handle = 0;
+        int event = 0;
+        bool isMessage = false;
+        Message message;
+    };
+
+    void clientLoggedOn(Connection& connection) override
+    {
+        Pending item;
+        item.handle = connection.handle();
+        item.event = eventLoggedOn;
+        enqueue(std::move(item));
+    }
+
+    void messageReceived(Connection& connection, Message& message, std::size_t) override
+    {
+        Pending item;
+        item.handle = connection.handle();
+        item.isMessage = true;
+        item.message = std::move(message);
+        if (++waiting[item.handle] >= pauseMessages)
+            node.setReading(item.handle, false);
+        enqueue(std::move(item));
+    }
+
+    void replyReceived(Connection& connection, Message& message) override
+    {
+        for (Waiter* waiter : waiters) {
+            if (waiter->handle == connection.handle() && waiter->requestId == message.requestId && !waiter->reply) {
+                waiter->reply = std::make_unique<Message>(std::move(message));
+                return;
+            }
+        }
+    }
+
+    void connectionLost(int handle, int event) override
+    {
+        for (Waiter* waiter : waiters) {
+            if (waiter->handle == handle)
+                waiter->lost = true;
+        }
+        Pending item;
+        item.handle = handle;
+        item.event = event;
+        enqueue(std::move(item));
+    }
+
+    // Handlers run from a task on the io_context, so never inside a socket's read and never nested:
+    // a handler that waits (request, flush) leaves later messages queued, in order.
+    void enqueue(Pending item)
+    {
+        queue.push_back(std::move(item));
+        if (deliveryPosted || delivering)
+            return;
+        deliveryPosted = true;
+        asio::post(node.io(), [this, alive = std::weak_ptr<char>(alive)] {
+            if (!alive.expired())
+                deliver();
+        });
+    }
+
+    void deliver()
+    {
+        deliveryPosted = false;
+        delivering = true;
+        while (!queue.empty()) {
+            Pending item = std::move(queue.front());
+            queue.pop_front();
+            ++handlersRun;
+            if (!item.isMessage) {
+                if (onConnection)
+                    onConnection(item.handle, item.event);
+                continue;
+            }
+            const auto it = waiting.find(item.handle);
+            if (it != waiting.end() && --it->second == pauseMessages / 4)
+                node.setReading(item.handle, true);
+            if (it != waiting.end() && it->second == 0)
+                waiting.erase(it);
+            if (onMessage)
+                onMessage(item.message);
+        }
+        delivering = false;
+    }
+
+    void forget(int handle)
+    {
+        queue.erase(
+            std::remove_if(queue.begin(), queue.end(), [handle](const Pending& p) { return p.handle == handle; }),
+            queue.end());
+        waiting.erase(handle);
+        for (Waiter* waiter : waiters) {
+            if (waiter->handle == handle)
+                waiter->lost = true;
+        }
+    }
+
+    Node node;
+    MessageHandler onMessage;
+    ConnectionHandler onConnection;
+    std::deque<Pending> queue;
+    std::unordered_map<int, std::size_t> waiting;
+    std::vector<Waiter*> waiters;
+    std::uint32_t nextRequestId = 1;
+    int handlersRun = 0;
+    bool deliveryPosted = false;
+    bool delivering = false;
+    bool stopped = false;
+    std::shared_ptr<char> alive = std::make_shared<char>();
+};
+
+Peer::Peer(std::size_t maxMessage) : m_impl(std::make_unique<Impl>(nullptr, maxMessage)) {}
+
+Peer::Peer(asio::io_context& io, std::size_t maxMessage) : m_impl(std::make_unique<Impl>(&io, maxMessage)) {}
+
+Peer::~Peer() = default;
+
+void Peer::setMessageHandler(MessageHandler handler)
+{
+    m_impl->onMessage = std::move(handler);
+}
+
+void Peer::setConnectionHandler(ConnectionHandler handler)
+{
+    m_impl->onConnection = std::move(handler);
+}
+
+bool Peer::listen(const std::string& address, int port)
+{
+    return m_impl->node.listen(address, port);
+}
+
+int Peer::localPort() const
+{
+    return m_impl->node.localPort();
+}
+
+void Peer::stopListening()
+{
+    m_impl->node.stopListening();
+}
+
+int Peer::connect(const std::string& host, int port, std::chrono::milliseconds timeout, int service)
+{
+    return m_impl->node.connect(host, port, service, Message(), Clock::now() + timeout);
+}
+
+int Peer::connect(const std::string& hostPort, std::chrono::milliseconds timeout, int service)
+{
+    std::string host;
+    int port = 0;
+    if (!splitHostPort(hostPort, host, port))
+        return 0;
+    return connect(host, port, timeout, service);
+}
+
+bool Peer::send(int handle, int kind, const Message& values)
+{
+    return m_impl->node.send(handle, FrameType::Data, kind, 0, values);
+}
+
+bool Peer::reply(const Message& request, const Message& values)
+{
+    if (request.requestId == 0)
+        return false;
+    return m_impl->node.send(request.handle, FrameType::Reply, request.kind, request.requestId, values);
+}
+
+std::unique_ptr<Message> Peer::request(int handle, int kind, const Message& values, std::chrono::milliseconds timeout)
+{
+    Impl& d = *m_impl;
+    const std::uint32_t requestId = d.nextRequestId++;
+    if (d.nextRequestId == 0)
+        d.nextRequestId = 1;
+    if (!d.node.send(handle, FrameType::Data, kind, requestId, values))
+        return nullptr;
+    Impl::Waiter waiter;
+    waiter.handle = handle;
+    waiter.requestId = requestId;
+    d.waiters.push_back(&waiter);
+    d.node.runUntil([&waiter] { return waiter.reply || waiter.lost; }, Clock::now() + timeout);
+    d.waiters.erase(std::find(d.waiters.begin(), d.waiters.end(), &waiter));
+    return std::move(waiter.reply);
+}
+
+void Peer::close(int handle)
+{
+    m_impl->node.close(handle);
+    m_impl->forget(handle);
+}
+
+bool Peer::isOpen(int handle) const
+{
+    return m_impl->node.find(handle) != nullptr;
+}
+
+std::size_t Peer::queuedBytes(int handle) const
+{
+    const Connection* connection = m_impl->node.find(handle);
+    return connection ? connection->queuedBytes() : 0;
+}
+
+bool Peer::flush(int handle, std::chrono::milliseconds timeout)
+{
+    Node& node = m_impl->node;
+    auto drained = [&node, handle] {
+        const Connection* connection = node.find(handle);
+        return !connection || connection->queuedBytes() == 0;
+    };
+    return node.runUntil(drained, Clock::now() + timeout) && node.find(handle);
+}
+
+int Peer::poll(std::chrono::milliseconds budget)
+{
+    const int before = m_impl->handlersRun;
+    m_impl->node.poll(Clock::now() + budget, std::size_t(-1));
+    return m_impl->handlersRun - before;
+}
+
+void Peer::run(std::chrono::milliseconds period, const std::function<void()>& tick)
+{
+    Impl& d = *m_impl;
+    d.stopped = false;
+    Clock::time_point next = Clock::now() + period;
+    while (!d.stopped) {
+        d.node.runUntil([&d] { return d.stopped; }, next);
+        if (d.stopped)
+            break;
+        if (tick)
+            tick();
+        next += period;
+        const Clock::time_point now = Clock::now();
+        if (next < now)
+            next = now + period; // fell behind: no burst of ticks
+    }
+}
+
+void Peer::stop()
+{
+    m_impl->stopped = true;
+}
+
+asio::io_context& Peer::ioContext()
+{
+    return m_impl->node.io();
+}
+
+} // namespace vmsg
