@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QTextBlock>
+#include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -39,6 +40,8 @@ bool canStoreRunnerPath()
     CSettingsKey key;
     return key.open(CSettingsKey::Write);
 }
+
+constexpr int LineEndProperty = QTextFormat::UserProperty;
 
 } // namespace
 
@@ -99,19 +102,56 @@ bool CEditorDoc::onOpenDocument(const QString& path)
         KMessageBox::show(decoded.error, KMessageBox::Icon::Stop);
         return false;
     }
-    m_text->setPlainText(decoded.decoded->text);
     m_format = decoded.decoded->format;
+    m_text->setUndoRedoEnabled(false);
+    m_text->setPlainText(decoded.decoded->text);
+    setLineEnds(decoded.decoded->lineEnds);
+    m_text->setUndoRedoEnabled(true);
     setModified(false);
     return true;
+}
+
+void CEditorDoc::setLineEnds(const std::vector<ProgramText::LineEnd>& lineEnds)
+{
+    QTextCursor cursor(m_text.get());
+    bool editing = false;
+    QTextBlock block = m_text->begin();
+    for (std::size_t i = 0; i < lineEnds.size() && block.isValid(); ++i, block = block.next()) {
+        if (lineEnds[i] == m_format.lineEnd)
+            continue;
+        if (!editing) {
+            cursor.beginEditBlock();
+            editing = true;
+        }
+        QTextBlockFormat format = block.blockFormat();
+        format.setProperty(LineEndProperty, static_cast<int>(lineEnds[i]));
+        cursor.setPosition(block.position());
+        cursor.setBlockFormat(format);
+    }
+    if (editing)
+        cursor.endEditBlock();
+}
+
+std::vector<ProgramText::LineEnd> CEditorDoc::lineEnds() const
+{
+    std::vector<ProgramText::LineEnd> ends;
+    ends.reserve(static_cast<std::size_t>(m_text->blockCount()));
+    for (QTextBlock block = m_text->begin(); block.isValid(); block = block.next()) {
+        const QVariant end = block.blockFormat().property(LineEndProperty);
+        ends.push_back(end.isValid() ? static_cast<ProgramText::LineEnd>(end.toInt()) : m_format.lineEnd);
+    }
+    ends.pop_back(); // the last line has no line end of its own
+    return ends;
 }
 
 bool CEditorDoc::onSaveDocument(const QString& path)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const QString content = text();
+    const std::vector<ProgramText::LineEnd> ends = lineEnds();
     ProgramText::FileFormat format = m_format;
     int unencodable = -1;
-    std::optional<QByteArray> bytes = ProgramText::encode(content, format, &unencodable);
+    std::optional<QByteArray> bytes = ProgramText::encode(content, format, ends, &unencodable);
     if (!bytes) {
         const int line = static_cast<int>(QStringView(content).left(unencodable).count(QLatin1Char('\n'))) + 1;
         const auto answer = KMessageBox::show(
@@ -124,7 +164,7 @@ bool CEditorDoc::onSaveDocument(const QString& path)
             return false;
         format.encoding = ProgramText::Encoding::Utf8;
         format.byteOrderMark = false;
-        bytes = ProgramText::encode(content, format);
+        bytes = ProgramText::encode(content, format, ends);
     }
 
     QSaveFile file(path);
@@ -166,20 +206,26 @@ QWidget* CEditorDoc::dialogParent() const
 void CEditorDoc::InsertStatement()
 {
     CEditorView* view = currentView();
+    // The message port keeps working while the dialog is open, and a diagnostic may move the caret.
+    QTextCursor caret = view ? view->textCursor() : QTextCursor();
     CStatementDlg dlg(view);
     if (Modal::run(dlg) != QDialog::Accepted)
         return;
-    if (!view)
+    if (!view) {
         view = currentView();
-    if (view)
-        insertStatementText(view, dlg.preview + QLatin1Char('\n'));
+        if (!view)
+            return;
+        caret = view->textCursor();
+    }
+    insertStatementText(view, caret, dlg.preview + QLatin1Char('\n'));
 }
 
 void CEditorDoc::EditStatementAtCaret(CEditorView* view)
 {
     if (!view)
         return;
-    const QTextBlock block = view->textCursor().block();
+    const QTextCursor caret = view->textCursor();
+    const QTextBlock block = caret.block();
     const QString line = block.text();
     if (line.isEmpty() || ProgramText::IsCommentLine(line))
         return;
@@ -192,7 +238,7 @@ void CEditorDoc::EditStatementAtCaret(CEditorView* view)
         return;
 
     if (dlg.insertRequested) {
-        insertStatementText(view, dlg.preview + QLatin1Char('\n'));
+        insertStatementText(view, caret, dlg.preview + QLatin1Char('\n'));
         return;
     }
     const QTextBlock current = lineStart.block();
@@ -201,16 +247,18 @@ void CEditorDoc::EditStatementAtCaret(CEditorView* view)
     replaceRange(view, current.position(), static_cast<int>(line.size()), dlg.preview);
 }
 
-void CEditorDoc::insertStatementText(CEditorView* view, const QString& statement)
+void CEditorDoc::insertStatementText(CEditorView* view, const QTextCursor& caret, const QString& statement)
 {
-    const QTextCursor caret = view->textCursor();
     const QTextBlock block = caret.block();
     const ProgramText::Placement p = ProgramText::PlaceInsertion(block.position(), block.length() - 1,
                                                                  caret.selectionStart(), m_text->characterCount() - 1);
-    replaceRange(view, p.position, 0, p.leadingLineBreak ? QLatin1Char('\n') + statement : statement);
+    if (p.leadingLineBreak)
+        replaceRange(view, p.position, 0, QLatin1Char('\n') + statement, p.position + 1);
+    else
+        replaceRange(view, p.position, 0, statement, p.position);
 }
 
-void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QString& text)
+void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QString& text, int newLine)
 {
     // Not undoable, as in the original control; an undo step recorded before this change would no
     // longer fit the text, so switching undo off here also drops the history.
@@ -218,7 +266,14 @@ void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QS
     QTextCursor cursor(m_text.get());
     cursor.setPosition(start);
     cursor.setPosition(start + length, QTextCursor::KeepAnchor);
-    cursor.insertText(text);
+    cursor.insertText(ProgramText::PlainLineBreaks(text));
+    if (newLine >= 0) {
+        // The split line's format, and with it its line end, went to both halves.
+        const QTextBlock line = m_text->findBlock(newLine);
+        QTextBlockFormat format = line.blockFormat();
+        format.clearProperty(LineEndProperty);
+        QTextCursor(line).setBlockFormat(format);
+    }
     m_text->setUndoRedoEnabled(true);
     setModified(true);
     if (view)
@@ -300,6 +355,5 @@ void CEditorDoc::OnRun()
     if (!QProcess::startDetached(settings.runnerPath,
                                  ProgramText::RunArguments(settings.host, settings.instance, path))) {
         qWarning("CreateProcess for kelm failed.");
-        qWarning("  %s", qPrintable(ProgramText::RunCommandLine(settings.host, settings.instance, path)));
     }
 }

@@ -7,8 +7,10 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class CEditorView;
+class QTextCursor;
 class QTextDocument;
 class QWidget;
 
@@ -57,9 +59,15 @@ public:
     void OnRun();
 
 private:
-    void insertStatementText(CEditorView* view, const QString& statement);
-    // Replaces a range without an undo step; the caret of view ends behind the new text.
-    void replaceRange(CEditorView* view, int start, int length, const QString& text);
+    // Inserts statement at or behind the line of caret, a cursor taken before the dialog ran.
+    void insertStatementText(CEditorView* view, const QTextCursor& caret, const QString& statement);
+    // Replaces a range without an undo step; the caret of view ends behind the new text. A line that
+    // starts at newLine is a new line and ends like most lines of the file.
+    void replaceRange(CEditorView* view, int start, int length, const QString& text, int newLine = -1);
+    // Each line keeps the line end it had in the file: lines whose end differs from m_format.lineEnd
+    // carry it in their block format, which undo restores with the line.
+    void setLineEnds(const std::vector<ProgramText::LineEnd>& lineEnds);
+    std::vector<ProgramText::LineEnd> lineEnds() const;
     QWidget* dialogParent() const;
     QString nativePath() const;
 

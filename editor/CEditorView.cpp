@@ -1,6 +1,7 @@
 #include "editor/CEditorView.h"
 
 #include "editor/CEditorDoc.h"
+#include "editor/ProgramText.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
@@ -9,6 +10,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -122,6 +125,35 @@ void CEditorView::focusInEvent(QFocusEvent* event)
     QPlainTextEdit::focusInEvent(event);
 }
 
+void CEditorView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::InsertLineSeparator)) {
+        QKeyEvent enter(event->type(), Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), event->isAutoRepeat(),
+                        static_cast<ushort>(event->count()));
+        QPlainTextEdit::keyPressEvent(&enter);
+        event->setAccepted(enter.isAccepted());
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void CEditorView::insertFromMimeData(const QMimeData* source)
+{
+    if (!source || !source->hasText()) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    const QString text = source->text();
+    const QString plain = ProgramText::PlainLineBreaks(text);
+    if (plain == text) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    QMimeData mapped;
+    mapped.setText(plain);
+    QPlainTextEdit::insertFromMimeData(&mapped);
+}
+
 void CEditorView::showFindDialog(bool replace)
 {
     if (!m_findDialog) {
@@ -197,7 +229,7 @@ void CEditorView::replaceText(const CFindReplaceDlg::Options& options)
                                                                    findFlags(options) & ~QTextDocument::FindBackward);
         if (!match.isNull() && match.selectionStart() == cursor.selectionStart() &&
             match.selectionEnd() == cursor.selectionEnd()) {
-            cursor.insertText(options.replaceWith);
+            cursor.insertText(ProgramText::PlainLineBreaks(options.replaceWith));
             setTextCursor(cursor);
         }
     }
@@ -210,6 +242,7 @@ int CEditorView::replaceAllText(const CFindReplaceDlg::Options& options)
         return 0;
     QTextDocument* doc = QPlainTextEdit::document();
     const QTextDocument::FindFlags flags = findFlags(options) & ~QTextDocument::FindBackward;
+    const QString replacement = ProgramText::PlainLineBreaks(options.replaceWith);
     QTextCursor edit(doc);
     int count = 0;
     QTextCursor found = doc->find(options.findWhat, QTextCursor(doc), flags);
@@ -218,7 +251,7 @@ int CEditorView::replaceAllText(const CFindReplaceDlg::Options& options)
             edit.beginEditBlock();
         edit.setPosition(found.selectionStart());
         edit.setPosition(found.selectionEnd(), QTextCursor::KeepAnchor);
-        edit.insertText(options.replaceWith);
+        edit.insertText(replacement);
         ++count;
         found = doc->find(options.findWhat, edit, flags);
     }

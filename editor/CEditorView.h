@@ -38,6 +38,10 @@ public:
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    // A line separator would end a line on screen but not in the file: Shift+Enter, paste and drop
+    // make plain line breaks instead.
+    void keyPressEvent(QKeyEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
 
 private:
     void registerCommands();

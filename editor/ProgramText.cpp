@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 namespace ProgramText {
@@ -30,28 +31,12 @@ std::optional<QString> strictUtf8(const QByteArray& bytes)
     return text;
 }
 
-LineEnd dominantLineEnd(const QString& text)
+// Characters that QTextDocument takes for block or frame boundaries, or shows as a line break
+// inside a block.
+bool breaksLines(QChar c)
 {
-    qsizetype lf = 0, crlf = 0, cr = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\n')) {
-            ++lf;
-        } else if (c == QLatin1Char('\r')) {
-            if (i + 1 < n && text.at(i + 1) == QLatin1Char('\n')) {
-                ++crlf;
-                ++i;
-            } else {
-                ++cr;
-            }
-        }
-    }
-    if (crlf >= lf && crlf >= cr && crlf > 0)
-        return LineEnd::CrLf;
-    if (cr > lf)
-        return LineEnd::Cr;
-    return LineEnd::Lf;
+    return c == QChar::LineSeparator || c == QChar::ParagraphSeparator || c.unicode() == 0xFDD0 ||
+           c.unicode() == 0xFDD1;
 }
 
 QString lineEndText(LineEnd lineEnd)
@@ -86,40 +71,102 @@ DecodeResult decode(const QByteArray& bytes, const QString& fileName)
     Decoded decoded;
     const bool hasBom = bytes.startsWith(utf8Bom);
     std::optional<QString> text = strictUtf8(hasBom ? bytes.mid(3) : bytes);
+    QString raw;
     if (text) {
         decoded.format.encoding = Encoding::Utf8;
         decoded.format.byteOrderMark = hasBom;
-        decoded.text = std::move(*text);
+        raw = std::move(*text);
     } else {
         decoded.format.encoding = Encoding::Latin1;
-        decoded.text = QString::fromLatin1(bytes);
+        raw = QString::fromLatin1(bytes);
     }
-    decoded.format.lineEnd = dominantLineEnd(decoded.text);
-    decoded.text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    decoded.text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+
+    // One pass: line ends become "\n" and are recorded, a CR inside a line becomes its mark.
+    const bool crFile = !raw.contains(QLatin1Char('\n'));
+    const qsizetype n = raw.size();
+    QString out(n, Qt::Uninitialized);
+    QChar* o = out.data();
+    qsizetype crlf = 0;
+    bool innerCr = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = raw.at(i);
+        if (c == QLatin1Char('\r')) {
+            if (crFile) {
+                decoded.lineEnds.push_back(LineEnd::Cr);
+                *o++ = QLatin1Char('\n');
+            } else if (i + 1 < n && raw.at(i + 1) == QLatin1Char('\n')) {
+                decoded.lineEnds.push_back(LineEnd::CrLf);
+                ++crlf;
+                *o++ = QLatin1Char('\n');
+                ++i;
+            } else {
+                innerCr = true;
+                *o++ = CarriageReturnMark;
+            }
+        } else if (c == QLatin1Char('\n')) {
+            decoded.lineEnds.push_back(LineEnd::Lf);
+            *o++ = c;
+        } else if (breaksLines(c)) {
+            result.error = tr("%1 is not opened: line %2 contains the character U+%3, which the editor cannot keep "
+                              "within a line.")
+                               .arg(shownName(fileName))
+                               .arg(static_cast<qulonglong>(decoded.lineEnds.size()) + 1)
+                               .arg(QString::number(c.unicode(), 16).toUpper());
+            return result;
+        } else {
+            *o++ = c;
+        }
+    }
+    out.truncate(o - out.constData());
+    if (innerCr && raw.contains(CarriageReturnMark)) {
+        result.error = tr("%1 is not opened: it has carriage returns inside lines, which the editor shows as \"%2\", "
+                          "and the character \"%2\" itself.")
+                           .arg(shownName(fileName), QString(CarriageReturnMark));
+        return result;
+    }
+    decoded.format.carriageReturnMarks = innerCr;
+    const qsizetype lf = static_cast<qsizetype>(decoded.lineEnds.size()) - crlf;
+    if (crFile && !decoded.lineEnds.empty())
+        decoded.format.lineEnd = LineEnd::Cr;
+    else if (crlf > 0 && crlf >= lf)
+        decoded.format.lineEnd = LineEnd::CrLf;
+    decoded.text = std::move(out);
     result.decoded = std::move(decoded);
     return result;
 }
 
-std::optional<QByteArray> encode(const QString& text, const FileFormat& format, int* firstUnencodable)
+std::optional<QByteArray> encode(const QString& text, const FileFormat& format, const std::vector<LineEnd>& lineEnds,
+                                 int* firstUnencodable)
 {
-    QString body = text;
-    if (format.lineEnd != LineEnd::Lf)
-        body.replace(QLatin1Char('\n'), lineEndText(format.lineEnd));
+    const bool marks = format.carriageReturnMarks;
     if (format.encoding == Encoding::Latin1) {
-        for (qsizetype i = 0; i < body.size(); ++i) {
-            if (body.at(i).unicode() > 0xFF) {
-                if (firstUnencodable) {
-                    // Report the index in text, which has single-character line ends.
-                    const QStringView before = QStringView(body).left(i);
-                    const qsizetype extra = format.lineEnd == LineEnd::CrLf ? before.count(QLatin1Char('\r')) : 0;
-                    *firstUnencodable = static_cast<int>(i - extra);
-                }
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (c.unicode() > 0xFF && !(marks && c == CarriageReturnMark)) {
+                if (firstUnencodable)
+                    *firstUnencodable = static_cast<int>(i);
                 return std::nullopt;
             }
         }
-        return body.toLatin1();
     }
+
+    QString body;
+    body.reserve(text.size() + static_cast<qsizetype>(lineEnds.size()));
+    std::size_t line = 0;
+    for (qsizetype from = 0;;) {
+        const qsizetype end = text.indexOf(QLatin1Char('\n'), from);
+        body += QStringView(text).mid(from, (end < 0 ? text.size() : end) - from);
+        if (end < 0)
+            break;
+        body += lineEndText(line < lineEnds.size() ? lineEnds[line] : format.lineEnd);
+        ++line;
+        from = end + 1;
+    }
+    if (marks)
+        body.replace(CarriageReturnMark, QLatin1Char('\r'));
+
+    if (format.encoding == Encoding::Latin1)
+        return body.toLatin1();
     QByteArray bytes;
     if (format.byteOrderMark)
         bytes = QByteArray(utf8Bom);
@@ -127,9 +174,22 @@ std::optional<QByteArray> encode(const QString& text, const FileFormat& format, 
     return bytes;
 }
 
+QString PlainLineBreaks(QString text)
+{
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return text;
+}
+
 ReadResult readFile(const QString& path)
 {
     ReadResult result;
+    // Opening a named pipe would block until a writer comes, and a device need never end.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        result.error = tr("Cannot open %1.\nIt is not a regular file.").arg(shownName(path));
+        return result;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         result.error = tr("Cannot open %1.\n%2").arg(shownName(path), file.errorString());
@@ -141,7 +201,7 @@ ReadResult readFile(const QString& path)
         result.error = tooLarge;
         return result;
     }
-    // Devices and growing files report a size that need not hold: never read past the limit.
+    // A growing file, or one that reports no size (as in /proc), is read no further than the limit.
     QByteArray bytes = file.read(MaxFileSize + 1);
     if (file.error() != QFileDevice::NoError) {
         result.error = tr("Cannot read %1.\n%2").arg(shownName(path), file.errorString());
@@ -185,11 +245,6 @@ QStringList RunArguments(const QString& host, const QString& instance, const QSt
             QStringLiteral("-instance"),
             QStringLiteral("norvex:") + instance,
             path};
-}
-
-QStringList ParseArgv(const QString& path)
-{
-    return QStringList{QStringLiteral("kelm")} + ParseArguments(path);
 }
 
 QStringList ParseArguments(const QString& path)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // Program files as bytes and as editor text, and the command lines of the runner. No widgets here.
 namespace ProgramText {
@@ -15,25 +16,35 @@ inline constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
 enum class Encoding { Utf8, Latin1 };
 enum class LineEnd { Lf, CrLf, Cr };
 
+// Stands in the editor text for a carriage return inside a line, which a text block cannot hold.
+inline constexpr QChar CarriageReturnMark{0x240D};
+
 // How a file was written, so that saving it writes it the same way. The editor text always uses
-// "\n"; a final line end (or its absence) is part of the text itself.
+// "\n"; a final line end (or its absence) is part of the text itself. lineEnd is the most common line
+// end of the file, the one new lines get.
 struct FileFormat
 {
     Encoding encoding = Encoding::Utf8;
     LineEnd lineEnd = LineEnd::Lf;
     bool byteOrderMark = false;
+    // Every CarriageReturnMark of the text is a carriage return of the file.
+    bool carriageReturnMarks = false;
 };
 
 struct Decoded
 {
     QString text;
     FileFormat format;
+    // lineEnds[i] ends line i of text: one entry for each "\n".
+    std::vector<LineEnd> lineEnds;
 };
 
 // A file that is valid UTF-8 (with or without a byte order mark) is read as UTF-8; anything else as
-// Latin-1, which maps every byte to one character and back. The line end that occurs most often is
-// kept for saving; every line end becomes "\n". Fails, with a message naming the file, for NUL bytes
-// and for files over MaxFileSize.
+// Latin-1, which maps every byte to one character and back. In a file with any LF, the line ends are
+// LF and CR LF, each line keeping its own, and a CR not followed by LF belongs to its line (as
+// CarriageReturnMark); in a file without LF, CR ends the lines. Fails, with a message naming the
+// file, for NUL bytes, for files over MaxFileSize and for characters that a line of the editor
+// cannot keep (the Unicode line and paragraph separators and the frame marks).
 struct DecodeResult
 {
     std::optional<Decoded> decoded;
@@ -41,11 +52,18 @@ struct DecodeResult
 };
 DecodeResult decode(const QByteArray& bytes, const QString& fileName);
 
-// The file bytes of text in format. Fails (std::nullopt) when the encoding cannot hold a character of
-// the text; firstUnencodable then receives that character's index.
-std::optional<QByteArray> encode(const QString& text, const FileFormat& format, int* firstUnencodable = nullptr);
+// The file bytes of text in format; line i ends with lineEnds[i], lines beyond lineEnds with
+// format.lineEnd. Fails (std::nullopt) when the encoding cannot hold a character of the text;
+// firstUnencodable then receives that character's index.
+std::optional<QByteArray> encode(const QString& text, const FileFormat& format,
+                                 const std::vector<LineEnd>& lineEnds = {}, int* firstUnencodable = nullptr);
 
-// Reads a file for decode(), refusing before reading when it is larger than MaxFileSize.
+// Text to be put into the editor with the Unicode line and paragraph separators as "\n", so that
+// every line the user sees is a line of the file.
+QString PlainLineBreaks(QString text);
+
+// Reads a file for decode(), refusing before reading anything that is not a regular file (a named
+// pipe or a device would block or never end) or is larger than MaxFileSize.
 struct ReadResult
 {
     std::optional<QByteArray> bytes;
@@ -72,9 +90,7 @@ Placement PlaceInsertion(int lineStart, int lineLength, int selectionStart, int 
 QString RunCommandLine(const QString& host, const QString& instance, const QString& path);
 QStringList RunArguments(const QString& host, const QString& instance, const QString& path);
 
-// The Parse argument vector: argv0 first, then the arguments.
-QStringList ParseArgv(const QString& path);
-// The part of ParseArgv after argv0, as a process starter takes it.
+// The Parse argument vector after argument 0, as a process starter takes it.
 QStringList ParseArguments(const QString& path);
 
 } // namespace ProgramText

@@ -60,6 +60,49 @@ TEST_F(EditorFiles, Utf8WithBomAndLfRoundTrips)
     EXPECT_EQ(readBytes(file), original);
 }
 
+TEST_F(EditorFiles, MixedLineEndsChangeOnlyTheEditedLine)
+{
+    const QByteArray original = "* mixed\r\n"
+                                "at (1) {A} = 1\n"
+                                "* a carriage return\rinside\r\n"
+                                "at (2) {B} = 2\n"
+                                "after (3) stop\r\n"
+                                "at (4) {C} = 4\n"
+                                "\r\n"
+                                "after (5) stop";
+    const QString file = writeFile(QStringLiteral("mixed.kelm"), original);
+    CEditorDoc* doc = open(file);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->textDocument()->blockCount(), 8);
+    EXPECT_EQ(doc->textDocument()->findBlockByNumber(2).text(), QStringLiteral("* a carriage return\u240Dinside"));
+
+    replaceLine(doc, 3, QStringLiteral("at (2) {B} = 9"));
+    // A line deleted and brought back by undo keeps its line end.
+    QTextCursor line(doc->textDocument()->findBlockByNumber(4));
+    line.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    line.removeSelectedText();
+    ASSERT_EQ(doc->textDocument()->findBlockByNumber(4).text(), QStringLiteral("at (4) {C} = 4"));
+    doc->textDocument()->undo();
+    ASSERT_EQ(doc->textDocument()->findBlockByNumber(4).text(), QStringLiteral("after (3) stop"));
+
+    ASSERT_TRUE(doc->doFileSave());
+    QByteArray expected = original;
+    expected.replace("{B} = 2", "{B} = 9");
+    EXPECT_EQ(readBytes(file), expected);
+
+    // A line break typed at the end of a line leaves that line as it was; the new line ends like it.
+    QTextCursor end(doc->textDocument()->findBlockByNumber(1));
+    end.movePosition(QTextCursor::EndOfBlock);
+    CEditorView* view = viewOf(doc);
+    view->setTextCursor(end);
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Return);
+    QTest::keyClicks(view, QStringLiteral("* new"));
+    ASSERT_TRUE(doc->doFileSave());
+    expected.replace("{A} = 1\n", "{A} = 1\n* new\n");
+    EXPECT_EQ(readBytes(file), expected);
+}
+
 TEST_F(EditorFiles, NewDocumentSavesThroughSaveAs)
 {
     CEditorDoc* doc = newDocument();
@@ -131,6 +174,15 @@ TEST_F(EditorFiles, UnreadableFilesAreRefusedWithAMessage)
 
     EXPECT_EQ(open(path(QStringLiteral("missing.kelm"))), nullptr);
     EXPECT_EQ(messages.size(), 3u);
+
+    // A line separator would be a line break on screen but not in the file.
+    const QByteArray separated = "at (1) {T} = 1\n// one \xE2\x80\xA8 line\n";
+    const QString separator = writeFile(QStringLiteral("separator.kelm"), separated);
+    EXPECT_EQ(open(separator), nullptr);
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_TRUE(messages[3].text.contains(QStringLiteral("line 2")));
+    EXPECT_TRUE(messages[3].text.contains(QStringLiteral("U+2028")));
+    EXPECT_EQ(readBytes(separator), separated);
     EXPECT_TRUE(m_template->documents().empty());
 }
 
@@ -178,6 +230,34 @@ TEST_F(EditorEditing, CommandsFollowTheViewState)
     EXPECT_FALSE(enabled(doc, Cmd::FileSave));
 }
 
+TEST_F(EditorEditing, LineBreaksAreAlwaysPlainOnes)
+{
+    CEditorDoc* doc = withText(QString());
+    CEditorView* view = viewOf(doc);
+    view->setFocus();
+    QTest::keyClicks(view, QStringLiteral("a"));
+    QTest::keyClick(view, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(view, QStringLiteral("b"));
+    EXPECT_EQ(doc->textDocument()->blockCount(), 2);
+    EXPECT_EQ(doc->text(), QStringLiteral("a\nb"));
+
+    QApplication::clipboard()->setText(QStringLiteral("\nc\u2028d\u2029e"));
+    ASSERT_TRUE(run(view, Cmd::EditPaste));
+    EXPECT_EQ(doc->textDocument()->blockCount(), 5);
+    EXPECT_EQ(doc->text(), QStringLiteral("a\nb\nc\nd\ne"));
+
+    CFindReplaceDlg::Options options;
+    options.findWhat = QStringLiteral("d");
+    options.replaceWith = QStringLiteral("d1\u2028d2");
+    EXPECT_EQ(view->replaceAllText(options), 1);
+    EXPECT_EQ(doc->textDocument()->blockCount(), 6);
+    EXPECT_FALSE(doc->textDocument()->toRawText().contains(QChar::LineSeparator));
+
+    saveAsName = path(QStringLiteral("breaks.kelm"));
+    ASSERT_TRUE(doc->doFileSave());
+    EXPECT_EQ(readBytes(saveAsName), QByteArray("a\nb\nc\nd1\nd2\ne"));
+}
+
 TEST_F(EditorEditing, SecondWindowSharesTheText)
 {
     CEditorDoc* doc = withText(QStringLiteral("after (1) stop\n"));
@@ -186,7 +266,7 @@ TEST_F(EditorEditing, SecondWindowSharesTheText)
     ASSERT_NE(second, nullptr);
     ASSERT_EQ(doc->views().size(), 2);
     EXPECT_EQ(second->view()->document(), doc->textDocument());
-    EXPECT_EQ(second->windowTitle(), QStringLiteral("Program1:2[*]"));
+    EXPECT_EQ(second->windowTitle(), QStringLiteral("Program1:2"));
 
     QTextCursor(doc->textDocument()).insertText(QStringLiteral("* top\n"));
     EXPECT_EQ(second->view()->toPlainText(), QStringLiteral("* top\nafter (1) stop\n"));

@@ -5,6 +5,15 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace ProgramText;
 
 namespace {
@@ -19,8 +28,50 @@ Decoded decodeOk(const QByteArray& bytes)
 QByteArray roundTrip(const QByteArray& bytes)
 {
     const Decoded d = decodeOk(bytes);
-    return encode(d.text, d.format).value_or(QByteArray("<unencodable>"));
+    return encode(d.text, d.format, d.lineEnds).value_or(QByteArray("<unencodable>"));
 }
+
+QString decodeError(const QByteArray& bytes)
+{
+    const DecodeResult r = decode(bytes, QStringLiteral("/tmp/p.kelm"));
+    EXPECT_FALSE(r.decoded.has_value()) << bytes.toStdString();
+    return r.error;
+}
+
+// Opens the write end of a named pipe whenever a reader waits in open(), so that a reader that
+// should never have opened it gets an empty read instead of hanging the test.
+class FifoUnblocker
+{
+public:
+    explicit FifoUnblocker(const QByteArray& path)
+        : m_thread([this, path] {
+              const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+              std::unique_lock<std::mutex> lock(m_mutex);
+              while (!m_done && std::chrono::steady_clock::now() < deadline) {
+                  const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
+                  if (fd >= 0)
+                      ::close(fd);
+                  m_wake.wait_for(lock, std::chrono::milliseconds(20));
+              }
+          })
+    {
+    }
+    ~FifoUnblocker()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 TEST(ProgramFileBytes, RoundTripsByteForByte)
 {
@@ -36,6 +87,14 @@ TEST(ProgramFileBytes, RoundTripsByteForByte)
         "// CESU surrogate \xED\xA0\x80 is not UTF-8\n",
         "",
         "\r\n\r\n",
+        // Mixed line ends, and carriage returns that end no line.
+        "a\r\nb\nc\r\n\nd\r\ne",
+        "* lone \r inside\nat (1) {T} = 1\r\n",
+        "x\r\ry\n\r",
+        "a\r\r\nb\n",
+        "// caf\xE9\r* Latin-1 with a lone CR\n",
+        "// the mark itself \xE2\x90\x8D without carriage returns\r\n",
+        "\r\r\r",
     };
     for (const QByteArray& bytes : cases)
         EXPECT_EQ(roundTrip(bytes), bytes) << bytes.toStdString();
@@ -45,14 +104,15 @@ TEST(ProgramFileBytes, EveryByteSurvivesLatin1)
 {
     QByteArray bytes;
     for (int b = 1; b < 256; ++b) {
-        if (b != '\r' && b != '\n')
+        if (b != '\n')
             bytes.append(static_cast<char>(b));
     }
     bytes.append("\r\n");
     const Decoded d = decodeOk(bytes);
     EXPECT_EQ(d.format.encoding, Encoding::Latin1);
     EXPECT_EQ(d.format.lineEnd, LineEnd::CrLf);
-    EXPECT_EQ(encode(d.text, d.format).value_or(QByteArray()), bytes);
+    EXPECT_EQ(d.text.count(QLatin1Char('\n')), 1);
+    EXPECT_EQ(encode(d.text, d.format, d.lineEnds).value_or(QByteArray()), bytes);
 }
 
 TEST(ProgramFileBytes, DetectsFormat)
@@ -60,11 +120,21 @@ TEST(ProgramFileBytes, DetectsFormat)
     Decoded d = decodeOk("a\r\nb\r\nc\n");
     EXPECT_EQ(d.format.lineEnd, LineEnd::CrLf);
     EXPECT_EQ(d.text, QStringLiteral("a\nb\nc\n"));
+    EXPECT_EQ(d.lineEnds, (std::vector<LineEnd>{LineEnd::CrLf, LineEnd::CrLf, LineEnd::Lf}));
     EXPECT_EQ(d.format.encoding, Encoding::Utf8);
 
+    // With any LF in the file a lone CR is part of its line.
     d = decodeOk("a\rb\rc\n");
+    EXPECT_EQ(d.format.lineEnd, LineEnd::Lf);
+    EXPECT_TRUE(d.format.carriageReturnMarks);
+    EXPECT_EQ(d.text, QStringLiteral("a\u240Db\u240Dc\n"));
+    EXPECT_EQ(d.lineEnds, std::vector<LineEnd>{LineEnd::Lf});
+
+    // Without LF, CR ends the lines.
+    d = decodeOk("a\rb\rc");
     EXPECT_EQ(d.format.lineEnd, LineEnd::Cr);
-    EXPECT_EQ(d.text, QStringLiteral("a\nb\nc\n"));
+    EXPECT_FALSE(d.format.carriageReturnMarks);
+    EXPECT_EQ(d.text, QStringLiteral("a\nb\nc"));
 
     d = decodeOk("\xEF\xBB\xBF"
                  "x");
@@ -76,10 +146,30 @@ TEST(ProgramFileBytes, DetectsFormat)
     EXPECT_EQ(d.text, QString::fromUtf8("\xC3\xA9t\xC3\xA9"));
 }
 
-TEST(ProgramFileBytes, MixedLineEndsBecomeTheDominantOne)
+TEST(ProgramFileBytes, EachLineKeepsItsOwnLineEnd)
 {
-    const Decoded d = decodeOk("a\r\nb\r\nc\nd");
-    EXPECT_EQ(encode(d.text, d.format).value_or(QByteArray()), QByteArray("a\r\nb\r\nc\r\nd"));
+    const Decoded d = decodeOk("a\r\nb\nc\r\nd");
+    EXPECT_EQ(d.format.lineEnd, LineEnd::CrLf);
+    EXPECT_EQ(encode(QStringLiteral("a\nB\nc\nd"), d.format, d.lineEnds).value_or(QByteArray()),
+              QByteArray("a\r\nB\nc\r\nd"));
+    // Lines beyond the recorded ones get the most common line end.
+    EXPECT_EQ(encode(QStringLiteral("a\nb\nc\nd\ne\n"), d.format, d.lineEnds).value_or(QByteArray()),
+              QByteArray("a\r\nb\nc\r\nd\r\ne\r\n"));
+}
+
+TEST(ProgramFileBytes, RefusesCharactersALineCannotKeep)
+{
+    for (const char* separator : {"\xE2\x80\xA8", "\xE2\x80\xA9", "\xEF\xB7\x90", "\xEF\xB7\x91"}) {
+        const QString error = decodeError(QByteArray("at (1) {T} = 1\r\n// a ") + separator + " b\n");
+        EXPECT_TRUE(error.contains(QStringLiteral("/tmp/p.kelm"))) << error.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("line 2"))) << error.toStdString();
+    }
+    EXPECT_TRUE(decodeError("// \xE2\x80\xA8").contains(QStringLiteral("U+2028")));
+    // In Latin-1 the same bytes are three ordinary characters.
+    EXPECT_EQ(roundTrip("// \xE2\x80\xA8 \xE9\n"), QByteArray("// \xE2\x80\xA8 \xE9\n"));
+
+    // A lone CR is shown as the mark, so a file may not hold both.
+    EXPECT_TRUE(decodeError("a\rb\n\xE2\x90\x8D\n").contains(QStringLiteral("carriage return")));
 }
 
 TEST(ProgramFileBytes, RefusesNulBytesAndHugeInput)
@@ -102,16 +192,42 @@ TEST(ProgramFileBytes, RefusesNulBytesAndHugeInput)
     const ReadResult missing = readFile(dir.filePath(QStringLiteral("missing.kelm")));
     EXPECT_FALSE(missing.bytes.has_value());
     EXPECT_TRUE(missing.error.contains(QStringLiteral("missing.kelm")));
-    EXPECT_FALSE(readFile(dir.path()).bytes.has_value());
+    const ReadResult directory = readFile(dir.path());
+    EXPECT_FALSE(directory.bytes.has_value());
+    EXPECT_TRUE(directory.error.contains(QStringLiteral("not a regular file")));
+}
+
+TEST(ProgramFileBytes, RefusesANamedPipeWithoutWaitingForIt)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe.kelm")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    ReadResult read;
+    {
+        FifoUnblocker unblocker(fifo);
+        read = readFile(QFile::decodeName(fifo));
+    }
+    EXPECT_FALSE(read.bytes.has_value());
+    EXPECT_TRUE(read.error.contains(QStringLiteral("pipe.kelm")));
+    EXPECT_TRUE(read.error.contains(QStringLiteral("not a regular file")));
+
+    const ReadResult device = readFile(QStringLiteral("/dev/zero"));
+    EXPECT_FALSE(device.bytes.has_value());
+    EXPECT_TRUE(device.error.contains(QStringLiteral("not a regular file")));
 }
 
 TEST(ProgramFileBytes, Latin1CannotHoldEveryCharacter)
 {
     FileFormat latin1{Encoding::Latin1, LineEnd::CrLf, false};
     int index = -1;
-    EXPECT_FALSE(encode(QString::fromUtf8("ab\ncd\n\xE2\x82\xAC"), latin1, &index).has_value());
+    EXPECT_FALSE(encode(QString::fromUtf8("ab\ncd\n\xE2\x82\xAC"), latin1, {}, &index).has_value());
     EXPECT_EQ(index, 6);
     EXPECT_EQ(encode(QString::fromUtf8("\xC3\xA9\n"), latin1).value_or(QByteArray()), QByteArray("\xE9\r\n"));
+    // The mark stands for a carriage return only in a file that had them.
+    EXPECT_FALSE(encode(QStringLiteral("a\u240D"), latin1).has_value());
+    latin1.carriageReturnMarks = true;
+    EXPECT_EQ(encode(QStringLiteral("a\u240Db\n"), latin1).value_or(QByteArray()), QByteArray("a\rb\r\n"));
 }
 
 TEST(ProgramLines, CommentLines)
@@ -167,11 +283,11 @@ TEST(RunnerCommandLines, RunTextAndItsArguments)
 
 TEST(RunnerCommandLines, ParseArguments)
 {
-    const QString path = QStringLiteral("/home/u/my prog.kelm");
-    EXPECT_EQ(ParseArgv(path),
-              (QStringList{QStringLiteral("kelm"), QStringLiteral("-parse"), QStringLiteral("-npstatus"), path}));
-    EXPECT_EQ(ParseArguments(path), ParseArgv(path).mid(1));
-    EXPECT_EQ(ParseArguments(QString()).size(), 3);
+    EXPECT_EQ(
+        ParseArguments(QStringLiteral("/home/u/my prog.kelm")),
+        (QStringList{QStringLiteral("-parse"), QStringLiteral("-npstatus"), QStringLiteral("/home/u/my prog.kelm")}));
+    EXPECT_EQ(ParseArguments(QString()),
+              (QStringList{QStringLiteral("-parse"), QStringLiteral("-npstatus"), QString()}));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "res/Resource.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -159,6 +160,29 @@ TEST_F(RunCommands, AModifiedDocumentIsSavedBeforeTheRunnerStarts)
     EXPECT_FALSE(doc->isModified());
 }
 
+TEST_F(RunCommands, TheSaveComesBeforeTheLogOnDialog)
+{
+    store(SettingName::KelmPath, m_runner);
+    const QString file = writeFile(QStringLiteral("p.kelm"), "after (1) stop\n");
+    CEditorDoc* doc = open(file);
+    ASSERT_NE(doc, nullptr);
+    QByteArray onDisk;
+    onDialog = [&](QDialog& d) {
+        EXPECT_NE(qobject_cast<CLogOnDlg*>(&d), nullptr);
+        onDisk = readBytes(file);
+        d.reject();
+    };
+    for (int command : {Cmd::Run, Cmd::Parse}) {
+        QTextCursor(doc->textDocument()).insertText(QStringLiteral("* changed\n"));
+        ASSERT_TRUE(run(doc, command));
+        EXPECT_EQ(onDisk, doc->text().toUtf8());
+        EXPECT_EQ(readBytes(file), doc->text().toUtf8());
+        EXPECT_FALSE(doc->isModified());
+    }
+    EXPECT_EQ(dialogTitles.size(), 2u);
+    EXPECT_EQ(starts(), 0);
+}
+
 TEST_F(RunCommands, AnUntitledModifiedDocumentGoesThroughSaveAs)
 {
     useDefaults(QStringLiteral("localhost"), QStringLiteral("0"));
@@ -277,6 +301,8 @@ TEST_F(RunCommands, FailedRunStartGoesToTheDebugChannelOnly)
 {
     store(SettingName::KelmPath, path(QStringLiteral("no/such/kelm")));
     store(SettingName::DefLogon, QStringLiteral("on"));
+    CEditorDoc* doc = withText(QString());
+    QCoreApplication::processEvents(); // the offscreen platform's own warnings about the new window
     QStringList warnings;
     s_warnings = &warnings;
     const QtMessageHandler previous =
@@ -284,13 +310,11 @@ TEST_F(RunCommands, FailedRunStartGoesToTheDebugChannelOnly)
             if (type == QtWarningMsg && s_warnings)
                 s_warnings->append(m);
         });
-    CEditorDoc* doc = withText(QString());
     ASSERT_TRUE(run(doc, Cmd::Run));
     ASSERT_TRUE(run(doc, Cmd::Parse));
     qInstallMessageHandler(previous);
     s_warnings = nullptr;
-    ASSERT_FALSE(warnings.isEmpty());
-    EXPECT_EQ(warnings.count(QStringLiteral("CreateProcess for kelm failed.")), 1); // Parse says nothing
+    EXPECT_EQ(warnings, QStringList{QStringLiteral("CreateProcess for kelm failed.")}); // Parse says nothing
     EXPECT_TRUE(messages.empty());
 }
 

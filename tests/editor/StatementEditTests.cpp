@@ -29,13 +29,15 @@ protected:
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, pos);
     }
 
-    // Answers the statement dialog: sets the value field, then presses the named button.
+    // Answers the statement dialog: runs whileOpen, sets the value field, then presses the named button.
     void answerStatement(const QString& value, const char* button, const QString& tag = QString())
     {
         onDialog = [this, value, button, tag](QDialog& d) {
             auto* dlg = qobject_cast<CStatementDlg*>(&d);
             ASSERT_NE(dlg, nullptr);
             seenStatement = dlg->findChild<QLineEdit*>(QStringLiteral("preview1044"))->text();
+            if (whileOpen)
+                whileOpen();
             if (!tag.isEmpty())
                 dlg->findChild<QLineEdit*>(QStringLiteral("tag1042"))->setText(tag);
             if (!value.isEmpty())
@@ -47,6 +49,7 @@ protected:
     }
 
     QString seenStatement;
+    std::function<void()> whileOpen;
 };
 
 TEST_F(StatementEdit, DoubleClickAndReplaceChangesExactlyThatLine)
@@ -60,10 +63,22 @@ TEST_F(StatementEdit, DoubleClickAndReplaceChangesExactlyThatLine)
     EXPECT_EQ(seenStatement, QStringLiteral("at (5) {T1} = 2"));
     EXPECT_EQ(doc->text(), QStringLiteral("* header\nafter (1) stop\nat (5) {T1} = 7\nafter (9) stop\n"));
     EXPECT_TRUE(doc->isModified());
-    EXPECT_FALSE(view->textCursor().hasSelection()); // no word was selected by the double click
     // The replacement is not undoable, and no older undo step survives it.
     EXPECT_FALSE(enabled(view, Cmd::EditUndo));
     EXPECT_FALSE(doc->textDocument()->isUndoAvailable());
+}
+
+TEST_F(StatementEdit, CancelAfterEditingLeavesTheLineUntouched)
+{
+    CEditorDoc* doc = withText(program);
+    CEditorView* view = viewOf(doc);
+    answerStatement(QStringLiteral("7"), "cancel2", QStringLiteral("T2"));
+    doubleClick(view, lineStart(doc, 2) + 9); // on the word T1
+    EXPECT_EQ(dialogTitles.size(), 1u);
+    EXPECT_EQ(seenStatement, QStringLiteral("at (5) {T1} = 2"));
+    EXPECT_EQ(doc->text(), program);
+    EXPECT_FALSE(doc->isModified());
+    EXPECT_FALSE(view->textCursor().hasSelection()); // the double click selected no word
 }
 
 TEST_F(StatementEdit, InsertGoesBehindOrInFrontByCaret)
@@ -103,6 +118,41 @@ TEST_F(StatementEdit, InsertStatementCommandUsesTheCaretLine)
     const QString before = doc->text();
     ASSERT_TRUE(run(doc, Cmd::InsertStatement));
     EXPECT_EQ(doc->text(), before);
+}
+
+TEST_F(StatementEdit, InsertFollowsTheCaretAsItWasWhenTheDialogOpened)
+{
+    CEditorDoc* doc = withText(program);
+    CEditorView* view = viewOf(doc);
+    answerStatement(QStringLiteral("6"), "insert1", QStringLiteral("T6"));
+    // What a diagnostic that arrives while the dialog is open does.
+    whileOpen = [doc] { doc->GoToLine(1); };
+
+    setCaret(view, lineStart(doc, 2) + 3);
+    ASSERT_TRUE(run(doc, Cmd::InsertStatement));
+    EXPECT_EQ(doc->textDocument()->findBlockByNumber(2).text(), QStringLiteral("at (5) {T1} = 2"));
+    EXPECT_EQ(doc->textDocument()->findBlockByNumber(3).text(), QStringLiteral("at (0) {T6} = 6"));
+
+    doubleClick(view, lineStart(doc, 2) + 4);
+    EXPECT_EQ(doc->textDocument()->findBlockByNumber(2).text(), QStringLiteral("at (5) {T1} = 2"));
+    EXPECT_EQ(doc->textDocument()->findBlockByNumber(3).text(), QStringLiteral("at (5) {T6} = 6"));
+    EXPECT_EQ(doc->textDocument()->findBlockByNumber(0).text(), QStringLiteral("* header"));
+    EXPECT_EQ(doc->textDocument()->blockCount(), 7);
+}
+
+TEST_F(StatementEdit, AnInsertedStatementEndsLikeMostLines)
+{
+    const QString file = writeFile(QStringLiteral("mixed.kelm"), "* LF file\nafter (1) stop\r\nafter (2) stop\n");
+    CEditorDoc* doc = open(file);
+    ASSERT_NE(doc, nullptr);
+    answerStatement(QStringLiteral("3"), "insert1", QStringLiteral("T3"));
+    setCaret(viewOf(doc), lineStart(doc, 1));
+    ASSERT_TRUE(run(doc, Cmd::InsertStatement));
+    setCaret(viewOf(doc), lineStart(doc, 2) + 1);
+    ASSERT_TRUE(run(doc, Cmd::InsertStatement));
+    ASSERT_TRUE(doc->doFileSave());
+    EXPECT_EQ(readBytes(file),
+              QByteArray("* LF file\nat (0) {T3} = 3\nafter (1) stop\r\nat (0) {T3} = 3\nafter (2) stop\n"));
 }
 
 TEST_F(StatementEdit, InsertBehindALastLineWithoutLineBreak)

@@ -129,6 +129,26 @@ TEST_F(StatementDialog, TriggerAndOperationRules)
     EXPECT_EQ(previewText(), "after ([00.00]) ramp({}, , , )");
 }
 
+TEST_F(StatementDialog, RulesTakeBackWhatTheyEnabled)
+{
+    dlg.show();
+    combo("trigger1022").setCurrentText("when");
+    expectEnabled({"expression1031"}, true);
+    combo("trigger1022").setCurrentText("at");
+    expectEnabled({"date1049"}, true);
+    expectEnabled(kTimeControls, true);
+    expectEnabled({"expression1031", "insertTag1046"}, false);
+
+    combo("operation1032").setCurrentText("ramp");
+    expectEnabled({"rampTime1040", "rampStep1041"}, true);
+    QTest::keyClicks(&edit("rampTime1040"), "5");
+    combo("operation1032").setCurrentText("set");
+    expectEnabled({"tag1042", "value1039"}, true);
+    expectEnabled({"rampTime1040", "rampStep1041", "arguments1038", "opcode1037"}, false);
+    EXPECT_EQ(edit("rampTime1040").text(), "5"); // a disabled box keeps its text
+    EXPECT_EQ(previewText(), "at (0) {} = ");
+}
+
 TEST_F(StatementDialog, SpinsWriteIntoTheirBoxes)
 {
     dlg.show();
