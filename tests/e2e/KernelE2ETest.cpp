@@ -244,3 +244,52 @@ TEST_F(KernelE2ETest, AKernelThatNeverAnswersLeavesLoggedOnAndTheTime)
     kernel.join();
     EXPECT_TRUE(paneShows(Pane::KernelState, "Not logged on"));
 }
+
+namespace {
+
+void storeSettings(std::initializer_list<std::pair<const char*, const char*>> values)
+{
+    CSettingsKey key;
+    ASSERT_TRUE(key.open(CSettingsKey::Write));
+    for (const auto& [name, value] : values)
+        key.write(name, QString::fromLatin1(value));
+}
+
+} // namespace
+
+// The automatic log-on reads the stored defaults: absent host is "localhost", the instance text is
+// read as atoi does, and only the exact text "on" counts; edit-only mode does not stop it.
+TEST_F(KernelE2ETest, AutomaticLogOnUsesTheStoredDefaultsEvenInEditOnlyMode)
+{
+    auto sim = startSim({});
+    storeSettings({{"def_logon", "on"}, {"def_instance", "abc"}});
+    app = std::make_unique<CKelmDeskApp>();
+    ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
+    EXPECT_TRUE(app->m_bEditOnly);
+    EXPECT_TRUE(IsLoggedOn()) << "localhost, instance 0";
+    EXPECT_TRUE(paneShows(Pane::KernelState, QStringLiteral("Running")));
+    EXPECT_EQ(messageBoxes, 0);
+}
+
+TEST_F(KernelE2ETest, NoAutomaticLogOnUnlessTheSettingIsExactlyOn)
+{
+    auto sim = startSim({});
+    for (const char* value : {"On", "on ", "off"}) {
+        storeSettings({{"def_logon", value}, {"def_hostname", "127.0.0.1"}, {"def_instance", "0"}});
+        app = std::make_unique<CKelmDeskApp>();
+        ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk")}));
+        EXPECT_FALSE(IsLoggedOn()) << value;
+        EXPECT_EQ(pane(Pane::KernelState), QStringLiteral("Not logged on      ")) << value;
+        app.reset();
+    }
+}
+
+TEST_F(KernelE2ETest, SwitchesBeforeTheAutomaticLogOnPickTheKernel)
+{
+    auto sim = startSim({"--instance", "2", "--state", "paused"});
+    storeSettings({{"def_logon", "off"}});
+    app = std::make_unique<CKelmDeskApp>();
+    ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-instance"), QStringLiteral("2")}));
+    EXPECT_TRUE(IsLoggedOn()) << "-instance writes def_logon=on before the log-on step";
+    EXPECT_TRUE(paneShows(Pane::KernelState, QStringLiteral("Paused")));
+}
