@@ -9,7 +9,7 @@
 namespace vmsg {
 
 namespace {
-constexpr std::size_t initialBuffer = 16 * 1024;
+constexpr std::size_t initialBuffer = 64 * 1024;
 constexpr std::size_t readChunk = 64 * 1024;
 } // namespace
 
@@ -130,9 +130,9 @@ void Connection::processInput()
         }
         m_inBegin += r.frameSize;
         m_decoded.handle = m_handle;
+        // The receiver takes the values (or swaps in storage for the next frame to reuse).
         if (m_events)
             m_events->frameReceived(*this, r.type, m_decoded, r.frameSize);
-        m_decoded = Message();
     }
     if (!m_open || m_paused)
         return;

@@ -12,6 +12,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds connectTimeout{2000};
 constexpr std::size_t maxHandlersPerRound = 256;
+// Deadline checks in scheduler(): about this far apart, at most this many deliveries apart.
+constexpr std::chrono::microseconds checkInterval{20};
+constexpr std::size_t maxStride = 8;
+// Delivered messages up to this size hand their value storage on to later ones.
+constexpr std::size_t recycledFrameBytes = 512;
+constexpr std::size_t recycledValues = 16;
 constexpr std::size_t smallestMaxMessage = 1024;
 constexpr std::size_t largestMaxMessage = 64 * 1024 * 1024;
 } // namespace
@@ -107,49 +113,94 @@ int Context::scheduler(int)
     SchedulerGuard guard(m_schedulerDepth);
 
     const Clock::time_point deadline = Clock::now() + schedulerBudget;
+    std::shared_ptr<const vmsgNonReplyHandler> handler = m_nonReply;
     int delivered = 0;
     for (;;) {
         m_node->poll(deadline, maxHandlersPerRound);
-        if (m_queue.empty())
+        if (queued() == 0)
             break;
-        while (!m_queue.empty()) {
-            Pending item = std::move(m_queue.front());
-            m_queue.pop_front();
-            deliver(item, delivered);
-            if (Clock::now() >= deadline)
+        // The clock is read after every stride deliveries, the stride chosen from the recent cost of
+        // a delivery so that about checkInterval passes between readings.
+        Clock::time_point lastCheck = Clock::now();
+        std::size_t stride = 1;
+        std::size_t sinceCheck = 0;
+        while (queued() > 0) {
+            deliverNext(handler, delivered);
+            if (++sinceCheck < stride)
+                continue;
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline)
                 return delivered;
+            const Clock::duration each = (now - lastCheck) / Clock::rep(sinceCheck);
+            const auto until = std::min<Clock::duration>(checkInterval, deadline - now);
+            stride = each.count() > 0 ? std::clamp<std::size_t>(std::size_t(until / each), 1, maxStride) : maxStride;
+            lastCheck = now;
+            sinceCheck = 0;
         }
     }
     return delivered;
 }
 
-void Context::deliver(Pending& item, int& delivered)
+Context::Pending& Context::enqueue()
 {
-    if (!item.isMessage) {
-        const std::shared_ptr<const vmsgClientNotify> handler = m_clientNotify;
+    if (m_queueTail == m_queue.size()) {
+        if (m_queueHead > 0 && m_queueHead >= m_queue.size() / 2) {
+            std::rotate(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(m_queueHead), m_queue.end());
+            m_queueTail -= m_queueHead;
+            m_queueHead = 0;
+        } else {
+            m_queue.emplace_back();
+        }
+    }
+    return m_queue[m_queueTail++];
+}
+
+void Context::deliverNext(std::shared_ptr<const vmsgNonReplyHandler>& handler, int& delivered)
+{
+    // Nothing may refer to the slot once a handler runs: it may queue, deliver or forget.
+    Pending& item = m_queue[m_queueHead];
+    const int handle = item.handle;
+    std::unique_ptr<Message> message;
+    if (item.isMessage) {
+        if (Flow* flow = item.flow) {
+            --flow->messages;
+            flow->bytes -= item.bytes;
+            if (flow->messages == 0 ||
+                (flow->paused && flow->messages <= flow->resumeMessages && flow->bytes <= flow->resumeBytes))
+                updateFlow(handle);
+        }
+        if (handler.get() != m_nonReply.get())
+            handler = m_nonReply;
         if (handler && *handler) {
+            message = m_spare ? std::move(m_spare) : std::make_unique<Message>();
+            message->adopt(std::move(item.message));
+        }
+    }
+    const bool isMessage = item.isMessage;
+    const int event = item.event;
+    const std::size_t bytes = item.bytes;
+    if (++m_queueHead == m_queueTail)
+        m_queueHead = m_queueTail = 0;
+
+    if (!isMessage) {
+        const std::shared_ptr<const vmsgClientNotify> notify = m_clientNotify;
+        if (notify && *notify) {
             ++delivered;
-            (*handler)(item.handle, item.event, m_clientNotifyUser);
+            (*notify)(handle, event, m_clientNotifyUser);
         }
         return;
     }
-
-    if (Flow* flow = item.flow) {
-        --flow->messages;
-        flow->bytes -= item.bytes;
-        if (flow->paused || flow->messages == 0)
-            updateFlow(item.handle);
-    }
-    const std::shared_ptr<const vmsgNonReplyHandler> handler = m_nonReply;
-    if (!handler || !*handler)
+    if (!message)
         return;
-    const int kind = item.message.kind;
-    std::unique_ptr<Message> message = m_spare ? std::move(m_spare) : std::make_unique<Message>();
-    message->adopt(std::move(item.message));
+    const int kind = message->kind;
     vmsgMsgPort port(std::move(message), this);
     ++delivered;
     (*handler)(kind, &port);
-    m_spare = std::move(port.m_message);
+    message = std::move(port.m_message);
+    // Only small messages' storage goes round again, so the queue's slots stay small.
+    if (bytes > recycledFrameBytes || message->values.capacity() > recycledValues)
+        std::vector<Value>().swap(message->values);
+    m_spare = std::move(message);
 }
 
 Context::Flow& Context::flowOf(int handle)
@@ -179,10 +230,12 @@ void Context::updateFlow(int handle)
         std::any_of(m_waiters.begin(), m_waiters.end(), [handle](const Waiter* w) { return w->handle == handle; });
     const std::size_t maxMessages = waited ? 8 * pauseMessages : pauseMessages;
     const std::size_t maxBytes = waited ? 8 * pauseBytes : pauseBytes;
+    flow.resumeMessages = maxMessages / 2;
+    flow.resumeBytes = maxBytes / 2;
     if (!flow.paused && (flow.messages >= maxMessages || flow.bytes >= maxBytes)) {
         flow.paused = true;
         m_node->setReading(handle, false);
-    } else if (flow.paused && flow.messages <= maxMessages / 2 && flow.bytes <= maxBytes / 2) {
+    } else if (flow.paused && flow.messages <= flow.resumeMessages && flow.bytes <= flow.resumeBytes) {
         flow.paused = false;
         m_node->setReading(handle, true);
     }
@@ -193,9 +246,17 @@ void Context::updateFlow(int handle)
 void Context::forget(int handle)
 {
     m_node->close(handle);
-    m_queue.erase(
-        std::remove_if(m_queue.begin(), m_queue.end(), [handle](const Pending& item) { return item.handle == handle; }),
-        m_queue.end());
+    std::size_t kept = m_queueHead;
+    for (std::size_t i = m_queueHead; i < m_queueTail; ++i) {
+        if (m_queue[i].handle == handle)
+            continue;
+        if (kept != i)
+            std::swap(m_queue[kept], m_queue[i]);
+        ++kept;
+    }
+    m_queueTail = kept;
+    if (m_queueHead == m_queueTail)
+        m_queueHead = m_queueTail = 0;
     eraseFlow(handle);
     for (Waiter* waiter : m_waiters) {
         if (waiter->handle == handle)
@@ -266,23 +327,25 @@ bool Context::isOpen(int handle) const
 
 void Context::clientLoggedOn(Connection& connection)
 {
-    Pending item;
+    Pending& item = enqueue();
     item.handle = connection.handle();
     item.event = eventLoggedOn;
-    m_queue.push_back(std::move(item));
+    item.isMessage = false;
+    item.bytes = 0;
+    item.flow = nullptr;
 }
 
 void Context::messageReceived(Connection& connection, Message& message, std::size_t frameSize)
 {
     const int handle = connection.handle();
     Flow& flow = flowOf(handle);
-    Pending item;
+    Pending& item = enqueue();
     item.handle = handle;
+    item.event = 0;
     item.isMessage = true;
     item.bytes = frameSize;
     item.flow = &flow;
-    item.message = std::move(message);
-    m_queue.push_back(std::move(item));
+    item.message.adopt(std::move(message));
     ++flow.messages;
     flow.bytes += frameSize;
     if (flow.messages >= pauseMessages || flow.bytes >= pauseBytes)
@@ -302,10 +365,12 @@ void Context::replyReceived(Connection& connection, Message& message)
 
 void Context::connectionLost(int handle, int event)
 {
-    Pending item;
+    Pending& item = enqueue();
     item.handle = handle;
     item.event = event;
-    m_queue.push_back(std::move(item));
+    item.isMessage = false;
+    item.bytes = 0;
+    item.flow = nullptr;
     for (Waiter* waiter : m_waiters) {
         if (waiter->handle == handle)
             waiter->lost = true;

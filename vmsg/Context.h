@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -61,7 +60,7 @@ public:
 
     bool isOpen(int handle) const;
     // Notifications and messages waiting for scheduler().
-    std::size_t queued() const { return m_queue.size(); }
+    std::size_t queued() const { return m_queueTail - m_queueHead; }
 
 private:
     struct Flow
@@ -69,6 +68,9 @@ private:
         std::size_t messages = 0;
         std::size_t bytes = 0;
         bool paused = false;
+        // Where a paused flow resumes, as of the last updateFlow (it changes only with the waiters).
+        std::size_t resumeMessages = pauseMessages / 2;
+        std::size_t resumeBytes = pauseBytes / 2;
     };
     struct Pending
     {
@@ -93,7 +95,9 @@ private:
     void replyReceived(Connection& connection, Message& message) override;
     void connectionLost(int handle, int event) override;
 
-    void deliver(Pending& item, int& delivered);
+    // A slot at the end of the queue; its message keeps the storage of an earlier one.
+    Pending& enqueue();
+    void deliverNext(std::shared_ptr<const vmsgNonReplyHandler>& handler, int& delivered);
     Flow& flowOf(int handle);
     void updateFlow(int handle);
     void eraseFlow(int handle);
@@ -106,7 +110,10 @@ private:
     std::shared_ptr<const vmsgNonReplyHandler> m_nonReply;
     bool m_reentrant = true;
     int m_schedulerDepth = 0;
-    std::deque<Pending> m_queue;
+    // The queue is m_queue[m_queueHead, m_queueTail); the slots behind it are kept for reuse.
+    std::vector<Pending> m_queue;
+    std::size_t m_queueHead = 0;
+    std::size_t m_queueTail = 0;
     std::unordered_map<int, Flow> m_flow;
     int m_lastFlowHandle = 0; // one-entry cache for flowOf: floods come from one connection
     Flow* m_lastFlow = nullptr;

@@ -66,11 +66,30 @@ std::size_t encodedSize(const Value& value)
     return std::visit(Size{}, value);
 }
 
-// Reads values from [p, end) into values; false unless they fill the range exactly.
+// The slot for the next decoded value: an existing one is overwritten, so that a message decoded
+// again and again keeps its strings' storage.
+Value& nextSlot(std::vector<Value>& values, std::size_t& n)
+{
+    if (n == values.size())
+        values.emplace_back();
+    return values[n++];
+}
+
+void assignString(Value& slot, const std::uint8_t* p, std::size_t n)
+{
+    if (std::string* s = std::get_if<std::string>(&slot))
+        s->assign(reinterpret_cast<const char*>(p), n);
+    else
+        slot.emplace<std::string>(reinterpret_cast<const char*>(p), n);
+}
+
+// Reads values from [p, end) into values, replacing what they held; false unless they fill the range
+// exactly.
 bool decodeValues(const std::uint8_t* p, const std::uint8_t* end, std::vector<Value>& values)
 {
+    std::size_t n = 0;
     while (p < end) {
-        if (values.size() == maxFrameValues)
+        if (n == maxFrameValues)
             return false;
         const std::uint8_t tag = *p++;
         const std::size_t left = std::size_t(end - p);
@@ -78,23 +97,27 @@ bool decodeValues(const std::uint8_t* p, const std::uint8_t* end, std::vector<Va
         case tagInt:
             if (left < 4)
                 return false;
-            values.emplace_back(std::int32_t(getU32(p)));
+            nextSlot(values, n) = std::int32_t(getU32(p));
             p += 4;
             break;
         case tagReal:
             if (left < 8)
                 return false;
-            values.emplace_back(getF64(p));
+            nextSlot(values, n) = getF64(p);
             p += 8;
             break;
         case tagString: {
             if (left < 4)
                 return false;
-            const std::uint32_t n = getU32(p);
-            if (n > left - 4)
+            const std::uint32_t size = getU32(p);
+            if (size > left - 4)
                 return false;
-            values.emplace_back(std::string(reinterpret_cast<const char*>(p + 4), n));
-            p += 4 + n;
+            if (n == values.size())
+                values.emplace_back(std::in_place_type<std::string>, reinterpret_cast<const char*>(p + 4), size);
+            else
+                assignString(values[n], p + 4, size);
+            ++n;
+            p += 4 + size;
             break;
         }
         case tagArray: {
@@ -105,27 +128,35 @@ bool decodeValues(const std::uint8_t* p, const std::uint8_t* end, std::vector<Va
             // Each element takes at least its 4-byte length: reject before reserving anything.
             if (count > (left - 4) / 4)
                 return false;
-            std::vector<std::string> strings;
-            strings.reserve(std::min<std::uint32_t>(count, 1024));
+            Value& slot = nextSlot(values, n);
+            std::vector<std::string>* strings = std::get_if<std::vector<std::string>>(&slot);
+            if (!strings)
+                strings = &slot.emplace<std::vector<std::string>>();
+            const std::size_t reused = std::min<std::size_t>(strings->size(), count);
+            strings->reserve(std::min<std::uint32_t>(count, 1024));
             for (std::uint32_t i = 0; i < count; ++i) {
                 if (end - p < 4)
                     return false;
-                const std::uint32_t n = getU32(p);
-                if (n > std::size_t(end - p) - 4)
+                const std::uint32_t size = getU32(p);
+                if (size > std::size_t(end - p) - 4)
                     return false;
-                strings.emplace_back(reinterpret_cast<const char*>(p + 4), n);
-                p += 4 + n;
+                if (i < reused)
+                    (*strings)[i].assign(reinterpret_cast<const char*>(p + 4), size);
+                else
+                    strings->emplace_back(reinterpret_cast<const char*>(p + 4), size);
+                p += 4 + size;
             }
-            values.emplace_back(std::move(strings));
+            strings->resize(count);
             break;
         }
         case tagDivider:
-            values.emplace_back(Divider{});
+            nextSlot(values, n) = Divider{};
             break;
         default:
             return false;
         }
     }
+    values.erase(values.begin() + std::ptrdiff_t(n), values.end());
     return true;
 }
 
@@ -214,7 +245,6 @@ DecodeResult decodeFrame(const std::uint8_t* data, std::size_t size, std::size_t
     message.requestId = getU32(data + 12);
     message.timeStamp = getF64(data + 16);
     message.hasTimeStamp = true;
-    message.values.clear();
     message.readPos = 0;
     if (!decodeValues(data + frameHeaderSize, data + length, message.values))
         return {DecodeStatus::Malformed, 0, result.type};

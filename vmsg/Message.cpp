@@ -1,5 +1,6 @@
 #include "vmsg/Message.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -7,13 +8,7 @@ namespace vmsg {
 
 namespace {
 
-std::unique_ptr<char[]> copyText(const std::string& s)
-{
-    auto text = std::make_unique<char[]>(s.size() + 1);
-    std::memcpy(text.get(), s.data(), s.size());
-    text[s.size()] = '\0';
-    return text;
-}
+constexpr std::size_t textBlockSize = 4096;
 
 // The value of type T that a pop at pos reads, skipping dividers (they separate the parts of a
 // message; "rviv" is read as a real and an integer); pos is moved to it.
@@ -45,8 +40,44 @@ void Message::adopt(Message&& other)
     hasTimeStamp = other.hasTimeStamp;
     values.swap(other.values);
     readPos = 0;
-    m_texts.clear();
-    m_arrays.clear();
+    releaseTexts();
+}
+
+char* Message::allocateText(std::size_t size, std::size_t align)
+{
+    for (; m_block < m_blocks.size(); ++m_block, m_used = 0) {
+        TextBlock& block = m_blocks[m_block];
+        const std::size_t at = (m_used + align - 1) / align * align;
+        if (at <= block.size && size <= block.size - at) {
+            m_used = at + size;
+            return block.data.get() + at;
+        }
+    }
+    // A fresh block starts suitably aligned for any type.
+    const std::size_t blockSize = std::max(size, textBlockSize);
+    m_blocks.push_back({std::make_unique<char[]>(blockSize), blockSize});
+    m_block = m_blocks.size() - 1;
+    m_used = size;
+    return m_blocks.back().data.get();
+}
+
+char* Message::copyText(const std::string& text)
+{
+    char* copy = allocateText(text.size() + 1, 1);
+    std::memcpy(copy, text.data(), text.size());
+    copy[text.size()] = '\0';
+    return copy;
+}
+
+void Message::releaseTexts()
+{
+    // Keep one ordinary block for the next message; large ones go.
+    if (m_blocks.size() > 1 || (!m_blocks.empty() && m_blocks.front().size != textBlockSize)) {
+        const bool keepFirst = m_blocks.front().size == textBlockSize;
+        m_blocks.erase(m_blocks.begin() + (keepFirst ? 1 : 0), m_blocks.end());
+    }
+    m_block = 0;
+    m_used = 0;
 }
 
 void Message::push(int value)
@@ -173,8 +204,7 @@ bool Message::popText(char*& text)
     const std::string* v = valueAt<std::string>(values, readPos);
     if (!v)
         return false;
-    m_texts.push_back(copyText(*v));
-    text = m_texts.back().get();
+    text = copyText(*v);
     ++readPos;
     return true;
 }
@@ -184,29 +214,28 @@ bool Message::popTextArray(int& count, char**& strings)
     const std::vector<std::string>* v = valueAt<std::vector<std::string>>(values, readPos);
     if (!v)
         return false;
-    auto array = std::make_unique<char*[]>(v->size() + 1);
-    for (std::size_t i = 0; i < v->size(); ++i) {
-        m_texts.push_back(copyText((*v)[i]));
-        array[i] = m_texts.back().get();
-    }
+    char** array = reinterpret_cast<char**>(allocateText((v->size() + 1) * sizeof(char*), alignof(char*)));
+    for (std::size_t i = 0; i < v->size(); ++i)
+        array[i] = copyText((*v)[i]);
     array[v->size()] = nullptr;
-    m_arrays.push_back(std::move(array));
     count = int(v->size());
-    strings = m_arrays.back().get();
+    strings = array;
     ++readPos;
     return true;
 }
 
 char* Message::emptyText()
 {
-    m_texts.push_back(copyText(std::string()));
-    return m_texts.back().get();
+    char* text = allocateText(1, 1);
+    *text = '\0';
+    return text;
 }
 
 char** Message::emptyArray()
 {
-    m_arrays.push_back(std::make_unique<char*[]>(1));
-    return m_arrays.back().get();
+    char** array = reinterpret_cast<char**>(allocateText(sizeof(char*), alignof(char*)));
+    *array = nullptr;
+    return array;
 }
 
 } // namespace vmsg

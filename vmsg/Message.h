@@ -45,7 +45,8 @@ struct Message
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
 
-    // Takes other's header and values and starts reading afresh; keeps this message's storage.
+    // Takes other's header and values and starts reading afresh. The two swap value storage, and this
+    // message keeps its text storage, so that messages passed along a queue allocate nothing.
     void adopt(Message&& other);
 
     void push(int value);
@@ -77,8 +78,19 @@ struct Message
     char** emptyArray();
 
 private:
-    std::vector<std::unique_ptr<char[]>> m_texts;
-    std::vector<std::unique_ptr<char*[]>> m_arrays;
+    struct TextBlock
+    {
+        std::unique_ptr<char[]> data;
+        std::size_t size = 0;
+    };
+    // Storage for the popped C strings: blocks that never move, reused by adopt().
+    char* allocateText(std::size_t size, std::size_t align);
+    char* copyText(const std::string& text);
+    void releaseTexts();
+
+    std::vector<TextBlock> m_blocks;
+    std::size_t m_block = 0; // the block being filled
+    std::size_t m_used = 0;  // bytes of it in use
 };
 
 } // namespace vmsg

@@ -59,6 +59,33 @@ TEST(Frame, RoundTripsEveryValueType)
     EXPECT_EQ(out.values, m.values);
 }
 
+TEST(Frame, DecodingIntoAUsedMessageReplacesEverything)
+{
+    Message wide;
+    wide.push("a text longer than any short-string buffer");
+    wide.push(std::vector<std::string>{"one", "two", "three", "four"});
+    wide.push(5);
+    wide.pushDivider();
+    wide.push(std::string(600, 'w'));
+    Message narrow;
+    narrow.push(std::vector<std::string>{"z"});
+    narrow.push("s");
+    narrow.push(2.5);
+    Message shapes[] = {Message(), Message(), Message()};
+    shapes[0].push(std::string());
+    shapes[1].push(1);
+    shapes[1].push(std::vector<std::string>{"a", "b", "c", "d", "e", "f"});
+
+    // One message decodes frames of every shape in turn, as a connection's does.
+    Message out;
+    for (const Message* m : {&wide, &narrow, &wide, &shapes[0], &shapes[1], &shapes[2], &wide, &shapes[1]}) {
+        out.readPos = 3;
+        ASSERT_EQ(decode(frameOf(*m), out).status, DecodeStatus::Complete);
+        EXPECT_EQ(out.values, m->values);
+        EXPECT_EQ(out.readPos, 0u);
+    }
+}
+
 TEST(Frame, UsesBigEndianLayout)
 {
     Message m;

@@ -130,3 +130,43 @@ TEST_F(MessageTest, PoppedTextsStayValidWhileThePortLives)
     EXPECT_EQ(array[3], nullptr);
     EXPECT_EQ(std::strlen(long_), 300u);
 }
+
+TEST_F(MessageTest, ManyAndLargeTextsStayValidAndAreGivenAgainAfterAdopt)
+{
+    vmsg::Message& m = port.message();
+    for (int i = 0; i < 600; ++i)
+        m.push(("text " + std::to_string(i)).c_str());
+    m.push(std::string(20000, 'L'));
+    m.push(std::vector<std::string>(1000, "element"));
+    std::vector<char*> texts;
+    for (int i = 0; i < 601; ++i) {
+        char* text = nullptr;
+        ASSERT_TRUE(port.pop(text, -99999, -1));
+        texts.push_back(text);
+    }
+    int count = 0;
+    char** array = nullptr;
+    ASSERT_TRUE(port.pop(count, array, -99999, -1));
+    for (int i = 0; i < 600; ++i)
+        EXPECT_EQ(texts[std::size_t(i)], "text " + std::to_string(i));
+    EXPECT_EQ(std::string(texts[600]), std::string(20000, 'L'));
+    ASSERT_EQ(count, 1000);
+    EXPECT_STREQ(array[999], "element");
+    EXPECT_EQ(array[1000], nullptr);
+
+    // A message taken over afresh hands out its own texts again.
+    vmsg::Message next;
+    next.push("again");
+    next.push(std::vector<std::string>{"p", "q"});
+    m.adopt(std::move(next));
+    char* again = nullptr;
+    ASSERT_TRUE(port.pop(again, -99999, -1));
+    ASSERT_TRUE(port.pop(count, array, -99999, -1));
+    EXPECT_STREQ(again, "again");
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(array[0], "p");
+    EXPECT_STREQ(array[1], "q");
+    EXPECT_EQ(array[2], nullptr);
+    EXPECT_EQ(port.pop(again, -99999, -1), 0);
+    EXPECT_STREQ(again, "");
+}
