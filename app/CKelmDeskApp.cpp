@@ -73,7 +73,9 @@ bool CKelmDeskApp::InitInstance(const QStringList& args)
     ParseSwitches(args);
 
     m_mainFrame->show();
-    m_mainFrame->update();
+    // The automatic log-on may block for seconds: let the window paint first.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    m_mainFrame->repaint();
 
     setUpMessagePort();
     autoLogOn();

@@ -35,8 +35,10 @@ void CStatusBar::setIndicators(const QStringList& initialTexts)
 
 void CStatusBar::SetPaneText(int pane, const QString& text)
 {
-    if (pane >= 0 && pane < m_panes.size())
-        m_panes.at(pane)->setText(text);
+    if (pane < 0 || pane >= m_panes.size() || m_panes.at(pane)->text() == text)
+        return;
+    m_panes.at(pane)->setText(text);
+    emit paneTextChanged(pane, text);
 }
 
 QString CStatusBar::paneText(int pane) const

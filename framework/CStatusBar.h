@@ -21,6 +21,9 @@ public:
     QLabel* pane(int index) const;
     void setPaneEnabled(int pane, bool enabled);
 
+signals:
+    void paneTextChanged(int pane, const QString& text);
+
 private:
     QList<QLabel*> m_panes;
 };

@@ -9,6 +9,7 @@
 #include "kernel/KernelConnection.h"
 #include "res/Resource.h"
 #include "vmsg/Peer.h"
+#include "vmsg/vmsg.h"
 
 #include <gtest/gtest.h>
 
@@ -182,12 +183,20 @@ TEST_F(KernelE2ETest, TheLogOnCommandMovesToASecondSimulator)
     EXPECT_TRUE(first->waitForLog(" left"));
 
     answerLogOn("127.0.0.1", "2nd");
+    QStringList history;
+    QObject::connect(app->statusBar(), &CStatusBar::paneTextChanged, app.get(),
+                     [&history](int index, const QString& text) {
+                         if (index == Pane::KernelState || index == Pane::KernelTime)
+                             history << QString::number(index) + QLatin1Char('=') + text;
+                     });
     ASSERT_TRUE(app->mainFrame()->runCommand(Cmd::LogOn));
     EXPECT_TRUE(IsLoggedOn());
     EXPECT_NE(GetKernelHandle(), firstHandle);
     EXPECT_EQ(pane(Pane::KernelState), "Paused");
     EXPECT_EQ(pane(Pane::KernelTime), "00:00:00");
     EXPECT_TRUE(second->waitForLog(" logged on"));
+    EXPECT_EQ(history, (QStringList{"3=Logged on", "2=00:00:00", "3=Paused"}))
+        << history.join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(readSetting("hostname"), "127.0.0.1");
     EXPECT_EQ(readSetting("instance"), "2nd");
 
@@ -269,6 +278,48 @@ TEST_F(KernelE2ETest, AutomaticLogOnUsesTheStoredDefaultsEvenInEditOnlyMode)
     EXPECT_TRUE(IsLoggedOn()) << "localhost, instance 0";
     EXPECT_TRUE(paneShows(Pane::KernelState, QStringLiteral("Running")));
     EXPECT_EQ(messageBoxes, 0);
+}
+
+// Logging on again while logged on first shows the logged-off panes, then the new kernel's.
+TEST_F(KernelE2ETest, LoggingOnAgainFirstShowsNotLoggedOn)
+{
+    auto first = startSim({"--instance", "0"});
+    auto second = startSim({"--instance", "1", "--state", "paused"});
+    startDesk(true);
+    ASSERT_TRUE(paneShows(Pane::KernelState, "Running"));
+    ASSERT_TRUE(waitFor([&] { return pane(Pane::KernelTime) != QStringLiteral("00:00:00"); }));
+    QStringList history;
+    QObject::connect(app->statusBar(), &CStatusBar::paneTextChanged, app.get(),
+                     [&history](int index, const QString& text) {
+                         if (index == Pane::KernelState || index == Pane::KernelTime)
+                             history << QString::number(index) + QLatin1Char('=') + text;
+                     });
+    answerLogOn("127.0.0.1", "1");
+    ASSERT_TRUE(app->mainFrame()->runCommand(Cmd::LogOn));
+    EXPECT_EQ(history, (QStringList{"2=" + noTime, "3=Not logged on", "3=Logged on", "2=00:00:00", "3=Paused"}))
+        << history.join(QLatin1Char('|')).toStdString();
+}
+
+// Edit-only mode registers no handler: the kernel's unasked status never reaches the panes.
+TEST_F(KernelE2ETest, EditOnlyModeHandlesNoUnaskedKernelMessage)
+{
+    // Handlers of earlier starts in this process would hide a registration.
+    vmsgMsgPort cleared;
+    cleared.register_client_notify({}, 0);
+    vmsgRegisterNonReply({});
+
+    auto sim = startSim({});
+    storeSettings({{"def_logon", "on"}, {"def_hostname", "127.0.0.1"}, {"def_instance", "0"}});
+    app = std::make_unique<CKelmDeskApp>();
+    ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
+    ASSERT_TRUE(IsLoggedOn());
+    ASSERT_EQ(pane(Pane::KernelState), QStringLiteral("Running")) << "the status reply is no unasked message";
+    const QString time = pane(Pane::KernelTime);
+    ::kill(pid_t(sim->pid()), SIGUSR2);
+    EXPECT_TRUE(sim->waitForLog("signal -> "));
+    waitFor([] { return false; }, 2500);
+    EXPECT_EQ(pane(Pane::KernelState), QStringLiteral("Running"));
+    EXPECT_EQ(pane(Pane::KernelTime), time);
 }
 
 TEST_F(KernelE2ETest, NoAutomaticLogOnUnlessTheSettingIsExactlyOn)
