@@ -21,7 +21,8 @@
 
 namespace {
 
-struct CommandText {
+struct CommandText
+{
     int id;
     const char* caption;
     const char* prompt;
@@ -33,8 +34,10 @@ const CommandText commandTable[] = {
     {Cmd::FileNew, "&New\tCtrl+N", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
     {Cmd::FileOpen, "&Open...\tCtrl+O", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
     {Cmd::FileClose, "&Close", "Close the active document\nClose", {}},
-    {Cmd::CloseFinishedMonitors, "Close &Finished Monitors",
-     "Close all finished monitor windows\nClose finished monitors", {}},
+    {Cmd::CloseFinishedMonitors,
+     "Close &Finished Monitors",
+     "Close all finished monitor windows\nClose finished monitors",
+     {}},
     {Cmd::FileSave, "&Save\tCtrl+S", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
     {Cmd::FileSaveAs, "Save &As...", "Save the active document with a new name\nSave As", {}},
     {Cmd::LogOn, "Lo&g On...", "Log on to a kernel\nLog on", {}},
@@ -61,14 +64,20 @@ const CommandText commandTable[] = {
      "&Paste\tCtrl+V",
      "Insert Clipboard contents\nPaste",
      {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
-    {Cmd::EditSelectAll, "Select A&ll\tCtrl+A", "Select the entire document\nSelect All",
+    {Cmd::EditSelectAll,
+     "Select A&ll\tCtrl+A",
+     "Select the entire document\nSelect All",
      {QKeySequence(Qt::CTRL | Qt::Key_A)}},
     {Cmd::InsertModelVariable, "Insert Model &Variable...", "Insert model variable name\nInsert model variable", {}},
-    {Cmd::InsertStatement, "Insert &Statement...",
-     "Insert a new statement at or after the current position\nInsert Statement", {}},
+    {Cmd::InsertStatement,
+     "Insert &Statement...",
+     "Insert a new statement at or after the current position\nInsert Statement",
+     {}},
     {Cmd::EditFind, "&Find...\tCtrl+F", "Find the specified text\nFind", {QKeySequence(Qt::CTRL | Qt::Key_F)}},
     {Cmd::EditFindNext, "F&ind Next\tF3", "Repeat the last find\nFind Next", {QKeySequence(Qt::Key_F3)}},
-    {Cmd::EditReplace, "R&eplace\tCtrl+H", "Replace specific text with different text\nReplace",
+    {Cmd::EditReplace,
+     "R&eplace\tCtrl+H",
+     "Replace specific text with different text\nReplace",
      {QKeySequence(Qt::CTRL | Qt::Key_H)}},
     {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
     {Cmd::ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
@@ -79,40 +88,42 @@ const CommandText commandTable[] = {
     {Cmd::WindowArrange, "&Arrange Icons", "Arrange icons at the bottom of the window\nArrange Icons", {}},
     {Cmd::AppAbout, "&About KelmDesk...", "Display program information, version number and copyright\nAbout", {}},
     {Cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}},
-    {Cmd::PrevPane, "Previous Pane", "Switch back to the previous window pane\nPrevious Pane",
+    {Cmd::PrevPane,
+     "Previous Pane",
+     "Switch back to the previous window pane\nPrevious Pane",
      {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
 };
 
 constexpr int Sep = 0;
 constexpr int Recent = -1;
 
-struct MenuText {
+struct MenuText
+{
     const char* title;
     std::initializer_list<int> items;
 };
 
-const MenuText fileMenu128 = {"&File", {Cmd::FileNew, Cmd::FileOpen, Cmd::LogOn, Sep, Cmd::FilePrintSetup, Sep,
-                                        Recent, Sep, Cmd::AppExit}};
+const MenuText fileMenu128 = {
+    "&File", {Cmd::FileNew, Cmd::FileOpen, Cmd::LogOn, Sep, Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
 const MenuText fileMenu129 = {"&File",
                               {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors, Cmd::FileSave,
                                Cmd::FileSaveAs, Sep, Cmd::LogOn, Cmd::Run, Cmd::Parse, Sep, Cmd::FilePrint,
                                Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
 const MenuText fileMenu130 = {"&File",
-                              {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors, Sep,
-                               Cmd::LogOn, Cmd::Stop, Sep, Cmd::FilePrint, Cmd::FilePrintPreview,
-                               Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
+                              {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors, Sep, Cmd::LogOn,
+                               Cmd::Stop, Sep, Cmd::FilePrint, Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent,
+                               Sep, Cmd::AppExit}};
 const MenuText editMenu129 = {"&Edit",
-                              {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll,
-                               Sep, Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind,
-                               Cmd::EditFindNext, Cmd::EditReplace}};
+                              {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll, Sep,
+                               Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind, Cmd::EditFindNext,
+                               Cmd::EditReplace}};
 const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options}};
 const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
 const MenuText helpMenu = {"&Help", {Cmd::AppAbout}};
 
-const int toolBarButtons[] = {Cmd::FileNew, Cmd::FileOpen, Cmd::FileSave, Sep,           Cmd::Parse,
-                              Cmd::Run,     Cmd::Stop,     Sep,           Cmd::EditCut, Cmd::EditCopy,
-                              Cmd::EditPaste, Cmd::EditUndo, Sep,         Cmd::InsertStatement, Sep,
-                              Cmd::FilePrint};
+const int toolBarButtons[] = {
+    Cmd::FileNew,  Cmd::FileOpen,  Cmd::FileSave, Sep, Cmd::Parse,           Cmd::Run, Cmd::Stop,     Sep, Cmd::EditCut,
+    Cmd::EditCopy, Cmd::EditPaste, Cmd::EditUndo, Sep, Cmd::InsertStatement, Sep,      Cmd::FilePrint};
 
 } // namespace
 
@@ -223,7 +234,8 @@ void CMainFrame::updateKeyIndicators()
     // A lock indicator shows its text only while the lock is on.
     m_statusBar->SetPaneText(Pane::CapsLock,
                              KeyboardLocks::isOn(KeyboardLocks::Caps) ? QStringLiteral("CAP") : QString());
-    m_statusBar->SetPaneText(Pane::NumLock, KeyboardLocks::isOn(KeyboardLocks::Num) ? QStringLiteral("NUM") : QString());
+    m_statusBar->SetPaneText(Pane::NumLock,
+                             KeyboardLocks::isOn(KeyboardLocks::Num) ? QStringLiteral("NUM") : QString());
 }
 
 CDocument* CMainFrame::openDocumentFile(const QString& path)

@@ -31,11 +31,11 @@ private:
     void onBrowseRunner();
     void onBrowseTagList();
 
-    QLineEdit* m_runnerEdit;         // 1017
-    QPushButton* m_runnerBrowse;     // 1018
-    QComboBox* m_hostCombo;          // 1020
-    QLineEdit* m_instanceEdit;       // 1021
-    QCheckBox* m_defaultLogon;       // 1019
-    QLineEdit* m_tagListEdit;        // 1047
-    QPushButton* m_tagListBrowse;    // 1048
+    QLineEdit* m_runnerEdit;      // 1017
+    QPushButton* m_runnerBrowse;  // 1018
+    QComboBox* m_hostCombo;       // 1020
+    QLineEdit* m_instanceEdit;    // 1021
+    QCheckBox* m_defaultLogon;    // 1019
+    QLineEdit* m_tagListEdit;     // 1047
+    QPushButton* m_tagListBrowse; // 1048
 };

@@ -2,8 +2,8 @@
 
 // The one table of the program's settings: value names under the settings group.
 namespace SettingName {
-constexpr const char* KelmPath = "kelmpath";       // runner executable
-constexpr const char* KelmSource = "kelmsource";   // directory given with -path; read by nothing
+constexpr const char* KelmPath = "kelmpath";        // runner executable
+constexpr const char* KelmSource = "kelmsource";    // directory given with -path; read by nothing
 constexpr const char* DefHostname = "def_hostname"; // default kernel host; absent: "localhost"
 constexpr const char* DefInstance = "def_instance"; // default kernel instance as text; absent: "0"
 constexpr const char* DefLogon = "def_logon";       // exactly "on" uses the default kernel

@@ -57,9 +57,12 @@ CMDIFrame::CMDIFrame(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
         Cmd::ViewStatusBar, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
         [this] { return statusBar()->isVisible(); });
     auto hasChildren = [this] { return !m_mdiArea->subWindowList().isEmpty(); };
-    onCommand(Cmd::WindowCascade, [this] { m_mdiArea->cascadeSubWindows(); }, hasChildren);
-    onCommand(Cmd::WindowTile, [this] { m_mdiArea->tileSubWindows(); }, hasChildren);
-    onCommand(Cmd::WindowArrange, [this] { arrangeIcons(); }, hasChildren);
+    onCommand(
+        Cmd::WindowCascade, [this] { m_mdiArea->cascadeSubWindows(); }, hasChildren);
+    onCommand(
+        Cmd::WindowTile, [this] { m_mdiArea->tileSubWindows(); }, hasChildren);
+    onCommand(
+        Cmd::WindowArrange, [this] { arrangeIcons(); }, hasChildren);
     onCommand(
         Cmd::WindowNew,
         [this] {

@@ -9,7 +9,8 @@
 class CommandTarget
 {
 public:
-    struct Handler {
+    struct Handler
+    {
         std::function<void()> run;
         std::function<bool()> enabled; // empty: always enabled
         std::function<bool()> checked; // empty: not a toggle

@@ -18,8 +18,7 @@ QPointer<QMdiArea>& mdiArea()
 }
 } // namespace
 
-DocTemplate::DocTemplate(int resourceId, const QString& docString, DocumentFactory makeDocument,
-                         FrameFactory makeFrame)
+DocTemplate::DocTemplate(int resourceId, const QString& docString, DocumentFactory makeDocument, FrameFactory makeFrame)
     : m_resourceId(resourceId), m_fields(docString.split(QLatin1Char('\n'))), m_makeDocument(std::move(makeDocument)),
       m_makeFrame(std::move(makeFrame))
 {

@@ -13,7 +13,8 @@ namespace KMessageBox {
 
 enum class Icon { None, Information, Warning, Stop, Question };
 
-struct Request {
+struct Request
+{
     QString text;
     QString caption;
     Icon icon = Icon::None;

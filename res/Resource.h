@@ -16,7 +16,7 @@ enum : int {
 
 namespace Res {
 enum : int {
-    MainFrame = 128, // menu, tool bar and icon of the main frame; the menu shown without documents
+    MainFrame = 128,  // menu, tool bar and icon of the main frame; the menu shown without documents
     ProgramDoc = 129, // program document template, menu and icon
     MonitorDoc = 130, // monitor document template, menu and icon
     AboutDialog = 100,

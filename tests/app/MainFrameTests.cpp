@@ -81,9 +81,8 @@ TEST_F(MainFrameTest, PlainStartShowsAnEmptyFrameWithMenu128)
     EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("KelmDesk"));
     EXPECT_EQ(menuTitles(frame->menuBar()), (QStringList{"&File", "&View", "&Help"}));
-    EXPECT_EQ(menuItems(frame->menuBar(), "&File"),
-              (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "Lo&g On...", "-", "P&rint Setup...", "-",
-                           "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(menuItems(frame->menuBar(), "&File"), (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "Lo&g On...", "-",
+                                                                 "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&View"), (QStringList{"&Toolbar", "&Status Bar", "&Options..."}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&Help"), (QStringList{"&About KelmDesk..."}));
 }

@@ -10,7 +10,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -128,13 +130,49 @@ TEST_F(OptionsDlgTest, EditOnlyModeDisablesAllButTheTagList)
     CKelmDeskApp app;
     app.m_bEditOnly = true;
     COptionsDlg dlg;
-    for (const char* name : {"runnerPath1017", "browseRunner1018", "defaultHost1020", "defaultInstance1021",
-                             "defaultLogon1019"})
+    for (const char* name :
+         {"runnerPath1017", "browseRunner1018", "defaultHost1020", "defaultInstance1021", "defaultLogon1019"})
         EXPECT_FALSE(dlg.findChild<QWidget*>(QLatin1String(name))->isEnabled()) << name;
     EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("tagList1047"))->isEnabled());
     EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("browseTagList1048"))->isEnabled());
     click(dlg, "apply1");
     EXPECT_EQ(stored(SettingName::DefHostname), "localhost") << "disabled fields are stored as shown";
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(OptionsDlgTest, RunnerBrowseListsExecutablesUnderTheRunnerName)
+{
+    QString filter, proposed;
+    Modal::setFileHook([&](const QString&, const QString& f, const QString& p) {
+        filter = f;
+        proposed = p;
+        return QString();
+    });
+    COptionsDlg dlg;
+    click(dlg, "browseRunner1018");
+#ifdef Q_OS_WIN
+    EXPECT_EQ(filter, QStringLiteral("Executable Files (*.exe)"));
+    EXPECT_EQ(proposed, QStringLiteral("kelm.exe"));
+#else
+    EXPECT_EQ(filter, QStringLiteral("Executable Files (*)"));
+    EXPECT_EQ(proposed, QStringLiteral("kelm"));
+#endif
+    EXPECT_TRUE(child<QLineEdit>(dlg, "runnerPath1017")->text().isEmpty());
+}
+
+TEST_F(OptionsDlgTest, AStoreThatCannotBeOpenedShowsDefaultsAndApplyStillCloses)
+{
+    ASSERT_TRUE(QDir().mkpath(CSettingsKey::storePath()));
+    COptionsDlg dlg;
+    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost1020")->currentText(), QStringLiteral("localhost"));
+    child<QLineEdit>(dlg, "runnerPath1017")->setText(QStringLiteral("/opt/k/kelm"));
+    click(dlg, "apply1");
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_TRUE(QFileInfo(CSettingsKey::storePath()).isDir()) << "nothing was written";
+    QDir(CSettingsKey::storePath()).removeRecursively();
 }
 
 } // namespace

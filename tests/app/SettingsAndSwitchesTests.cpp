@@ -12,7 +12,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 
 namespace {
 
@@ -128,8 +128,8 @@ TEST(SettingsKey, AStoreThatCannotBeOpenedFailsSilently)
     EXPECT_FALSE(key.read(SettingName::Hostname).has_value());
     {
         CKelmDeskApp app;
-        app.ParseSwitches({QStringLiteral("kelmdesk"), QStringLiteral("-editonly"), QStringLiteral("-host"),
-                           QStringLiteral("h")});
+        app.ParseSwitches(
+            {QStringLiteral("kelmdesk"), QStringLiteral("-editonly"), QStringLiteral("-host"), QStringLiteral("h")});
         EXPECT_TRUE(app.m_bEditOnly) << "-editonly still takes effect";
     }
     clearStore();
@@ -145,17 +145,15 @@ TEST(KelmdeskProcess, SwitchesLeaveExactlyTheirValuesInTheStore)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("NORVEX_PORT_BASE"), QStringLiteral("1")); // no kernel there
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(KELMDESK_BINARY),
-            {"-host", "127.0.0.9", "-instance", "3", "-kelm", "/opt/k/kelm", "-taglist", "/t/tags.txt", "-path", "/src"});
+    p.start(QStringLiteral(KELMDESK_BINARY), {"-host", "127.0.0.9", "-instance", "3", "-kelm", "/opt/k/kelm",
+                                              "-taglist", "/t/tags.txt", "-path", "/src"});
     ASSERT_TRUE(p.waitForStarted(10000));
     const QString conf = home.path() + QStringLiteral("/Vantrel/kelmdesk.conf");
-    QByteArray text;
-    for (int i = 0; i < 200 && !text.contains("taglist"); ++i) {
-        QThread::msleep(50);
+    auto stored = [&conf] {
         QFile f(conf);
-        if (f.open(QIODevice::ReadOnly))
-            text = f.readAll();
-    }
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stored().contains("taglist"), 10000);
     p.kill();
     p.waitForFinished(5000);
     QSettings s(conf, QSettings::IniFormat);

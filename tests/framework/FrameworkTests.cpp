@@ -67,7 +67,8 @@ public:
     explicit TestView(CDocument* d) : CView(d)
     {
         onCommand(CmdViewOnly, [this] { ++runs; });
-        onCommand(CmdShadowed, [this] { ++shadowedRuns; }, [this] { return shadowedEnabled; });
+        onCommand(
+            CmdShadowed, [this] { ++shadowedRuns; }, [this] { return shadowedEnabled; });
     }
     int shadowedRuns = 0;
     bool shadowedEnabled = true;
@@ -83,7 +84,8 @@ public:
     explicit TestFrame(CDocument* d) : CChildFrame(d)
     {
         setWidget(new TestView(d));
-        onCommand(CmdFrameDisabled, [] {}, [] { return false; });
+        onCommand(
+            CmdFrameDisabled, [] {}, [] { return false; });
     }
 };
 
@@ -110,7 +112,8 @@ protected:
                        int(Cmd::FileClose), int(Cmd::AppExit)})
             frame->addCommand(id, QStringLiteral("cmd"), QStringLiteral("status\ntip"));
         tmpl = std::make_unique<DocTemplate>(
-            129, QStringLiteral("\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document"),
+            129,
+            QStringLiteral("\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document"),
             [] { return std::make_unique<TestDoc>(); }, [](CDocument* d) { return new TestFrame(d); });
         frame->tmpl = tmpl.get();
         frame->show();
@@ -223,7 +226,8 @@ TEST_F(FrameworkTest, CaptionFollowsTheActiveDocument)
     EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral(" - renamed.kelm"))) << frame->windowTitle().toStdString();
     child->showMaximized();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral(" - [renamed.kelm]"))) << frame->windowTitle().toStdString();
+    EXPECT_TRUE(frame->windowTitle().endsWith(QStringLiteral(" - [renamed.kelm]")))
+        << frame->windowTitle().toStdString();
     EXPECT_EQ(frame->windowTitle().count(QStringLiteral("renamed.kelm")), 1) << frame->windowTitle().toStdString();
     child->showNormal();
     QCoreApplication::processEvents();
@@ -238,9 +242,8 @@ TEST_F(FrameworkTest, ExitAsksEveryModifiedDocumentBeforeClosingAny)
         docs.last()->setModified(true);
     }
     int asked = 0;
-    KMessageBox::setHook([&](const KMessageBox::Request&) {
-        return ++asked == 2 ? QMessageBox::Cancel : QMessageBox::No;
-    });
+    KMessageBox::setHook(
+        [&](const KMessageBox::Request&) { return ++asked == 2 ? QMessageBox::Cancel : QMessageBox::No; });
     EXPECT_FALSE(frame->close());
     EXPECT_EQ(asked, 2) << "the third is not asked after a Cancel";
     EXPECT_EQ(tmpl->documents().size(), 3u) << "nothing closed, not even the one answered No";
