@@ -11,7 +11,8 @@ class CMonitorConsole;
 enum class MonitorState { Initializing = 0, Executing = 1, Finished = 2 };
 
 // One per monitor document; lives exactly as long as its document.
-struct MonitorRecord {
+struct MonitorRecord
+{
     int socket = 0;
     MonitorState state = MonitorState::Initializing;
     CMonitorDoc* document = nullptr;
