@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPointer>
 
 #include <algorithm>
@@ -15,6 +16,25 @@ QPointer<QMdiArea>& mdiArea()
 {
     static QPointer<QMdiArea> area;
     return area;
+}
+
+// A new window opens maximized when the active one is, else at a size that shows a useful part of
+// a document, cascaded below the existing windows.
+void showFrame(CChildFrame* frame)
+{
+    QMdiArea* area = mdiArea();
+    QMdiSubWindow* active = area ? area->activeSubWindow() : nullptr;
+    if (active && active != frame && active->isMaximized()) {
+        frame->showMaximized();
+        return;
+    }
+    if (area) {
+        const QSize space = area->viewport()->size();
+        const int offset = 24 * (area->subWindowList().size() - 1) % std::max(1, space.height() / 3);
+        frame->resize(std::max(320, space.width() * 3 / 4), std::max(240, space.height() * 3 / 4));
+        frame->move(offset, offset);
+    }
+    frame->show();
 }
 } // namespace
 
@@ -91,7 +111,7 @@ CDocument* DocTemplate::openDocumentFile(const QString& path, bool makeVisible)
         for (CView* v : frame->views())
             v->onInitialUpdate();
         if (makeVisible) {
-            frame->show();
+            showFrame(frame);
             if (CView* v = frame->activeView())
                 v->widget()->setFocus();
         }
@@ -110,7 +130,7 @@ CChildFrame* DocTemplate::createNewFrame(CDocument* document)
         v->onInitialUpdate();
     for (CChildFrame* f : document->frames())
         f->updateTitle();
-    frame->show();
+    showFrame(frame);
     return frame;
 }
 
