@@ -3,6 +3,12 @@
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 
@@ -11,13 +17,44 @@ namespace vmsg {
 namespace {
 constexpr std::size_t initialBuffer = 64 * 1024;
 constexpr std::size_t readChunk = 64 * 1024;
+
+// A peer that vanishes without closing is noticed after about idle + count * interval seconds of
+// silence, or after userTimeout with data unacknowledged.
+constexpr int keepAliveIdle = 10;
+constexpr int keepAliveInterval = 5;
+constexpr int keepAliveCount = 3;
+constexpr unsigned userTimeoutMs = 25000;
+
+void setOptions(asio::ip::tcp::socket& socket)
+{
+    asio::error_code ec;
+    socket.set_option(asio::ip::tcp::no_delay(true), ec);
+    socket.set_option(asio::socket_base::keep_alive(true), ec);
+#ifndef _WIN32
+    const int fd = int(socket.native_handle());
+#ifdef TCP_KEEPIDLE
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepAliveIdle, sizeof keepAliveIdle);
+#endif
+#ifdef TCP_KEEPINTVL
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &keepAliveInterval, sizeof keepAliveInterval);
+#endif
+#ifdef TCP_KEEPCNT
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &keepAliveCount, sizeof keepAliveCount);
+#endif
+#ifdef TCP_USER_TIMEOUT
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+#endif
+    (void)fd;
+#endif
+}
+
 } // namespace
 
 Connection::Connection(asio::ip::tcp::socket socket, int handle, std::size_t maxMessage, Events* events)
-    : m_socket(std::move(socket)), m_handle(handle), m_maxMessage(maxMessage), m_events(events)
+    : m_socket(std::move(socket)), m_handle(handle), m_maxMessage(maxMessage), m_events(events),
+      m_linger(m_socket.get_executor())
 {
-    asio::error_code ec;
-    m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
+    setOptions(m_socket);
     m_in.resize(initialBuffer);
 }
 
@@ -44,15 +81,23 @@ bool Connection::sendFrame(FrameType type, int kind, std::uint32_t requestId, co
     return true;
 }
 
-void Connection::close()
+void Connection::close(std::chrono::milliseconds linger)
 {
     if (!m_open)
         return;
     m_open = false;
     m_events = nullptr;
-    // Output already queued still goes out; the write completion closes the socket.
-    if (m_outFlight.empty())
+    // Output already queued still goes out; the write completion closes the socket, or the linger
+    // timer when the peer does not read.
+    if (m_outFlight.empty()) {
         closeSocket();
+        return;
+    }
+    m_linger.expires_after(linger);
+    m_linger.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+        if (!ec)
+            self->closeSocket();
+    });
 }
 
 void Connection::abort(int event)
@@ -69,6 +114,7 @@ void Connection::abort(int event)
 
 void Connection::closeSocket()
 {
+    m_linger.cancel();
     asio::error_code ec;
     m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
     m_socket.close(ec);

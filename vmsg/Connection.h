@@ -3,7 +3,9 @@
 #include "vmsg/Frame.h"
 
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,8 +40,9 @@ public:
     // Queues one frame. False when closed, when the frame exceeds the bound, or when the output
     // queue would pass maxQueuedOutput().
     bool sendFrame(FrameType type, int kind, std::uint32_t requestId, const Message& values);
-    // Closes without reporting to Events; output already queued is still sent first.
-    void close();
+    // Closes without reporting to Events; output already queued is still sent first, for at most
+    // linger: then the socket is closed for good.
+    void close(std::chrono::milliseconds linger = std::chrono::seconds(2));
     // Closes and reports event (eventError for a protocol violation found by the owner).
     void abort(int event);
     void setReading(bool reading);
@@ -69,6 +72,7 @@ private:
     const int m_handle;
     const std::size_t m_maxMessage;
     Events* m_events;
+    asio::steady_timer m_linger;
     bool m_open = true;
     bool m_paused = false;
     bool m_readPending = false;

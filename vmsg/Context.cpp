@@ -162,13 +162,16 @@ void Context::deliverNext(std::shared_ptr<const vmsgNonReplyHandler>& handler, i
     const int handle = item.handle;
     std::unique_ptr<Message> message;
     if (item.isMessage) {
+        m_queuedBytes -= item.valueBytes;
         if (Flow* flow = item.flow) {
             --flow->messages;
-            flow->bytes -= item.bytes;
+            flow->bytes -= item.valueBytes;
             if (flow->messages == 0 ||
                 (flow->paused && flow->messages <= flow->resumeMessages && flow->bytes <= flow->resumeBytes))
                 updateFlow(handle);
         }
+        if (m_held && m_queuedBytes <= m_pauseTotalBytes / 2)
+            updateTotal();
         if (handler.get() != m_nonReply.get())
             handler = m_nonReply;
         if (handler && *handler) {
@@ -228,19 +231,49 @@ void Context::updateFlow(int handle)
     // A blocking request must still find its reply behind a backlog, so its connection may queue more.
     const bool waited =
         std::any_of(m_waiters.begin(), m_waiters.end(), [handle](const Waiter* w) { return w->handle == handle; });
-    const std::size_t maxMessages = waited ? 8 * pauseMessages : pauseMessages;
-    const std::size_t maxBytes = waited ? 8 * pauseBytes : pauseBytes;
+    const std::size_t maxMessages = waited ? 8 * m_pauseMessages : m_pauseMessages;
+    const std::size_t maxBytes = waited ? 8 * m_pauseBytes : m_pauseBytes;
+    flow.waited = waited;
     flow.resumeMessages = maxMessages / 2;
     flow.resumeBytes = maxBytes / 2;
-    if (!flow.paused && (flow.messages >= maxMessages || flow.bytes >= maxBytes)) {
+    if (!flow.paused && (flow.messages >= maxMessages || flow.bytes >= maxBytes))
         flow.paused = true;
-        m_node->setReading(handle, false);
-    } else if (flow.paused && flow.messages <= flow.resumeMessages && flow.bytes <= flow.resumeBytes) {
+    else if (flow.paused && flow.messages <= flow.resumeMessages && flow.bytes <= flow.resumeBytes)
         flow.paused = false;
-        m_node->setReading(handle, true);
+    const bool reading = !flow.paused && (!m_held || waited);
+    if (reading != flow.reading) {
+        flow.reading = reading;
+        m_node->setReading(handle, reading);
     }
     if (flow.messages == 0 && !m_node->find(handle))
         eraseFlow(handle);
+}
+
+void Context::updateTotal()
+{
+    const bool held = m_held ? m_queuedBytes > m_pauseTotalBytes / 2 : m_queuedBytes >= m_pauseTotalBytes;
+    if (held == m_held)
+        return;
+    m_held = held;
+    // A connection without queued messages has no flow yet: it pauses with its first message.
+    std::vector<int> handles;
+    handles.reserve(m_flow.size());
+    for (const auto& entry : m_flow)
+        handles.push_back(entry.first);
+    for (int handle : handles)
+        updateFlow(handle);
+}
+
+void Context::setPauseLimits(std::size_t messages, std::size_t bytes, std::size_t totalBytes)
+{
+    m_pauseMessages = std::max<std::size_t>(messages, 2);
+    m_pauseBytes = std::max<std::size_t>(bytes, 2);
+    m_pauseTotalBytes = std::max<std::size_t>(totalBytes, 2);
+}
+
+void Context::setConnectionLimits(const Node::Limits& limits)
+{
+    m_node->setLimits(limits);
 }
 
 void Context::forget(int handle)
@@ -248,8 +281,11 @@ void Context::forget(int handle)
     m_node->close(handle);
     std::size_t kept = m_queueHead;
     for (std::size_t i = m_queueHead; i < m_queueTail; ++i) {
-        if (m_queue[i].handle == handle)
+        if (m_queue[i].handle == handle) {
+            if (m_queue[i].isMessage)
+                m_queuedBytes -= m_queue[i].valueBytes;
             continue;
+        }
         if (kept != i)
             std::swap(m_queue[kept], m_queue[i]);
         ++kept;
@@ -262,6 +298,8 @@ void Context::forget(int handle)
         if (waiter->handle == handle)
             waiter->lost = true;
     }
+    if (m_held)
+        updateTotal();
 }
 
 int Context::logOn(int service, int instance, const char* host, bool flag)
@@ -332,6 +370,7 @@ void Context::clientLoggedOn(Connection& connection)
     item.event = eventLoggedOn;
     item.isMessage = false;
     item.bytes = 0;
+    item.valueBytes = 0;
     item.flow = nullptr;
 }
 
@@ -346,10 +385,14 @@ void Context::messageReceived(Connection& connection, Message& message, std::siz
     item.bytes = frameSize;
     item.flow = &flow;
     item.message.adopt(std::move(message));
+    item.valueBytes = item.message.valueBytes();
     ++flow.messages;
-    flow.bytes += frameSize;
-    if (flow.messages >= pauseMessages || flow.bytes >= pauseBytes)
+    flow.bytes += item.valueBytes;
+    m_queuedBytes += item.valueBytes;
+    if (flow.messages >= m_pauseMessages || flow.bytes >= m_pauseBytes || (m_held && flow.reading && !flow.waited))
         updateFlow(handle);
+    if (!m_held && m_queuedBytes >= m_pauseTotalBytes)
+        updateTotal();
 }
 
 void Context::replyReceived(Connection& connection, Message& message)
@@ -370,17 +413,13 @@ void Context::connectionLost(int handle, int event)
     item.event = event;
     item.isMessage = false;
     item.bytes = 0;
+    item.valueBytes = 0;
     item.flow = nullptr;
     for (Waiter* waiter : m_waiters) {
         if (waiter->handle == handle)
             waiter->lost = true;
     }
-    for (auto it = m_services.begin(); it != m_services.end();) {
-        if (it->second == handle)
-            it = m_services.erase(it);
-        else
-            ++it;
-    }
+    // The service keeps its handle until log_off or the next log_on, which drop this report.
     updateFlow(handle);
 }
 

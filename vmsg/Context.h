@@ -28,9 +28,13 @@ public:
     static constexpr std::chrono::milliseconds waitUnit{100};
     // Time budget of one scheduler() call.
     static constexpr std::chrono::microseconds schedulerBudget{4000};
-    // Reading a connection pauses while this much of it is undelivered, and resumes at half.
+    // Reading a connection pauses while this much of it is undelivered, and resumes at half. Bytes
+    // are those the decoded values hold (Message::valueBytes).
     static constexpr std::size_t pauseMessages = 4096;
     static constexpr std::size_t pauseBytes = 1024 * 1024;
+    // Reading of all connections pauses while this much is undelivered in all, and resumes at half;
+    // a connection on which a blocking request waits reads on up to its own bound.
+    static constexpr std::size_t pauseTotalBytes = 16 * 1024 * 1024;
 
     Context();
     // Shares io with other endpoints, so that one thread can drive both ends (tests, benchmarks).
@@ -61,13 +65,23 @@ public:
     bool isOpen(int handle) const;
     // Notifications and messages waiting for scheduler().
     std::size_t queued() const { return m_queueTail - m_queueHead; }
+    // The bytes the values of the queued messages hold.
+    std::size_t queuedBytes() const { return m_queuedBytes; }
+
+    // Bounds other than the defaults, for tests.
+    void setPauseLimits(std::size_t messages, std::size_t bytes, std::size_t totalBytes);
+    void setConnectionLimits(const Node::Limits& limits);
+    // Host names handed to the system's resolver so far.
+    std::size_t nameLookups() const { return m_node->nameLookups(); }
 
 private:
     struct Flow
     {
         std::size_t messages = 0;
         std::size_t bytes = 0;
-        bool paused = false;
+        bool paused = false; // over its own bound
+        bool reading = true; // as last told to the node
+        bool waited = false; // a blocking request waits on it, as of the last updateFlow
         // Where a paused flow resumes, as of the last updateFlow (it changes only with the waiters).
         std::size_t resumeMessages = pauseMessages / 2;
         std::size_t resumeBytes = pauseBytes / 2;
@@ -77,7 +91,8 @@ private:
         int handle = 0;
         int event = 0;
         bool isMessage = false;
-        std::size_t bytes = 0;
+        std::size_t bytes = 0; // of the frame
+        std::size_t valueBytes = 0;
         Flow* flow = nullptr; // stays valid: a flow is erased only when none of its messages is queued
         Message message;
     };
@@ -101,6 +116,8 @@ private:
     Flow& flowOf(int handle);
     void updateFlow(int handle);
     void eraseFlow(int handle);
+    // Pauses or resumes the reading of all connections as the total crosses its marks.
+    void updateTotal();
     void forget(int handle);
 
     std::unique_ptr<Node> m_node;
@@ -117,6 +134,11 @@ private:
     std::unordered_map<int, Flow> m_flow;
     int m_lastFlowHandle = 0; // one-entry cache for flowOf: floods come from one connection
     Flow* m_lastFlow = nullptr;
+    std::size_t m_queuedBytes = 0;
+    bool m_held = false; // all reading paused for the total
+    std::size_t m_pauseMessages = pauseMessages;
+    std::size_t m_pauseBytes = pauseBytes;
+    std::size_t m_pauseTotalBytes = pauseTotalBytes;
     std::unique_ptr<Message> m_spare; // reused for each delivery
     std::vector<Waiter*> m_waiters;
     std::map<int, int> m_services; // service -> handle of log_on

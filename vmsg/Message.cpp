@@ -23,7 +23,29 @@ template <typename T> const T* valueAt(const std::vector<Value>& values, std::si
     return value;
 }
 
+// Text storage outside the string object, taking texts up to 15 bytes to live inside it.
+std::size_t textBytes(const std::string& text)
+{
+    constexpr std::size_t inPlace = 15;
+    return text.capacity() > inPlace ? text.capacity() + 1 : 0;
+}
+
 } // namespace
+
+std::size_t Message::valueBytes() const
+{
+    std::size_t bytes = values.size() * sizeof(Value);
+    for (const Value& value : values) {
+        if (const auto* text = std::get_if<std::string>(&value)) {
+            bytes += textBytes(*text);
+        } else if (const auto* array = std::get_if<std::vector<std::string>>(&value)) {
+            bytes += array->size() * sizeof(std::string);
+            for (const std::string& element : *array)
+                bytes += textBytes(element);
+        }
+    }
+    return bytes;
+}
 
 double wallClockNow()
 {

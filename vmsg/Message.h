@@ -60,6 +60,8 @@ struct Message
     // True when the values from the read position to the end match the template exactly.
     bool checkTemplate(const char* templ) const;
     bool atEnd() const { return readPos >= values.size(); }
+    // Memory the decoded values hold: the values themselves and the text storage outside them.
+    std::size_t valueBytes() const;
 
     // Each typed pop skips dividers in front of its value and advances past it; on a type mismatch
     // or at the end it returns false and leaves the read position. popDivider takes one divider.

@@ -2,11 +2,79 @@
 
 #include <asio/connect.hpp>
 
+#include <netdb.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace vmsg {
 
 using asio::ip::tcp;
+
+namespace {
+
+bool isLocalhost(const std::string& host)
+{
+    static const char name[] = "localhost";
+    if (host.size() != sizeof name - 1)
+        return false;
+    for (std::size_t i = 0; i < host.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(host[i])) != name[i])
+            return false;
+    }
+    return true;
+}
+
+// One name lookup on a thread of its own, so that a lookup that hangs holds up nothing else: the
+// caller stops waiting at its deadline and the thread ends whenever the system returns.
+struct Lookup
+{
+    std::mutex mutex;
+    bool done = false;
+    std::vector<tcp::endpoint> endpoints;
+};
+
+std::shared_ptr<Lookup> startLookup(const std::string& host, int port)
+{
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, port] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            hints.ai_flags = AI_NUMERICSERV;
+            addrinfo* list = nullptr;
+            std::vector<tcp::endpoint> endpoints;
+            if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) == 0) {
+                for (const addrinfo* a = list; a; a = a->ai_next) {
+                    if (a->ai_family != AF_INET && a->ai_family != AF_INET6)
+                        continue;
+                    tcp::endpoint endpoint;
+                    if (a->ai_addrlen > endpoint.capacity())
+                        continue;
+                    std::memcpy(endpoint.data(), a->ai_addr, a->ai_addrlen);
+                    endpoint.resize(a->ai_addrlen);
+                    endpoints.push_back(endpoint);
+                }
+                ::freeaddrinfo(list);
+            }
+            const std::lock_guard<std::mutex> lock(lookup->mutex);
+            lookup->endpoints = std::move(endpoints);
+            lookup->done = true;
+        }).detach();
+    } catch (const std::system_error&) {
+        const std::lock_guard<std::mutex> lock(lookup->mutex);
+        lookup->done = true;
+    }
+    return lookup;
+}
+
+} // namespace
 
 Node::Node(asio::io_context* io, std::size_t maxMessage, Events& events)
     : m_ownIo(io ? nullptr : std::make_unique<asio::io_context>(1)), m_io(io ? *io : *m_ownIo),
@@ -19,7 +87,7 @@ Node::~Node()
     m_alive.reset();
     stopListening();
     for (auto& entry : m_connections)
-        entry.second->close();
+        entry.second->close(m_limits.lingerTimeout);
     m_connections.clear();
 }
 
@@ -86,13 +154,41 @@ void Node::acceptNext()
             });
             return;
         }
-        const int handle = m_nextHandle++;
-        auto connection = std::make_shared<Connection>(std::move(socket), handle, m_maxMessage,
-                                                       static_cast<Connection::Events*>(this));
-        connection->incoming = true;
-        m_connections.emplace(handle, connection);
-        connection->start();
+        takeIncoming(std::move(socket));
         acceptNext();
+    });
+}
+
+std::size_t Node::incomingCount() const
+{
+    return std::size_t(std::count_if(m_connections.begin(), m_connections.end(),
+                                     [](const auto& entry) { return entry.second->incoming; }));
+}
+
+void Node::takeIncoming(tcp::socket socket)
+{
+    asio::error_code ec;
+    if (incomingCount() >= m_limits.maxIncoming) {
+        socket.close(ec);
+        return;
+    }
+    const int handle = m_nextHandle++;
+    auto connection =
+        std::make_shared<Connection>(std::move(socket), handle, m_maxMessage, static_cast<Connection::Events*>(this));
+    connection->incoming = true;
+    m_connections.emplace(handle, connection);
+    connection->start();
+
+    // A client that does not log on in time is closed; it was never reported.
+    auto deadline = std::make_shared<asio::steady_timer>(m_io, m_limits.handshakeTimeout);
+    deadline->async_wait([this, alive = std::weak_ptr<char>(m_alive), deadline,
+                          weak = std::weak_ptr<Connection>(connection)](const asio::error_code& e) {
+        const std::shared_ptr<Connection> c = weak.lock();
+        if (e || alive.expired() || !c || c->loggedOn)
+            return;
+        const auto it = m_connections.find(c->handle());
+        if (it != m_connections.end() && it->second == c)
+            close(c->handle());
     });
 }
 
@@ -103,38 +199,50 @@ int Node::connect(const std::string& host, int port, int service, const Message&
 
     struct Attempt
     {
-        explicit Attempt(asio::io_context& io) : resolver(io), socket(io) {}
-        tcp::resolver resolver;
+        explicit Attempt(asio::io_context& io) : socket(io) {}
         tcp::socket socket;
         bool done = false;
-        bool abandoned = false;
         asio::error_code ec;
     };
     auto attempt = std::make_shared<Attempt>(m_io);
-    auto connected = [attempt](const asio::error_code& ec, const auto&...) {
-        attempt->done = true;
-        attempt->ec = ec;
-    };
+    const auto portNumber = static_cast<unsigned short>(port);
 
+    // Loopback and numeric addresses need no lookup; other names are looked up off this thread.
+    std::vector<tcp::endpoint> endpoints;
     asio::error_code ec;
-    const asio::ip::address ip = asio::ip::make_address(host, ec);
-    if (!ec) {
-        attempt->socket.async_connect(tcp::endpoint(ip, static_cast<unsigned short>(port)), connected);
+    if (isLocalhost(host)) {
+        endpoints.emplace_back(asio::ip::address_v4::loopback(), portNumber);
+        endpoints.emplace_back(asio::ip::address_v6::loopback(), portNumber);
     } else {
-        attempt->resolver.async_resolve(
-            host, std::to_string(port), tcp::resolver::numeric_service,
-            [attempt, connected](const asio::error_code& e, const tcp::resolver::results_type& results) {
-                if (attempt->abandoned)
-                    return;
-                if (e)
-                    connected(e);
-                else
-                    asio::async_connect(attempt->socket, results, connected);
-            });
+        const asio::ip::address ip = asio::ip::make_address(host, ec);
+        if (!ec) {
+            endpoints.emplace_back(ip, portNumber);
+        } else {
+            ++m_nameLookups;
+            const std::shared_ptr<Lookup> lookup = startLookup(host, port);
+            for (;;) {
+                {
+                    const std::lock_guard<std::mutex> lock(lookup->mutex);
+                    if (lookup->done) {
+                        endpoints = std::move(lookup->endpoints);
+                        break;
+                    }
+                }
+                const Clock::time_point now = Clock::now();
+                if (now >= deadline)
+                    return 0;
+                runReactorUntil([] { return false; }, std::min(deadline, now + std::chrono::milliseconds(5)));
+            }
+        }
     }
+    if (endpoints.empty())
+        return 0;
+
+    asio::async_connect(attempt->socket, endpoints, [attempt](const asio::error_code& e, const tcp::endpoint&) {
+        attempt->done = true;
+        attempt->ec = e;
+    });
     if (!runReactorUntil([&] { return attempt->done; }, deadline)) {
-        attempt->abandoned = true;
-        attempt->resolver.cancel();
         attempt->socket.close(ec);
         return 0;
     }
@@ -151,7 +259,7 @@ int Node::connect(const std::string& host, int port, int service, const Message&
                           runUntil([&] { return connection->loggedOn || !connection->isOpen(); }, deadline) &&
                           connection->isOpen();
     if (!accepted) {
-        connection->close();
+        connection->close(std::chrono::milliseconds(0));
         m_connections.erase(handle);
         return 0;
     }
@@ -180,7 +288,7 @@ void Node::close(int handle)
         return;
     const std::shared_ptr<Connection> connection = it->second;
     m_connections.erase(it);
-    connection->close();
+    connection->close(m_limits.lingerTimeout);
 }
 
 void Node::setReading(int handle, bool reading)

@@ -29,6 +29,16 @@ class Node : private Connection::Events
 public:
     using Clock = std::chrono::steady_clock;
 
+    struct Limits
+    {
+        // An incoming connection that has not logged on by then is closed.
+        std::chrono::milliseconds handshakeTimeout{5000};
+        // Incoming connections beyond this many open ones are closed at once.
+        std::size_t maxIncoming = 256;
+        // How long a closed connection may still try to send its queued output.
+        std::chrono::milliseconds lingerTimeout{2000};
+    };
+
     class Events
     {
     public:
@@ -52,6 +62,10 @@ public:
     std::size_t maxMessage() const { return m_maxMessage; }
     // Applies to connections made from now on.
     void setMaxMessage(std::size_t maxMessage) { m_maxMessage = maxMessage; }
+    // The handshake deadline and cap apply to connections accepted from now on.
+    void setLimits(const Limits& limits) { m_limits = limits; }
+    // Host names handed to the system's resolver so far.
+    std::size_t nameLookups() const { return m_nameLookups; }
 
     bool listen(const std::string& address, int port);
     int localPort() const;
@@ -80,6 +94,8 @@ public:
 
 private:
     void acceptNext();
+    void takeIncoming(asio::ip::tcp::socket socket);
+    std::size_t incomingCount() const;
     // Like runUntil, blocking in the reactor (for sockets not yet in m_connections).
     bool runReactorUntil(const std::function<bool()>& done, Clock::time_point deadline);
     // Blocks until one of this node's sockets is ready or until; false when nothing was waited on.
@@ -91,6 +107,8 @@ private:
     asio::io_context& m_io;
     asio::executor_work_guard<asio::io_context::executor_type> m_work;
     std::size_t m_maxMessage;
+    Limits m_limits;
+    std::size_t m_nameLookups = 0;
     Events& m_events;
     std::unique_ptr<asio::ip::tcp::acceptor> m_acceptor;
     asio::steady_timer m_acceptRetry;

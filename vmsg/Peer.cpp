@@ -16,9 +16,10 @@ using Clock = std::chrono::steady_clock;
 class Peer::Impl : public Node::Events
 {
 public:
-    // Reading a connection pauses while this many of its messages wait, e.g. behind a handler that
-    // waits for a reply.
+    // Reading a connection pauses while this many of its messages, or the bytes their values hold,
+    // wait, e.g. behind a handler that waits for a reply; it resumes at half of both.
     static constexpr std::size_t pauseMessages = 4096;
+    static constexpr std::size_t pauseBytes = 1024 * 1024;
 
     Impl(asio::io_context* io, std::size_t maxMessage) : node(io, maxMessage, *this) {}
 
@@ -34,7 +35,14 @@ public:
         int handle = 0;
         int event = 0;
         bool isMessage = false;
+        std::size_t bytes = 0;
         Message message;
+    };
+    struct Flow
+    {
+        std::size_t messages = 0;
+        std::size_t bytes = 0;
+        bool paused = false;
     };
 
     void clientLoggedOn(Connection& connection) override
@@ -51,8 +59,14 @@ public:
         item.handle = connection.handle();
         item.isMessage = true;
         item.message = std::move(message);
-        if (++waiting[item.handle] >= pauseMessages)
+        item.bytes = item.message.valueBytes();
+        Flow& flow = waiting[item.handle];
+        ++flow.messages;
+        flow.bytes += item.bytes;
+        if (!flow.paused && (flow.messages >= pauseMessages || flow.bytes >= pauseBytes)) {
+            flow.paused = true;
             node.setReading(item.handle, false);
+        }
         enqueue(std::move(item));
     }
 
@@ -106,10 +120,17 @@ public:
                 continue;
             }
             const auto it = waiting.find(item.handle);
-            if (it != waiting.end() && --it->second == pauseMessages / 4)
-                node.setReading(item.handle, true);
-            if (it != waiting.end() && it->second == 0)
-                waiting.erase(it);
+            if (it != waiting.end()) {
+                Flow& flow = it->second;
+                --flow.messages;
+                flow.bytes -= item.bytes;
+                if (flow.paused && flow.messages <= pauseMessages / 2 && flow.bytes <= pauseBytes / 2) {
+                    flow.paused = false;
+                    node.setReading(item.handle, true);
+                }
+                if (flow.messages == 0)
+                    waiting.erase(it);
+            }
             if (onMessage)
                 onMessage(item.message);
         }
@@ -132,7 +153,7 @@ public:
     MessageHandler onMessage;
     ConnectionHandler onConnection;
     std::deque<Pending> queue;
-    std::unordered_map<int, std::size_t> waiting;
+    std::unordered_map<int, Flow> waiting;
     std::vector<Waiter*> waiters;
     std::uint32_t nextRequestId = 1;
     int handlersRun = 0;

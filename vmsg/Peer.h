@@ -65,7 +65,7 @@ public:
     // Other messages are handled meanwhile. Null when no reply came.
     std::unique_ptr<Message> request(int handle, int kind, const Message& values, std::chrono::milliseconds timeout);
 
-    // Closes handle; output already queued is still sent. Destroying the Peer drops unsent output:
+    // Closes handle; output already queued is still sent, for at most 2 s. Destroying the Peer drops unsent output:
     // flush() first where it matters.
     void close(int handle);
     bool isOpen(int handle) const;
