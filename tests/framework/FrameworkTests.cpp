@@ -364,6 +364,21 @@ TEST_F(FrameworkTest, MenuSetFollowsTheActiveDocumentKind)
     EXPECT_EQ(frame->currentMenuId(), 129);
     EXPECT_EQ(frame->menuBar()->actions().size(), 2);
 
+    DocTemplate monitors(
+        130, QStringLiteral("\nMonitor\nKELM Monitor\n\n\n\n"), [] { return std::make_unique<TestDoc>(); },
+        [](CDocument* d) { return new TestFrame(d); });
+    auto* status = new QMenu(QStringLiteral("&Window"), frame.get());
+    frame->setMenuSet(130, {noDoc, status, program});
+    CDocument* monitor = monitors.openDocumentFile(QString());
+    ASSERT_TRUE(monitor);
+    EXPECT_EQ(monitor->title(), QStringLiteral("Monitor1"));
+    frame->mdiArea()->setActiveSubWindow(monitor->frames().constFirst());
+    EXPECT_EQ(frame->currentMenuId(), 130);
+    EXPECT_EQ(frame->menuBar()->actions().size(), 3);
+    frame->mdiArea()->setActiveSubWindow(doc->frames().constFirst());
+    EXPECT_EQ(frame->currentMenuId(), 129) << "back with the program window";
+
+    monitor->frames().constFirst()->close();
     doc->frames().constFirst()->close();
     EXPECT_EQ(frame->currentMenuId(), 128);
 }
