@@ -267,6 +267,36 @@ double threadCpuMs()
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
+// Calls read on every tick and times each call; count is what read has taken so far, reset when the
+// measured ticks begin.
+template <class Read> Flood readOnTicks(Read read, long& count)
+{
+    Flood figures;
+    double busy = 0;
+    auto next = steady_clock::now();
+    steady_clock::time_point measureStart;
+    for (int t = 0; t < warmUpTicks + measuredTicks; ++t) {
+        next += tick;
+        std::this_thread::sleep_until(next);
+        if (t == warmUpTicks) {
+            count = 0;
+            measureStart = steady_clock::now();
+        }
+        const double cpuStart = threadCpuMs();
+        const auto start = steady_clock::now();
+        read();
+        const double took = duration<double, std::milli>(steady_clock::now() - start).count();
+        if (t >= warmUpTicks) {
+            figures.callsMs.push_back(took);
+            figures.callsCpuMs.push_back(threadCpuMs() - cpuStart);
+            busy += took;
+        }
+    }
+    figures.rate = double(count) / duration<double>(steady_clock::now() - measureStart).count();
+    figures.perMessageNs = count ? busy * 1e6 / double(count) : 0;
+    return figures;
+}
+
 Flood libraryFlood()
 {
     vmsgMsgPort setup(0, nullptr, 262144, 2, 0, 1);
@@ -295,29 +325,7 @@ Flood libraryFlood()
     while (!connected)
         vmsgScheduler(0);
 
-    Flood figures;
-    double busy = 0;
-    auto next = steady_clock::now();
-    steady_clock::time_point measureStart;
-    for (int t = 0; t < warmUpTicks + measuredTicks; ++t) {
-        next += tick;
-        std::this_thread::sleep_until(next);
-        if (t == warmUpTicks) {
-            delivered = 0;
-            measureStart = steady_clock::now();
-        }
-        const double cpuStart = threadCpuMs();
-        const auto start = steady_clock::now();
-        vmsgScheduler(8454144);
-        const double took = duration<double, std::milli>(steady_clock::now() - start).count();
-        if (t >= warmUpTicks) {
-            figures.callsMs.push_back(took);
-            figures.callsCpuMs.push_back(threadCpuMs() - cpuStart);
-            busy += took;
-        }
-    }
-    figures.rate = delivered / duration<double>(steady_clock::now() - measureStart).count();
-    figures.perMessageNs = delivered ? busy * 1e6 / double(delivered) : 0;
+    const Flood figures = readOnTicks([] { vmsgScheduler(8454144); }, delivered);
     stop = true;
     runnerThread.join();
     vmsgRegisterNonReply(nullptr);
@@ -366,27 +374,7 @@ Flood bareFlood()
         }
     };
 
-    Flood figures;
-    double busy = 0;
-    auto next = steady_clock::now();
-    steady_clock::time_point measureStart;
-    for (int t = 0; t < warmUpTicks + measuredTicks; ++t) {
-        next += tick;
-        std::this_thread::sleep_until(next);
-        if (t == warmUpTicks) {
-            frames = 0;
-            measureStart = steady_clock::now();
-        }
-        const auto start = steady_clock::now();
-        drain();
-        const double took = duration<double, std::milli>(steady_clock::now() - start).count();
-        if (t >= warmUpTicks) {
-            figures.callsMs.push_back(took);
-            busy += took;
-        }
-    }
-    figures.rate = frames / duration<double>(steady_clock::now() - measureStart).count();
-    figures.perMessageNs = frames ? busy * 1e6 / double(frames) : 0;
+    const Flood figures = readOnTicks(drain, frames);
     stop = true;
     socket.close();
     senderThread.join();
