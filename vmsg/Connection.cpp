@@ -1,22 +1,22 @@
 #include "vmsg/Connection.h"
 
-#include <asio/post.hpp>
-#include <asio/write.hpp>
-
-#ifndef _WIN32
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#endif
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace vmsg {
 
 namespace {
 constexpr std::size_t initialBuffer = 64 * 1024;
-constexpr std::size_t readChunk = 64 * 1024;
+
+// How long readWaiting() blocks at most.
+const timeval waitSlice{0, 20 * 1000};
 
 // A peer that vanishes without closing is noticed after about idle + count * interval seconds of
 // silence, or after userTimeout with data unacknowledged.
@@ -25,13 +25,11 @@ constexpr int keepAliveInterval = 5;
 constexpr int keepAliveCount = 3;
 constexpr unsigned userTimeoutMs = 25000;
 
-void setOptions(asio::ip::tcp::socket& socket)
+void setOptions(int fd)
 {
-    asio::error_code ec;
-    socket.set_option(asio::ip::tcp::no_delay(true), ec);
-    socket.set_option(asio::socket_base::keep_alive(true), ec);
-#ifndef _WIN32
-    const int fd = int(socket.native_handle());
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
 #ifdef TCP_KEEPIDLE
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &keepAliveIdle, sizeof keepAliveIdle);
 #endif
@@ -44,60 +42,100 @@ void setOptions(asio::ip::tcp::socket& socket)
 #ifdef TCP_USER_TIMEOUT
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 #endif
-    (void)fd;
-#endif
+}
+
+int releaseSocket(asio::ip::tcp::socket& socket)
+{
+    asio::error_code ec;
+    const int fd = socket.is_open() ? int(socket.release(ec)) : -1;
+    return ec ? -1 : fd;
 }
 
 } // namespace
 
 Connection::Connection(asio::ip::tcp::socket socket, int handle, std::size_t maxMessage, Events* events)
-    : m_socket(std::move(socket)), m_handle(handle), m_maxMessage(maxMessage), m_events(events),
-      m_linger(m_socket.get_executor())
+    : m_fd(releaseSocket(socket)), m_handle(handle), m_maxMessage(maxMessage), m_events(events)
 {
-    setOptions(m_socket);
+    if (m_fd >= 0)
+        setOptions(m_fd);
     m_in.resize(initialBuffer);
 }
 
-Connection::~Connection() = default;
-
-void Connection::start()
+Connection::Connection(int fd, int handle, std::size_t maxMessage, Events* events)
+    : m_fd(fd), m_handle(handle), m_maxMessage(maxMessage), m_events(events)
 {
-    readMore();
+    setOptions(m_fd);
+    m_in.resize(initialBuffer);
+}
+
+Connection::~Connection()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool Connection::sendFrame(FrameType type, int kind, std::uint32_t requestId, const Message& values)
 {
     if (!m_open)
         return false;
-    const std::size_t before = m_outQueue.size();
-    if (!encodeFrame(type, kind, requestId, values, wallClockNow(), m_maxMessage, m_outQueue))
+    // Sent bytes in front of the queue go once they are the larger part.
+    if (m_outSent > 0 && m_outSent >= m_out.size() / 2) {
+        m_out.erase(m_out.begin(), m_out.begin() + std::ptrdiff_t(m_outSent));
+        m_outSent = 0;
+    }
+    const std::size_t before = m_out.size();
+    if (!encodeFrame(type, kind, requestId, values, wallClockNow(), m_maxMessage, m_out))
         return false;
     if (queuedBytes() > maxQueuedOutput()) {
-        m_outQueue.resize(before);
+        m_out.resize(before);
         return false;
     }
-    if (m_outFlight.empty())
+    // Output that waits for the socket goes out with the next writable report, in order.
+    if (before == m_outSent) {
+        auto self = shared_from_this();
         writeMore();
-    return true;
+    }
+    return m_open;
 }
 
-void Connection::close(std::chrono::milliseconds linger)
+void Connection::writeMore()
+{
+    while (m_fd >= 0 && m_outSent < m_out.size()) {
+        const std::size_t left = m_out.size() - m_outSent;
+        const ssize_t n = ::send(m_fd, m_out.data() + m_outSent, left, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            m_outSent += std::size_t(n);
+            if (std::size_t(n) < left)
+                return; // the socket is full: the poller reports when it takes more
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (m_open)
+            abort(eventError);
+        else
+            closeSocket();
+        return;
+    }
+    if (m_outSent == m_out.size()) {
+        m_out.clear();
+        m_outSent = 0;
+        if (!m_open)
+            closeSocket(); // the last output of a closed connection is out
+    }
+}
+
+void Connection::close()
 {
     if (!m_open)
         return;
     m_open = false;
     m_events = nullptr;
-    // Output already queued still goes out; the write completion closes the socket, or the linger
-    // timer when the peer does not read.
-    if (m_outFlight.empty()) {
+    // Output already queued still goes out; the last write closes the socket.
+    if (!writePending())
         closeSocket();
-        return;
-    }
-    m_linger.expires_after(linger);
-    m_linger.async_wait([self = shared_from_this()](const asio::error_code& ec) {
-        if (!ec)
-            self->closeSocket();
-    });
 }
 
 void Connection::abort(int event)
@@ -114,74 +152,101 @@ void Connection::abort(int event)
 
 void Connection::closeSocket()
 {
-    m_linger.cancel();
-    asio::error_code ec;
-    m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    m_socket.close(ec);
-    m_outQueue.clear();
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RDWR);
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    m_out.clear();
+    m_outSent = 0;
 }
 
 void Connection::setReading(bool reading)
 {
-    if (reading == !m_paused || !m_open)
-        return;
-    m_paused = !reading;
-    if (!reading)
-        return;
-    // Continue outside the caller's frame: it may be delivering a message of this connection.
-    asio::post(m_socket.get_executor(), [self = shared_from_this()] {
-        if (self->m_open && !self->m_paused && !self->m_readPending)
-            self->processInput();
-    });
+    if (m_open)
+        m_paused = !reading;
 }
 
-void Connection::readMore()
+void Connection::dropHeldInput()
 {
-    if (!m_open || m_paused || m_readPending)
-        return;
-    if (m_inEnd == m_in.size())
-        return; // processInput grows the buffer before reading; a full buffer means a bug upstream
-    m_readPending = true;
-    const std::size_t room = std::min(m_in.size() - m_inEnd, readChunk);
-    m_socket.async_read_some(asio::buffer(m_in.data() + m_inEnd, room),
-                             [self = shared_from_this()](const asio::error_code& ec, std::size_t n) {
-                                 self->m_readPending = false;
-                                 if (!self->m_open)
-                                     return;
-                                 if (ec) {
-                                     // A clean end between frames is a close; inside a frame, or any
-                                     // other failure, an error.
-                                     const bool clean = ec == asio::error::eof && self->m_inBegin == self->m_inEnd;
-                                     self->abort(clean ? eventClosed : eventError);
-                                     return;
-                                 }
-                                 self->m_inEnd += n;
-                                 self->processInput();
-                             });
+    std::vector<std::uint8_t>().swap(m_heldInput);
 }
 
-void Connection::processInput()
+void Connection::leaveHeldInput()
 {
-    auto self = shared_from_this();
-    std::size_t needed = 0;
-    while (m_open && !m_paused) {
-        const DecodeResult r = decodeFrame(m_in.data() + m_inBegin, m_inEnd - m_inBegin, m_maxMessage, m_decoded);
-        if (r.status == DecodeStatus::Malformed) {
-            abort(eventError);
-            return;
-        }
-        if (r.status == DecodeStatus::Incomplete) {
-            needed = r.frameSize;
-            break;
-        }
-        m_inBegin += r.frameSize;
-        m_decoded.handle = m_handle;
-        // The receiver takes the values (or swaps in storage for the next frame to reuse).
-        if (m_events)
-            m_events->frameReceived(*this, r.type, m_decoded, r.frameSize);
+    std::vector<std::uint8_t> copy(m_in.size());
+    std::memcpy(copy.data(), m_in.data() + m_inBegin, m_inEnd - m_inBegin);
+    if (m_zeroed && m_inBegin == m_heldEnd)
+        copy[0] = m_heldByte;
+    m_inEnd -= m_inBegin;
+    m_inBegin = 0;
+    m_heldInput.swap(m_in);
+    m_in.swap(copy);
+}
+
+bool Connection::readBurst()
+{
+    return read(MSG_DONTWAIT);
+}
+
+bool Connection::readWaiting()
+{
+    if (!m_blocking && m_fd >= 0) {
+        // Every other call says that it must not wait (MSG_DONTWAIT).
+        m_blocking = ::fcntl(m_fd, F_SETFL, 0) == 0 &&
+                     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &waitSlice, sizeof waitSlice) == 0;
     }
+    return read(m_blocking ? 0 : MSG_DONTWAIT);
+}
+
+bool Connection::read(int flags)
+{
     if (!m_open || m_paused)
+        return false;
+    auto self = shared_from_this();
+    if (m_holding && m_heldInput.empty())
+        leaveHeldInput();
+    if (m_buffered) {
+        m_buffered = false;
+        processFrames();
+        return wantsRead();
+    }
+    const std::size_t room = m_in.size() - m_inEnd;
+    const ssize_t n = ::recv(m_fd, m_in.data() + m_inEnd, room, flags);
+    if (n > 0) {
+        m_inEnd += std::size_t(n);
+        // A read that did not fill the buffer took all the socket held: the poller reports more. An end
+        // the poller reported already comes with no further report.
+        if (std::size_t(n) < room && !m_ended)
+            m_readable = false;
+        processFrames();
+        return wantsRead();
+    }
+    if (n < 0 && errno == EINTR)
+        return true;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        m_readable = false; // or the wait's slice is over
+        return false;
+    }
+    // A clean end between frames is a close; inside a frame, or any other failure, an error.
+    abort(n == 0 && m_inBegin == m_inEnd ? eventClosed : eventError);
+    return false;
+}
+
+void Connection::processFrames()
+{
+    m_needed = 0;
+    if (m_events)
+        m_events->framesArrived(*this);
+    if (!m_open)
         return;
+    if (m_paused) {
+        // What is left waits for setReading(true); an empty buffer starts over.
+        m_buffered = m_inBegin < m_inEnd;
+        if (!m_buffered)
+            m_inBegin = m_inEnd = 0;
+        return;
+    }
 
     // Keep the partial frame at the start, and make room for all of it (bounded by the decoder).
     if (m_inBegin > 0) {
@@ -189,34 +254,11 @@ void Connection::processInput()
         m_inEnd -= m_inBegin;
         m_inBegin = 0;
     }
-    std::size_t want = std::max(needed, m_inEnd + 1);
+    const std::size_t want = std::max(m_needed, m_inEnd + 1);
     if (want > m_in.size())
-        m_in.resize(std::max(want, std::min(2 * m_in.size(), std::max(m_maxMessage, readChunk))));
-    else if (m_inEnd == 0 && m_in.size() > readChunk)
+        m_in.resize(std::max(want, std::min(2 * m_in.size(), std::max(m_maxMessage, initialBuffer))));
+    else if (m_inEnd == 0 && m_in.size() > initialBuffer)
         std::vector<std::uint8_t>(initialBuffer).swap(m_in); // give back a large frame's buffer
-    readMore();
-}
-
-void Connection::writeMore()
-{
-    if (m_outQueue.empty() || !m_socket.is_open())
-        return;
-    m_outFlight.swap(m_outQueue);
-    asio::async_write(m_socket, asio::buffer(m_outFlight),
-                      [self = shared_from_this()](const asio::error_code& ec, std::size_t) {
-                          self->m_outFlight.clear();
-                          if (ec) {
-                              if (self->m_open)
-                                  self->abort(eventError);
-                              else
-                                  self->closeSocket();
-                              return;
-                          }
-                          if (!self->m_outQueue.empty())
-                              self->writeMore();
-                          else if (!self->m_open)
-                              self->closeSocket();
-                      });
 }
 
 } // namespace vmsg

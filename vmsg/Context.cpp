@@ -8,18 +8,27 @@
 namespace vmsg {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
 constexpr std::chrono::milliseconds connectTimeout{2000};
 constexpr std::size_t maxHandlersPerRound = 256;
 // Deadline checks in scheduler(): about this far apart, at most this many deliveries apart.
 constexpr std::chrono::microseconds checkInterval{20};
-constexpr std::size_t maxStride = 8;
-// Delivered messages up to this size hand their value storage on to later ones.
-constexpr std::size_t recycledFrameBytes = 512;
-constexpr std::size_t recycledValues = 16;
+constexpr std::size_t maxStride = 64;
 constexpr std::size_t smallestMaxMessage = 1024;
 constexpr std::size_t largestMaxMessage = 64 * 1024 * 1024;
+
+// Keeps the record a handler reads in place while it runs, whatever it queues or delivers meanwhile.
+class Taken
+{
+public:
+    Taken(Inbox& inbox, Record* record) : m_inbox(inbox), m_record(record) {}
+    ~Taken() { m_inbox.letGo(m_record); }
+    Taken(const Taken&) = delete;
+    Taken& operator=(const Taken&) = delete;
+
+private:
+    Inbox& m_inbox;
+    const Record* m_record;
+};
 } // namespace
 
 class Context::SchedulerGuard
@@ -59,7 +68,7 @@ Context& Context::global()
 
 asio::io_context& Context::ioContext()
 {
-    return m_node->io();
+    return m_node->exposeIo();
 }
 
 void Context::configure(int maxMessage, int mode)
@@ -105,6 +114,55 @@ void Context::setSchedulerReentrant(bool reentrant)
     m_reentrant = reentrant;
 }
 
+// One scheduler call's delivering: the handler held for the call (a handler may register another),
+// the port handed to each handler in turn, and the deadline, read after every stride deliveries, the
+// stride chosen from the recent cost of a delivery so that about checkInterval passes between readings.
+class Context::Turn
+{
+public:
+    Turn(Context& context, Clock::time_point deadline)
+        : handler(context.m_nonReply), port(context), m_deadline(deadline), m_lastCheck(Clock::now())
+    {
+    }
+
+    Clock::time_point deadline() const { return m_deadline; }
+    bool expired() const { return m_expired; }
+    // Reads the clock; false once the deadline has passed.
+    bool check()
+    {
+        m_lastCheck = Clock::now();
+        m_sinceCheck = 0;
+        m_expired = m_expired || m_lastCheck >= m_deadline;
+        return !m_expired;
+    }
+    // After each delivery; false once the deadline has passed.
+    bool counted()
+    {
+        if (++m_sinceCheck < m_stride)
+            return true;
+        const Clock::time_point last = m_lastCheck;
+        const std::size_t since = m_sinceCheck;
+        if (!check())
+            return false;
+        const Clock::duration each = (m_lastCheck - last) / Clock::rep(since);
+        const auto until = std::min<Clock::duration>(checkInterval, m_deadline - m_lastCheck);
+        const std::size_t fits = each.count() > 0 ? std::size_t(until / each) : maxStride;
+        m_stride = std::clamp<std::size_t>(fits, 1, std::min(2 * m_stride, maxStride)); // at most doubles
+        return true;
+    }
+
+    int delivered = 0;
+    std::shared_ptr<const vmsgNonReplyHandler> handler;
+    vmsgMsgPort port;
+
+private:
+    const Clock::time_point m_deadline;
+    Clock::time_point m_lastCheck;
+    std::size_t m_stride = 1;
+    std::size_t m_sinceCheck = 0;
+    bool m_expired = false;
+};
+
 int Context::scheduler(int)
 {
     // A nested call (a handler's modal loop) leaves everything queued for the outer one.
@@ -112,98 +170,79 @@ int Context::scheduler(int)
         return 0;
     SchedulerGuard guard(m_schedulerDepth);
 
-    const Clock::time_point deadline = Clock::now() + schedulerBudget;
-    std::shared_ptr<const vmsgNonReplyHandler> handler = m_nonReply;
-    int delivered = 0;
+    Turn turn(*this, Clock::now() + schedulerBudget);
+    // What arrived meanwhile (during a request, or read by another driver of the io_context) goes first.
+    if (!deliverQueued(turn))
+        return turn.delivered;
+    m_node->runAsio(turn.deadline(), maxHandlersPerRound);
+    m_node->collect();
+    // Then one read burst after the other, each message delivered while its bytes are fresh.
+    Turn* const outer = m_turn;
     for (;;) {
-        m_node->poll(deadline, maxHandlersPerRound);
-        if (queued() == 0)
+        if (!deliverQueued(turn))
             break;
-        // The clock is read after every stride deliveries, the stride chosen from the recent cost of
-        // a delivery so that about checkInterval passes between readings.
-        Clock::time_point lastCheck = Clock::now();
-        std::size_t stride = 1;
-        std::size_t sinceCheck = 0;
-        while (queued() > 0) {
-            deliverNext(handler, delivered);
-            if (++sinceCheck < stride)
-                continue;
-            const Clock::time_point now = Clock::now();
-            if (now >= deadline)
-                return delivered;
-            const Clock::duration each = (now - lastCheck) / Clock::rep(sinceCheck);
-            const auto until = std::min<Clock::duration>(checkInterval, deadline - now);
-            stride = each.count() > 0 ? std::clamp<std::size_t>(std::size_t(until / each), 1, maxStride) : maxStride;
-            lastCheck = now;
-            sinceCheck = 0;
-        }
+        m_turn = &turn;
+        const bool read = m_node->readRound();
+        m_turn = outer;
+        if (!read || turn.expired() || (queued() == 0 && !turn.check()))
+            break;
     }
-    return delivered;
+    return turn.delivered;
 }
 
-Context::Pending& Context::enqueue()
+bool Context::deliverQueued(Turn& turn)
 {
-    if (m_queueTail == m_queue.size()) {
-        if (m_queueHead > 0 && m_queueHead >= m_queue.size() / 2) {
-            std::rotate(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(m_queueHead), m_queue.end());
-            m_queueTail -= m_queueHead;
-            m_queueHead = 0;
-        } else {
-            m_queue.emplace_back();
-        }
+    if (queued() == 0)
+        return true;
+    if (!turn.check())
+        return false;
+    while (Record* record = m_inbox.take()) {
+        const Taken taken(m_inbox, record);
+        deliverQueuedRecord(turn, *record);
+        if (!turn.counted())
+            return false;
     }
-    return m_queue[m_queueTail++];
+    return true;
 }
 
-void Context::deliverNext(std::shared_ptr<const vmsgNonReplyHandler>& handler, int& delivered)
+void Context::deliverQueuedRecord(Turn& turn, Record& record)
 {
-    // Nothing may refer to the slot once a handler runs: it may queue, deliver or forget.
-    Pending& item = m_queue[m_queueHead];
-    const int handle = item.handle;
-    std::unique_ptr<Message> message;
-    if (item.isMessage) {
-        m_queuedBytes -= item.valueBytes;
-        if (Flow* flow = item.flow) {
-            --flow->messages;
-            flow->bytes -= item.valueBytes;
-            if (flow->messages == 0 ||
-                (flow->paused && flow->messages <= flow->resumeMessages && flow->bytes <= flow->resumeBytes))
-                updateFlow(handle);
-        }
-        if (m_held && m_queuedBytes <= m_pauseTotalBytes / 2)
-            updateTotal();
-        if (handler.get() != m_nonReply.get())
-            handler = m_nonReply;
-        if (handler && *handler) {
-            message = m_spare ? std::move(m_spare) : std::make_unique<Message>();
-            message->adopt(std::move(item.message));
-        }
-    }
-    const bool isMessage = item.isMessage;
-    const int event = item.event;
-    const std::size_t bytes = item.bytes;
-    if (++m_queueHead == m_queueTail)
-        m_queueHead = m_queueTail = 0;
-
-    if (!isMessage) {
+    // Nothing may refer to the queue once a handler runs: it may queue, deliver or forget.
+    const int handle = record.handle;
+    if (!record.isMessage) {
         const std::shared_ptr<const vmsgClientNotify> notify = m_clientNotify;
         if (notify && *notify) {
-            ++delivered;
-            (*notify)(handle, event, m_clientNotifyUser);
+            ++turn.delivered;
+            (*notify)(handle, record.event, m_clientNotifyUser);
         }
         return;
     }
-    if (!message)
+    m_queuedBytes -= record.heldBytes;
+    if (Flow* flow = static_cast<Flow*>(record.owner)) {
+        --flow->messages;
+        flow->bytes -= record.heldBytes;
+        if (flow->messages == 0 ||
+            (flow->paused && flow->messages <= flow->resumeMessages && flow->bytes <= flow->resumeBytes))
+            updateFlow(handle);
+    }
+    if (m_held && m_queuedBytes <= m_pauseTotalBytes / 2)
+        updateTotal();
+    deliverMessage(turn, record);
+}
+
+inline void Context::deliverMessage(Turn& turn, Record& record)
+{
+    if (turn.handler.get() != m_nonReply.get())
+        turn.handler = m_nonReply;
+    if (!turn.handler || !*turn.handler)
         return;
-    const int kind = message->kind;
-    vmsgMsgPort port(std::move(message), this);
-    ++delivered;
-    (*handler)(kind, &port);
-    message = std::move(port.m_message);
-    // Only small messages' storage goes round again, so the queue's slots stay small.
-    if (bytes > recycledFrameBytes || message->values.capacity() > recycledValues)
-        std::vector<Value>().swap(message->values);
-    m_spare = std::move(message);
+    vmsgMsgPort& port = turn.port;
+    port.m_record = &record;
+    port.m_readPos = 0;
+    if (port.m_message)
+        port.m_message.reset(); // a handler made the last one editable
+    ++turn.delivered;
+    (*turn.handler)(record.kind, &port);
 }
 
 Context::Flow& Context::flowOf(int handle)
@@ -279,20 +318,13 @@ void Context::setConnectionLimits(const Node::Limits& limits)
 void Context::forget(int handle)
 {
     m_node->close(handle);
-    std::size_t kept = m_queueHead;
-    for (std::size_t i = m_queueHead; i < m_queueTail; ++i) {
-        if (m_queue[i].handle == handle) {
-            if (m_queue[i].isMessage)
-                m_queuedBytes -= m_queue[i].valueBytes;
-            continue;
-        }
-        if (kept != i)
-            std::swap(m_queue[kept], m_queue[i]);
-        ++kept;
-    }
-    m_queueTail = kept;
-    if (m_queueHead == m_queueTail)
-        m_queueHead = m_queueTail = 0;
+    m_inbox.forEach([this, handle](Record& record) {
+        if (record.handle != handle)
+            return;
+        if (record.isMessage)
+            m_queuedBytes -= record.heldBytes;
+        m_inbox.drop(record);
+    });
     eraseFlow(handle);
     for (Waiter* waiter : m_waiters) {
         if (waiter->handle == handle)
@@ -334,28 +366,43 @@ int Context::write(int handle, int kind, const Message& values)
 
 vmsgMsgPort* Context::requestBlock(vmsgMsgPort& port, int handle, int kind, int wait)
 {
-    port.m_reply.reset();
+    // The port's reply object and its memory serve every request made with the port.
+    vmsgMsgPort* reply = port.m_reply.get();
+    if (reply) {
+        reply->m_record = nullptr;
+        reply->m_message.reset();
+        reply->m_readPos = 0;
+    }
     if (!m_node->find(handle))
         return nullptr;
     const std::uint32_t requestId = m_nextRequestId++;
     if (m_nextRequestId == 0)
         m_nextRequestId = 1;
-    if (!m_node->send(handle, FrameType::Data, kind, requestId, port.message()))
+    if (!m_node->send(handle, FrameType::Data, kind, requestId, port.values()))
         return nullptr;
+    if (!reply) {
+        port.m_reply = std::make_unique<vmsgMsgPort>(*this);
+        reply = port.m_reply.get();
+    }
+    if (!reply->m_replyRecord)
+        reply->m_replyRecord = std::make_unique<RecordBuffer>();
 
     Waiter waiter;
     waiter.handle = handle;
     waiter.requestId = requestId;
+    waiter.reply = reply->m_replyRecord.get();
     m_waiters.push_back(&waiter);
     updateFlow(handle);
-    m_node->runUntil([&waiter] { return waiter.reply || waiter.lost; }, Clock::now() + waitUnit * std::max(wait, 0));
+    m_node->awaitOn(
+        handle, [&waiter] { return waiter.replied || waiter.lost; }, Clock::now() + waitUnit * std::max(wait, 0));
     m_waiters.erase(std::find(m_waiters.begin(), m_waiters.end(), &waiter));
     updateFlow(handle);
 
-    if (!waiter.reply)
+    if (!waiter.replied)
         return nullptr;
-    port.m_reply.reset(new vmsgMsgPort(std::move(waiter.reply), this));
-    return port.m_reply.get();
+    reply->m_record = waiter.reply->record();
+    reply->m_readPos = 0;
+    return reply;
 }
 
 bool Context::isOpen(int handle) const
@@ -363,58 +410,115 @@ bool Context::isOpen(int handle) const
     return m_node->find(handle) != nullptr;
 }
 
-void Context::clientLoggedOn(Connection& connection)
+void Context::notify(int handle, int event)
 {
-    Pending& item = enqueue();
-    item.handle = connection.handle();
-    item.event = eventLoggedOn;
-    item.isMessage = false;
-    item.bytes = 0;
-    item.valueBytes = 0;
-    item.flow = nullptr;
+    Record* record = m_inbox.appendEmpty();
+    record->handle = handle;
+    record->event = event;
 }
 
-void Context::messageReceived(Connection& connection, Message& message, std::size_t frameSize)
+void Context::clientLoggedOn(Connection& connection)
 {
+    notify(connection.handle(), eventLoggedOn);
+}
+
+inline bool Context::deliverNow(Connection& connection, std::uint8_t* frame)
+{
+    // The record points at the texts in the frame; the connection keeps the frame in place meanwhile.
+    void* memory = m_direct.reserve(Record::sizeInPlace(frame));
+    const Record::InPlace outcome = Record::decodeInPlace(memory, frame);
+    Record* record = outcome == Record::InPlace::Copy        ? m_direct.decode(frame)
+                     : outcome == Record::InPlace::Malformed ? nullptr
+                                                             : static_cast<Record*>(memory);
+    if (!record) {
+        connection.abort(eventError);
+        return false;
+    }
+    record->handle = connection.handle();
+    Turn& turn = *m_turn;
+    m_directBusy = true;
+    connection.holdInput(outcome == Record::InPlace::TextAtEnd);
+    struct Release
+    {
+        Connection& connection;
+        bool& busy;
+        ~Release()
+        {
+            connection.releaseInput();
+            busy = false;
+        }
+    } release{connection, m_directBusy};
+    deliverMessage(turn, *record);
+    turn.counted();
+    return true;
+}
+
+void Context::framesArrived(Connection& connection)
+{
+    while (std::uint8_t* frame = connection.nextFrame()) {
+        const FrameType type = FrameType(frame[3]);
+        if (type == FrameType::Data && m_turn && !m_directBusy && m_inbox.size() == 0 && !m_turn->expired()) {
+            // The scheduler reads and nothing waits before this message: no queue.
+            if (!deliverNow(connection, frame))
+                return;
+        } else if (type == FrameType::Data) {
+            if (!enqueue(connection, frame))
+                return;
+        } else if (type == FrameType::Reply) {
+            if (!replyReceived(connection, frame))
+                return;
+        } else {
+            connection.abort(eventError); // a second handshake
+            return;
+        }
+    }
+}
+
+bool Context::enqueue(Connection& connection, const std::uint8_t* frame)
+{
+    Record* record = m_inbox.decode(frame);
+    if (!record) {
+        connection.abort(eventError);
+        return false;
+    }
     const int handle = connection.handle();
     Flow& flow = flowOf(handle);
-    Pending& item = enqueue();
-    item.handle = handle;
-    item.event = 0;
-    item.isMessage = true;
-    item.bytes = frameSize;
-    item.flow = &flow;
-    item.message.adopt(std::move(message));
-    item.valueBytes = item.message.valueBytes();
+    record->handle = handle;
+    record->owner = &flow;
     ++flow.messages;
-    flow.bytes += item.valueBytes;
-    m_queuedBytes += item.valueBytes;
+    flow.bytes += record->heldBytes;
+    m_queuedBytes += record->heldBytes;
     if (flow.messages >= m_pauseMessages || flow.bytes >= m_pauseBytes || (m_held && flow.reading && !flow.waited))
         updateFlow(handle);
     if (!m_held && m_queuedBytes >= m_pauseTotalBytes)
         updateTotal();
+    return true;
 }
 
-void Context::replyReceived(Connection& connection, Message& message)
+bool Context::replyReceived(Connection& connection, const std::uint8_t* frame)
 {
-    for (Waiter* waiter : m_waiters) {
-        if (waiter->handle == connection.handle() && waiter->requestId == message.requestId && !waiter->reply) {
-            waiter->reply = std::make_unique<Message>(std::move(message));
-            return;
-        }
+    const std::uint32_t requestId = frameHeader(frame).requestId;
+    const auto waiter = std::find_if(m_waiters.begin(), m_waiters.end(), [&](const Waiter* w) {
+        return w->handle == connection.handle() && w->requestId == requestId && !w->replied;
+    });
+    // A reply after its request gave up is no unasked message: it is checked, and dropped.
+    RecordBuffer dropped;
+    RecordBuffer& into = waiter != m_waiters.end() ? *(*waiter)->reply : dropped;
+    Record* record = into.decode(frame);
+    if (!record) {
+        connection.abort(eventError);
+        return false;
     }
-    // A reply after its request gave up is no unasked message: dropped.
+    if (waiter != m_waiters.end()) {
+        record->handle = connection.handle();
+        (*waiter)->replied = true;
+    }
+    return true;
 }
 
 void Context::connectionLost(int handle, int event)
 {
-    Pending& item = enqueue();
-    item.handle = handle;
-    item.event = event;
-    item.isMessage = false;
-    item.bytes = 0;
-    item.valueBytes = 0;
-    item.flow = nullptr;
+    notify(handle, event);
     for (Waiter* waiter : m_waiters) {
         if (waiter->handle == handle)
             waiter->lost = true;

@@ -2,6 +2,7 @@
 
 #include "vmsg/Message.h"
 #include "vmsg/Node.h"
+#include "vmsg/Record.h"
 #include "vmsg/vmsg.h"
 
 #include <chrono>
@@ -24,6 +25,8 @@ namespace vmsg {
 class Context : private Node::Events
 {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // One unit of requestBlock's wait.
     static constexpr std::chrono::milliseconds waitUnit{100};
     // Time budget of one scheduler() call.
@@ -64,7 +67,7 @@ public:
 
     bool isOpen(int handle) const;
     // Notifications and messages waiting for scheduler().
-    std::size_t queued() const { return m_queueTail - m_queueHead; }
+    std::size_t queued() const { return m_inbox.size(); }
     // The bytes the values of the queued messages hold.
     std::size_t queuedBytes() const { return m_queuedBytes; }
 
@@ -86,33 +89,30 @@ private:
         std::size_t resumeMessages = pauseMessages / 2;
         std::size_t resumeBytes = pauseBytes / 2;
     };
-    struct Pending
-    {
-        int handle = 0;
-        int event = 0;
-        bool isMessage = false;
-        std::size_t bytes = 0; // of the frame
-        std::size_t valueBytes = 0;
-        Flow* flow = nullptr; // stays valid: a flow is erased only when none of its messages is queued
-        Message message;
-    };
     struct Waiter
     {
         int handle = 0;
         std::uint32_t requestId = 0;
         bool lost = false;
-        std::unique_ptr<Message> reply;
+        bool replied = false;
+        RecordBuffer* reply = nullptr; // where the reply is decoded
     };
     class SchedulerGuard;
+    class Turn;
 
     void clientLoggedOn(Connection& connection) override;
-    void messageReceived(Connection& connection, Message& message, std::size_t frameSize) override;
-    void replyReceived(Connection& connection, Message& message) override;
+    void framesArrived(Connection& connection) override;
+    // Each false when the frame was malformed (the connection is closed then).
+    bool deliverNow(Connection& connection, std::uint8_t* frame);
+    bool enqueue(Connection& connection, const std::uint8_t* frame);
+    bool replyReceived(Connection& connection, const std::uint8_t* frame);
     void connectionLost(int handle, int event) override;
 
-    // A slot at the end of the queue; its message keeps the storage of an earlier one.
-    Pending& enqueue();
-    void deliverNext(std::shared_ptr<const vmsgNonReplyHandler>& handler, int& delivered);
+    void notify(int handle, int event);
+    // Delivers queued records until none is left (true) or the turn's time is up (false).
+    bool deliverQueued(Turn& turn);
+    void deliverQueuedRecord(Turn& turn, Record& record);
+    void deliverMessage(Turn& turn, Record& record);
     Flow& flowOf(int handle);
     void updateFlow(int handle);
     void eraseFlow(int handle);
@@ -127,10 +127,13 @@ private:
     std::shared_ptr<const vmsgNonReplyHandler> m_nonReply;
     bool m_reentrant = true;
     int m_schedulerDepth = 0;
-    // The queue is m_queue[m_queueHead, m_queueTail); the slots behind it are kept for reuse.
-    std::vector<Pending> m_queue;
-    std::size_t m_queueHead = 0;
-    std::size_t m_queueTail = 0;
+    // Notifications and decoded messages, in arrival order.
+    Inbox m_inbox;
+    // While the scheduler reads: its turn, so that a message that nothing waits before goes to its
+    // handler at once, decoded into m_direct (busy while that handler runs).
+    Turn* m_turn = nullptr;
+    RecordBuffer m_direct;
+    bool m_directBusy = false;
     std::unordered_map<int, Flow> m_flow;
     int m_lastFlowHandle = 0; // one-entry cache for flowOf: floods come from one connection
     Flow* m_lastFlow = nullptr;
@@ -139,7 +142,6 @@ private:
     std::size_t m_pauseMessages = pauseMessages;
     std::size_t m_pauseBytes = pauseBytes;
     std::size_t m_pauseTotalBytes = pauseTotalBytes;
-    std::unique_ptr<Message> m_spare; // reused for each delivery
     std::vector<Waiter*> m_waiters;
     std::map<int, int> m_services; // service -> handle of log_on
     std::uint32_t m_nextRequestId = 1;

@@ -1,12 +1,15 @@
 #include "vmsg/Node.h"
 
-#include <asio/connect.hpp>
+#include <asio/post.hpp>
 
 #include <netdb.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -17,6 +20,12 @@ namespace vmsg {
 using asio::ip::tcp;
 
 namespace {
+
+// The poller's tag of the listening socket; connections are tagged with their handles (from 1).
+constexpr std::uint64_t listenerTag = 0;
+constexpr int pollBatch = 64;
+// Read rounds an Asio handler does before it lets other handlers run.
+constexpr int roundsPerTurn = 16;
 
 bool isLocalhost(const std::string& host)
 {
@@ -74,89 +83,147 @@ std::shared_ptr<Lookup> startLookup(const std::string& host, int port)
     return lookup;
 }
 
+bool watch(int poller, int fd, std::uint64_t tag)
+{
+    epoll_event event{};
+    // Edge-triggered: a report means new input or new room; the connection remembers what is left.
+    event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    event.data.u64 = tag;
+    return ::epoll_ctl(poller, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+int millisecondsUntil(Node::Clock::time_point until, Node::Clock::time_point now)
+{
+    if (until <= now)
+        return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+    return int(std::min<long long>(ms, 1000 * 1000));
+}
+
 } // namespace
 
 Node::Node(asio::io_context* io, std::size_t maxMessage, Events& events)
     : m_ownIo(io ? nullptr : std::make_unique<asio::io_context>(1)), m_io(io ? *io : *m_ownIo),
-      m_work(asio::make_work_guard(m_io)), m_maxMessage(maxMessage), m_events(events), m_acceptRetry(m_io)
+      m_work(asio::make_work_guard(m_io)), m_maxMessage(maxMessage), m_events(events),
+      m_poller(::epoll_create1(EPOLL_CLOEXEC)), m_nextAsio(Clock::now() + ownSlice), m_acceptRetry(m_io)
 {
+    if (m_poller < 0)
+        throw std::system_error(errno, std::generic_category(), "epoll_create1");
+    if (sharedIo())
+        armWatch();
 }
 
 Node::~Node()
 {
     m_alive.reset();
     stopListening();
-    for (auto& entry : m_connections)
-        entry.second->close(m_limits.lingerTimeout);
+    for (auto& entry : m_handshakes)
+        entry.second->cancel();
+    for (auto& entry : m_connections) {
+        entry.second->close();
+        entry.second->closeSocket();
+    }
+    for (auto& connection : m_lingering)
+        connection->closeSocket();
     m_connections.clear();
+    m_lingering.clear();
+    m_ready.clear();
+    m_watch.reset(); // its own descriptor of the poller
+    ::close(m_poller);
+}
+
+asio::io_context& Node::exposeIo()
+{
+    m_exposed = true;
+    armWatch();
+    return m_io;
+}
+
+template <class Handler> void Node::arm(asio::steady_timer& timer, Handler&& handler)
+{
+    ++m_timers;
+    timer.async_wait([this, alive = std::weak_ptr<char>(m_alive),
+                      handler = std::forward<Handler>(handler)](const asio::error_code& ec) mutable {
+        if (alive.expired())
+            return;
+        --m_timers;
+        handler(ec);
+    });
+}
+
+void Node::endHandshake(int handle)
+{
+    const auto it = m_handshakes.find(handle);
+    if (it == m_handshakes.end())
+        return;
+    it->second->cancel();
+    m_handshakes.erase(it);
 }
 
 bool Node::listen(const std::string& address, int port)
 {
     stopListening();
     asio::error_code ec;
-    asio::ip::address ip = address == "localhost" ? asio::ip::address(asio::ip::address_v4::loopback())
-                                                  : asio::ip::make_address(address, ec);
+    const asio::ip::address ip = address == "localhost" ? asio::ip::address(asio::ip::address_v4::loopback())
+                                                        : asio::ip::make_address(address, ec);
     if (ec || port < 0 || port > 65535)
         return false;
-    auto acceptor = std::make_unique<tcp::acceptor>(m_io);
     const tcp::endpoint endpoint(ip, static_cast<unsigned short>(port));
-    acceptor->open(endpoint.protocol(), ec);
-    if (!ec)
-        acceptor->set_option(tcp::acceptor::reuse_address(true), ec);
-    if (!ec)
-        acceptor->bind(endpoint, ec);
-    if (!ec)
-        acceptor->listen(asio::socket_base::max_listen_connections, ec);
-    if (ec)
+    const int fd = ::socket(endpoint.protocol().family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
         return false;
-    m_acceptor = std::move(acceptor);
-    acceptNext();
+    const int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, endpoint.data(), socklen_t(endpoint.size())) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+        !vmsg::watch(m_poller, fd, listenerTag)) {
+        ::close(fd);
+        return false;
+    }
+    m_listener = fd;
     return true;
 }
 
 int Node::localPort() const
 {
-    asio::error_code ec;
-    if (!m_acceptor)
+    if (m_listener < 0)
         return 0;
-    const tcp::endpoint endpoint = m_acceptor->local_endpoint(ec);
-    return ec ? 0 : endpoint.port();
+    tcp::endpoint endpoint;
+    socklen_t size = socklen_t(endpoint.capacity());
+    if (::getsockname(m_listener, endpoint.data(), &size) != 0)
+        return 0;
+    endpoint.resize(size);
+    return endpoint.port();
 }
 
 void Node::stopListening()
 {
     m_acceptRetry.cancel();
-    if (!m_acceptor)
-        return;
-    asio::error_code ec;
-    m_acceptor->close(ec);
-    m_acceptor.reset();
-    m_acceptPending = false;
+    if (m_listener >= 0) {
+        ::close(m_listener);
+        m_listener = -1;
+    }
 }
 
-void Node::acceptNext()
+void Node::acceptAll()
 {
-    if (!m_acceptor)
-        return;
-    m_acceptPending = true;
-    m_acceptor->async_accept([this, alive = std::weak_ptr<char>(m_alive),
-                              acceptor = m_acceptor.get()](const asio::error_code& ec, tcp::socket socket) {
-        if (alive.expired() || m_acceptor.get() != acceptor || ec == asio::error::operation_aborted)
-            return;
-        m_acceptPending = false;
-        if (ec) {
-            // Out of descriptors and the like: try again a little later instead of spinning.
-            m_acceptRetry.expires_after(std::chrono::milliseconds(100));
-            m_acceptRetry.async_wait([this, alive](const asio::error_code& e) {
-                if (!alive.expired() && !e)
-                    acceptNext();
-            });
-            return;
+    while (m_listener >= 0) {
+        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            takeIncoming(fd);
+            continue;
         }
-        takeIncoming(std::move(socket));
-        acceptNext();
-    });
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        // Out of descriptors and the like: try again a little later instead of spinning.
+        m_acceptRetry.expires_after(std::chrono::milliseconds(100));
+        arm(m_acceptRetry, [this](const asio::error_code& e) {
+            if (!e)
+                acceptAll();
+        });
+        return;
+    }
 }
 
 std::size_t Node::incomingCount() const
@@ -165,30 +232,43 @@ std::size_t Node::incomingCount() const
                                      [](const auto& entry) { return entry.second->incoming; }));
 }
 
-void Node::takeIncoming(tcp::socket socket)
+bool Node::add(const std::shared_ptr<Connection>& connection)
 {
-    asio::error_code ec;
+    if (!vmsg::watch(m_poller, connection->nativeHandle(), std::uint64_t(connection->handle()))) {
+        connection->close();
+        connection->closeSocket();
+        return false;
+    }
+    m_connections.emplace(connection->handle(), connection);
+    return true;
+}
+
+void Node::takeIncoming(int fd)
+{
     if (incomingCount() >= m_limits.maxIncoming) {
-        socket.close(ec);
-        return;
+        // Clients whose end is reported but not yet read still count: read them first.
+        readRound();
+        if (incomingCount() >= m_limits.maxIncoming) {
+            ::close(fd);
+            return;
+        }
     }
     const int handle = m_nextHandle++;
-    auto connection =
-        std::make_shared<Connection>(std::move(socket), handle, m_maxMessage, static_cast<Connection::Events*>(this));
+    auto connection = std::make_shared<Connection>(fd, handle, m_maxMessage, static_cast<Connection::Events*>(this));
     connection->incoming = true;
-    m_connections.emplace(handle, connection);
-    connection->start();
+    if (!add(connection))
+        return;
 
     // A client that does not log on in time is closed; it was never reported.
     auto deadline = std::make_shared<asio::steady_timer>(m_io, m_limits.handshakeTimeout);
-    deadline->async_wait([this, alive = std::weak_ptr<char>(m_alive), deadline,
-                          weak = std::weak_ptr<Connection>(connection)](const asio::error_code& e) {
-        const std::shared_ptr<Connection> c = weak.lock();
-        if (e || alive.expired() || !c || c->loggedOn)
+    m_handshakes.emplace(handle, deadline);
+    arm(*deadline, [this, deadline, handle](const asio::error_code& e) {
+        if (e)
             return;
-        const auto it = m_connections.find(c->handle());
-        if (it != m_connections.end() && it->second == c)
-            close(c->handle());
+        m_handshakes.erase(handle);
+        const auto it = m_connections.find(handle);
+        if (it != m_connections.end() && !it->second->loggedOn)
+            close(handle);
     });
 }
 
@@ -196,15 +276,6 @@ int Node::connect(const std::string& host, int port, int service, const Message&
 {
     if (host.empty() || port < 1 || port > 65535)
         return 0;
-
-    struct Attempt
-    {
-        explicit Attempt(asio::io_context& io) : socket(io) {}
-        tcp::socket socket;
-        bool done = false;
-        asio::error_code ec;
-    };
-    auto attempt = std::make_shared<Attempt>(m_io);
     const auto portNumber = static_cast<unsigned short>(port);
 
     // Loopback and numeric addresses need no lookup; other names are looked up off this thread.
@@ -220,46 +291,55 @@ int Node::connect(const std::string& host, int port, int service, const Message&
         } else {
             ++m_nameLookups;
             const std::shared_ptr<Lookup> lookup = startLookup(host, port);
+            auto done = [&lookup] {
+                const std::lock_guard<std::mutex> lock(lookup->mutex);
+                return lookup->done;
+            };
             for (;;) {
-                {
+                if (done()) {
                     const std::lock_guard<std::mutex> lock(lookup->mutex);
-                    if (lookup->done) {
-                        endpoints = std::move(lookup->endpoints);
-                        break;
-                    }
+                    endpoints = std::move(lookup->endpoints);
+                    break;
                 }
                 const Clock::time_point now = Clock::now();
                 if (now >= deadline)
                     return 0;
-                runReactorUntil([] { return false; }, std::min(deadline, now + std::chrono::milliseconds(5)));
+                runUntil(done, std::min(deadline, now + std::chrono::milliseconds(5)));
             }
         }
     }
-    if (endpoints.empty())
-        return 0;
+    // Every address in turn, within the one deadline.
+    for (const tcp::endpoint& endpoint : endpoints) {
+        if (Clock::now() >= deadline)
+            break;
+        if (const int handle = attempt(endpoint, service, values, deadline))
+            return handle;
+    }
+    return 0;
+}
 
-    asio::async_connect(attempt->socket, endpoints, [attempt](const asio::error_code& e, const tcp::endpoint&) {
-        attempt->done = true;
-        attempt->ec = e;
-    });
-    if (!runReactorUntil([&] { return attempt->done; }, deadline)) {
-        attempt->socket.close(ec);
+int Node::attempt(const tcp::endpoint& endpoint, int service, const Message& values, Clock::time_point deadline)
+{
+    const int fd = ::socket(endpoint.protocol().family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    if (::connect(fd, endpoint.data(), socklen_t(endpoint.size())) != 0 && errno != EINPROGRESS) {
+        ::close(fd);
         return 0;
     }
-    if (attempt->ec)
-        return 0;
-
+    // The LogOn goes out as soon as the socket is connected (often at once on loopback); a refusal
+    // ends the connection as a failed write or read.
     const int handle = m_nextHandle++;
-    auto connection = std::make_shared<Connection>(std::move(attempt->socket), handle, m_maxMessage,
-                                                   static_cast<Connection::Events*>(this));
+    auto connection = std::make_shared<Connection>(fd, handle, m_maxMessage, static_cast<Connection::Events*>(this));
     connection->service = service;
-    m_connections.emplace(handle, connection);
-    connection->start();
+    if (!add(connection))
+        return 0;
     const bool accepted = connection->sendFrame(FrameType::LogOn, service, 0, values) &&
                           runUntil([&] { return connection->loggedOn || !connection->isOpen(); }, deadline) &&
                           connection->isOpen();
     if (!accepted) {
-        connection->close(std::chrono::milliseconds(0));
+        connection->close();
+        connection->closeSocket();
         m_connections.erase(handle);
         return 0;
     }
@@ -277,8 +357,12 @@ Connection* Node::find(int handle) const
 
 bool Node::send(int handle, FrameType type, int kind, std::uint32_t requestId, const Message& values)
 {
-    Connection* connection = find(handle);
-    return connection && connection->sendFrame(type, kind, requestId, values);
+    const auto it = m_connections.find(handle);
+    if (it == m_connections.end() || !it->second->isOpen() || !it->second->loggedOn)
+        return false;
+    // A failing write reports the loss from inside, which takes the connection out of the map.
+    const std::shared_ptr<Connection> connection = it->second;
+    return connection->sendFrame(type, kind, requestId, values);
 }
 
 void Node::close(int handle)
@@ -288,79 +372,230 @@ void Node::close(int handle)
         return;
     const std::shared_ptr<Connection> connection = it->second;
     m_connections.erase(it);
-    connection->close(m_limits.lingerTimeout);
+    endHandshake(handle);
+    connection->close();
+    sweepLingering();
+    if (!connection->hasSocket())
+        return;
+    // Output already queued still goes out, while the peer takes it within the linger time.
+    m_lingering.push_back(connection);
+    auto linger = std::make_shared<asio::steady_timer>(m_io, m_limits.lingerTimeout);
+    arm(*linger, [this, linger, connection](const asio::error_code&) {
+        connection->closeSocket();
+        sweepLingering();
+    });
+}
+
+void Node::sweepLingering()
+{
+    m_lingering.erase(std::remove_if(m_lingering.begin(), m_lingering.end(),
+                                     [](const std::shared_ptr<Connection>& c) { return !c->hasSocket(); }),
+                      m_lingering.end());
 }
 
 void Node::setReading(int handle, bool reading)
 {
     const auto it = m_connections.find(handle);
-    if (it != m_connections.end())
-        it->second->setReading(reading);
-}
-
-bool Node::runUntil(const std::function<bool()>& done, Clock::time_point deadline)
-{
-    const Clock::duration slice = m_ownIo ? Clock::duration(ownSlice) : Clock::duration(sharedSlice);
-    bool stalled = false;
-    for (;;) {
-        bool ran = false;
-        for (;;) {
-            if (done())
-                return true;
-            if (m_io.stopped())
-                m_io.restart();
-            if (m_io.poll_one() == 0)
-                break;
-            ran = true;
-        }
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
-            return false;
-        const Clock::time_point until = std::min(deadline, now + slice);
-        // A socket that poll() keeps reporting while the reactor has nothing to run would spin.
-        if (stalled && !ran)
-            m_io.run_one_until(until);
-        else
-            stalled = waitForSockets(until);
+    if (it == m_connections.end())
+        return;
+    it->second->setReading(reading);
+    if (reading && it->second->wantsRead()) {
+        markReady(it->second);
+        kick();
     }
 }
 
-bool Node::runReactorUntil(const std::function<bool()>& done, Clock::time_point deadline)
+void Node::markReady(const std::shared_ptr<Connection>& connection)
 {
-    while (!done()) {
-        if (Clock::now() >= deadline)
-            return false;
-        if (m_io.stopped())
-            m_io.restart();
-        m_io.run_one_until(deadline);
+    if (connection->inReadyList)
+        return;
+    connection->inReadyList = true;
+    m_ready.push_back(connection);
+}
+
+bool Node::readRound()
+{
+    if (m_ready.empty())
+        return false;
+    if (m_ready.size() == 1) {
+        // The usual case needs no list of its own.
+        const std::shared_ptr<Connection> connection = std::move(m_ready.back());
+        m_ready.pop_back();
+        connection->inReadyList = false;
+        if (connection->readBurst())
+            markReady(connection);
+        return true;
+    }
+    // A handler may read again from inside: the round works on a list of its own.
+    std::vector<std::shared_ptr<Connection>> round;
+    round.swap(m_ready);
+    for (const std::shared_ptr<Connection>& connection : round)
+        connection->inReadyList = false;
+    for (const std::shared_ptr<Connection>& connection : round) {
+        if (connection->readBurst())
+            markReady(connection);
     }
     return true;
 }
 
-bool Node::waitForSockets(Clock::time_point until)
+void Node::collect(int timeoutMs)
 {
-#ifdef _WIN32
-    m_io.run_one_until(until);
-    return false;
-#else
-    std::vector<pollfd>& fds = m_pollFds;
-    fds.clear();
-    if (m_acceptor && m_acceptPending)
-        fds.push_back({int(m_acceptor->native_handle()), POLLIN, 0});
-    for (const auto& entry : m_connections) {
-        Connection& connection = *entry.second;
-        const short events = short((connection.readPending() ? POLLIN : 0) | (connection.writePending() ? POLLOUT : 0));
-        if (events && connection.isOpen())
-            fds.push_back({connection.nativeHandle(), events, 0});
+    epoll_event events[pollBatch];
+    bool accept = false;
+    for (;;) {
+        const int n = ::epoll_wait(m_poller, events, pollBatch, timeoutMs);
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.u64 == listenerTag)
+                accept = true;
+            else
+                dispatch(events[i]);
+        }
+        if (n < pollBatch)
+            break;
+        timeoutMs = 0;
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-    const int ready = ::poll(fds.data(), nfds_t(fds.size()), int(std::max<long long>(0, left)));
-    return ready > 0;
-#endif
+    // After the other reports, so that a client that has left is known before the cap is applied.
+    if (accept)
+        acceptAll();
 }
 
-std::size_t Node::poll(Clock::time_point deadline, std::size_t maxHandlers)
+void Node::dispatch(const epoll_event& event)
 {
+    const int handle = int(event.data.u64);
+    std::shared_ptr<Connection> connection;
+    const auto it = m_connections.find(handle);
+    if (it != m_connections.end()) {
+        connection = it->second;
+    } else {
+        const auto closing = std::find_if(m_lingering.begin(), m_lingering.end(),
+                                          [handle](const auto& c) { return c->handle() == handle; });
+        if (closing == m_lingering.end())
+            return;
+        connection = *closing;
+    }
+    if ((event.events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && connection->writePending())
+        connection->writeMore();
+    if (!connection->isOpen()) {
+        if (!connection->hasSocket())
+            sweepLingering();
+        return;
+    }
+    if (event.events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) {
+        connection->setReadable((event.events & (EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0);
+        if (connection->wantsRead())
+            markReady(connection);
+    }
+}
+
+void Node::drainReady()
+{
+    for (int round = 0; round < roundsPerTurn; ++round) {
+        if (!readRound())
+            return;
+    }
+    kick(); // more to read: after the other handlers
+}
+
+void Node::kick()
+{
+    // The node's own loops read ready connections anyway; others need a reminder.
+    if (m_kickPosted || !sharedIo())
+        return;
+    m_kickPosted = true;
+    asio::post(m_io, [this, alive = std::weak_ptr<char>(m_alive)] {
+        if (alive.expired())
+            return;
+        m_kickPosted = false;
+        drainReady();
+        m_events.runPending();
+    });
+}
+
+void Node::armWatch()
+{
+    if (m_watchArmed)
+        return;
+    // Only an io_context that others run watches the poller: each report would cost it a wake-up.
+    if (!m_watch)
+        m_watch = std::make_unique<asio::posix::stream_descriptor>(m_io, ::dup(m_poller));
+    m_watchArmed = true;
+    m_watch->async_wait(asio::posix::stream_descriptor::wait_read,
+                        [this, alive = std::weak_ptr<char>(m_alive)](const asio::error_code& ec) {
+                            if (alive.expired())
+                                return;
+                            m_watchArmed = false;
+                            if (ec)
+                                return;
+                            collect(0);
+                            drainReady();
+                            m_events.runPending();
+                            armWatch();
+                        });
+}
+
+bool Node::runUntil(const std::function<bool()>& done, Clock::time_point deadline)
+{
+    for (;;) {
+        m_events.runPending();
+        if (done())
+            return true;
+        if (readRound())
+            continue;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return false;
+        if (!m_ownIo) {
+            // Everything, this node's poller included, comes through the shared io_context.
+            if (m_io.stopped())
+                m_io.restart();
+            m_io.run_one_until(deadline);
+            continue;
+        }
+        // The own io_context holds only timers and whatever others put there: a look now and then.
+        const bool asio = m_exposed || m_timers > 0;
+        if (asio && now >= m_nextAsio) {
+            runAsio(deadline, std::size_t(-1));
+            continue;
+        }
+        collect(millisecondsUntil(asio ? std::min(deadline, m_nextAsio) : deadline, now));
+    }
+}
+
+bool Node::awaitOn(int handle, const std::function<bool()>& done, Clock::time_point deadline)
+{
+    if (sharedIo())
+        return runUntil(done, deadline);
+    Clock::time_point look = Clock::now() + ownSlice; // when the rest is looked at
+    for (;;) {
+        if (done())
+            return true;
+        if (readRound())
+            continue;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return false;
+        const auto it = m_connections.find(handle);
+        if (it == m_connections.end() || !it->second->isOpen() || it->second->isPaused()) {
+            // Gone, or not to be read now: the usual loop.
+            return runUntil(done, deadline);
+        }
+        if (now >= look) {
+            look = now + ownSlice;
+            collect(0);
+            runAsio(deadline, std::size_t(-1));
+            continue;
+        }
+        const std::shared_ptr<Connection> connection = it->second;
+        if (connection->readWaiting())
+            markReady(connection);
+    }
+}
+
+std::size_t Node::runAsio(Clock::time_point deadline, std::size_t maxHandlers)
+{
+    // An own io_context that nobody else has holds nothing but the node's timers.
+    if (!sharedIo() && m_timers == 0)
+        return 0;
     std::size_t n = 0;
     while (n < maxHandlers) {
         if (m_io.stopped())
@@ -371,38 +606,48 @@ std::size_t Node::poll(Clock::time_point deadline, std::size_t maxHandlers)
         if (Clock::now() >= deadline)
             break;
     }
+    m_nextAsio = Clock::now() + ownSlice;
     return n;
 }
 
-void Node::frameReceived(Connection& connection, FrameType type, Message& message, std::size_t frameSize)
+std::size_t Node::poll(Clock::time_point deadline, std::size_t maxHandlers)
 {
-    if (!connection.loggedOn) {
-        // The first frame must complete the handshake: LogOn from a client, Accept from a server.
+    m_events.runPending();
+    collect(0);
+    while (readRound()) {
+        if (Clock::now() >= deadline)
+            break;
+    }
+    m_events.runPending();
+    return runAsio(deadline, maxHandlers);
+}
+
+void Node::framesArrived(Connection& connection)
+{
+    // The first frame must complete the handshake: LogOn from a client, Accept from a server.
+    while (!connection.loggedOn) {
+        const std::uint8_t* frame = connection.nextFrame();
+        if (!frame)
+            return;
+        const FrameHeader header = frameHeader(frame);
         const FrameType expected = connection.incoming ? FrameType::LogOn : FrameType::Accept;
-        if (type != expected) {
+        FrameValues values;
+        if (header.type != expected || !checkValues(frame + frameHeaderSize, frame + header.length, values)) {
             connection.abort(eventError);
             return;
         }
         connection.loggedOn = true;
         if (connection.incoming) {
-            connection.service = message.kind;
+            endHandshake(connection.handle());
+            // Accept goes out before anything the owner may send on the log-on report.
+            connection.service = header.kind;
+            if (!connection.sendFrame(FrameType::Accept, connection.service, 0, Message()))
+                return;
             connection.announced = true;
-            connection.sendFrame(FrameType::Accept, message.kind, 0, Message());
             m_events.clientLoggedOn(connection);
         }
-        return;
     }
-    switch (type) {
-    case FrameType::Data:
-        m_events.messageReceived(connection, message, frameSize);
-        break;
-    case FrameType::Reply:
-        m_events.replyReceived(connection, message);
-        break;
-    default:
-        connection.abort(eventError);
-        break;
-    }
+    m_events.framesArrived(connection);
 }
 
 void Node::connectionLost(Connection& connection, int event)
@@ -414,6 +659,7 @@ void Node::connectionLost(Connection& connection, int event)
         keep = it->second;
         m_connections.erase(it);
     }
+    endHandshake(handle);
     if (connection.announced)
         m_events.connectionLost(handle, event);
 }

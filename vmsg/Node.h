@@ -5,11 +5,8 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
-
-#ifndef _WIN32
-#include <poll.h>
-#endif
 
 #include <chrono>
 #include <cstddef>
@@ -19,11 +16,19 @@
 #include <unordered_map>
 #include <vector>
 
+struct epoll_event;
+
 namespace vmsg {
 
-// The connections of one endpoint on one io_context: listening and accepting clients with the
-// log-on handshake, connecting with a bounded handshake, sending frames. What to do with received
-// messages is the owner's (Context queues them, Peer hands them over at once).
+// The connections of one endpoint: listening and accepting clients with the log-on handshake,
+// connecting with a bounded handshake, sending frames. What to do with received messages is the
+// owner's (Context queues them, Peer hands them over at once).
+//
+// The sockets sit in a poller of the node's own (epoll), not in Asio's reactor, so that waiting and
+// reading cost one system call each: the node's loops block in that poller directly. Asio keeps the
+// timers. A shared io_context (tests, or others given it through exposeIo()) also watches the poller,
+// so that whoever runs it drives the node too; an owned one that nobody else has is run only while
+// it holds timers.
 class Node : private Connection::Events
 {
 public:
@@ -43,10 +48,15 @@ public:
     {
     public:
         virtual void clientLoggedOn(Connection& connection) = 0;
-        virtual void messageReceived(Connection& connection, Message& message, std::size_t frameSize) = 0;
-        virtual void replyReceived(Connection& connection, Message& message) = 0;
-        // Only for connections that were reported (a logged-on client or a completed connect).
+        // Frames have arrived on a logged-on connection: the receiver takes them with
+        // connection.nextFrame() (see Connection::Events), and aborts the connection on anything but
+        // Data and Reply frames and on malformed values.
+        virtual void framesArrived(Connection& connection) = 0;
+        // Only for connections that were reported (a logged-on client or a completed connect). May come
+        // from inside a send.
         virtual void connectionLost(int handle, int event) = 0;
+        // Called by the node's loops where the owner's handlers may run.
+        virtual void runPending() {}
 
     protected:
         ~Events() = default;
@@ -59,6 +69,10 @@ public:
     Node& operator=(const Node&) = delete;
 
     asio::io_context& io() { return m_io; }
+    // io() for others to run work on: from now on it watches the node's poller.
+    asio::io_context& exposeIo();
+    // Others may run the io_context: work for the node can come through it.
+    bool sharedIo() const { return !m_ownIo || m_exposed; }
     std::size_t maxMessage() const { return m_maxMessage; }
     // Applies to connections made from now on.
     void setMaxMessage(std::size_t maxMessage) { m_maxMessage = maxMessage; }
@@ -82,25 +96,46 @@ public:
     void close(int handle);
     void setReading(int handle, bool reading);
 
-    // Runs handlers until done() holds or the deadline passes; false on timeout. Blocks in poll() on
-    // this node's own sockets, whose wake-up is much quicker than the reactor's; other work on a
-    // shared io_context runs between slices of at most sharedSlice.
+    // Runs network work and handlers until done() holds or the deadline passes; false on timeout.
     bool runUntil(const std::function<bool()>& done, Clock::time_point deadline);
-    // Runs ready handlers until none is ready, the deadline passes or maxHandlers ran. Returns how many ran.
+    // The same for an owner that waits for input on one connection only (a reply): with an io_context
+    // of its own that nobody else runs, it waits in that socket's read, one system call a wait; the
+    // other connections are read when the wait is over, or every slice of 20 ms.
+    bool awaitOn(int handle, const std::function<bool()>& done, Clock::time_point deadline);
+    // Without blocking: network work until nothing is ready or the deadline passes, then ready Asio
+    // handlers, at most maxHandlers of them. Returns how many Asio handlers ran.
     std::size_t poll(Clock::time_point deadline, std::size_t maxHandlers);
 
+    // The steps of poll, for a caller that delivers between reads (Context::scheduler):
+    // takes the poller's reports without waiting;
+    void collect() { collect(0); }
+    // reads each connection that may hold data once; false when none may;
+    bool readRound();
+    // runs ready Asio handlers (timers, other endpoints on the same io_context).
+    std::size_t runAsio(Clock::time_point deadline, std::size_t maxHandlers);
+
+    // An owned io_context is polled at least this often while the node waits in its own poller.
     static constexpr std::chrono::milliseconds ownSlice{20};
-    static constexpr std::chrono::milliseconds sharedSlice{1};
 
 private:
-    void acceptNext();
-    void takeIncoming(asio::ip::tcp::socket socket);
+    void collect(int timeoutMs);
+    void dispatch(const epoll_event& event);
+    void markReady(const std::shared_ptr<Connection>& connection);
+    // Reads ready connections from an Asio handler, a bounded number of rounds at a time.
+    void drainReady();
+    void kick();
+    void armWatch();
+    // Starts timer, counted while it runs; handler(ec) is not called once the node is gone.
+    template <class Handler> void arm(asio::steady_timer& timer, Handler&& handler);
+    void endHandshake(int handle);
+    bool add(const std::shared_ptr<Connection>& connection);
+    int attempt(const asio::ip::tcp::endpoint& endpoint, int service, const Message& values,
+                Clock::time_point deadline);
+    void acceptAll();
+    void takeIncoming(int fd);
     std::size_t incomingCount() const;
-    // Like runUntil, blocking in the reactor (for sockets not yet in m_connections).
-    bool runReactorUntil(const std::function<bool()>& done, Clock::time_point deadline);
-    // Blocks until one of this node's sockets is ready or until; false when nothing was waited on.
-    bool waitForSockets(Clock::time_point until);
-    void frameReceived(Connection& connection, FrameType type, Message& message, std::size_t frameSize) override;
+    void sweepLingering();
+    void framesArrived(Connection& connection) override;
     void connectionLost(Connection& connection, int event) override;
 
     std::unique_ptr<asio::io_context> m_ownIo;
@@ -110,14 +145,21 @@ private:
     Limits m_limits;
     std::size_t m_nameLookups = 0;
     Events& m_events;
-    std::unique_ptr<asio::ip::tcp::acceptor> m_acceptor;
+    int m_poller = -1;
+    std::unique_ptr<asio::posix::stream_descriptor> m_watch; // the poller, inside a shared io_context
+    bool m_watchArmed = false;
+    bool m_exposed = false;
+    bool m_kickPosted = false;
+    std::size_t m_timers = 0;     // started and not yet ended
+    Clock::time_point m_nextAsio; // owned io_context: when it is polled next while waiting
+    int m_listener = -1;
     asio::steady_timer m_acceptRetry;
     std::unordered_map<int, std::shared_ptr<Connection>> m_connections;
+    std::vector<std::shared_ptr<Connection>> m_lingering; // closed, still sending their last output
+    std::vector<std::shared_ptr<Connection>> m_ready;     // may hold data to read
+    // Deadlines of incoming connections that have not logged on yet.
+    std::unordered_map<int, std::shared_ptr<asio::steady_timer>> m_handshakes;
     int m_nextHandle = 1;
-    bool m_acceptPending = false;
-#ifndef _WIN32
-    std::vector<pollfd> m_pollFds; // reused by waitForSockets
-#endif
     // Handlers that outlive the node (shared io_context) check this before touching it.
     std::shared_ptr<char> m_alive = std::make_shared<char>();
 };

@@ -45,20 +45,70 @@ public:
         bool paused = false;
     };
 
+    // Decodes and checks the values; false when they are malformed.
+    static bool decode(const std::uint8_t* frame, int handle, Message& message)
+    {
+        const FrameHeader header = frameHeader(frame);
+        message.handle = handle;
+        message.kind = header.kind;
+        message.requestId = header.requestId;
+        message.timeStamp = header.timeStamp;
+        message.hasTimeStamp = true;
+        return decodeValues(frame + frameHeaderSize, frame + header.length, message);
+    }
+
+    // Reports come from the node's reading, where handlers may run: unless one runs already, earlier
+    // queued work goes first and then the report is handled at once, in a message reused each time.
     void clientLoggedOn(Connection& connection) override
     {
+        runPending();
+        if (!delivering) {
+            callConnection(connection.handle(), eventLoggedOn);
+            runPending();
+            return;
+        }
         Pending item;
         item.handle = connection.handle();
         item.event = eventLoggedOn;
-        enqueue(std::move(item));
+        queue.push_back(std::move(item));
     }
 
-    void messageReceived(Connection& connection, Message& message, std::size_t) override
+    void framesArrived(Connection& connection) override
     {
+        while (const std::uint8_t* frame = connection.nextFrame()) {
+            switch (FrameType(frame[3])) {
+            case FrameType::Data:
+                messageReceived(connection, frame);
+                break;
+            case FrameType::Reply:
+                replyReceived(connection, frame);
+                break;
+            default:
+                connection.abort(eventError); // a second handshake
+                return;
+            }
+        }
+    }
+
+    void messageReceived(Connection& connection, const std::uint8_t* frame)
+    {
+        runPending();
+        if (!delivering) {
+            if (!decode(frame, connection.handle(), current)) {
+                connection.abort(eventError);
+                return;
+            }
+            callMessage(current);
+            runPending();
+            return;
+        }
         Pending item;
         item.handle = connection.handle();
         item.isMessage = true;
-        item.message = std::move(message);
+        if (!decode(frame, item.handle, item.message)) {
+            connection.abort(eventError);
+            return;
+        }
         item.bytes = item.message.valueBytes();
         Flow& flow = waiting[item.handle];
         ++flow.messages;
@@ -67,19 +117,26 @@ public:
             flow.paused = true;
             node.setReading(item.handle, false);
         }
-        enqueue(std::move(item));
+        queue.push_back(std::move(item));
     }
 
-    void replyReceived(Connection& connection, Message& message) override
+    void replyReceived(Connection& connection, const std::uint8_t* frame)
     {
-        for (Waiter* waiter : waiters) {
-            if (waiter->handle == connection.handle() && waiter->requestId == message.requestId && !waiter->reply) {
-                waiter->reply = std::make_unique<Message>(std::move(message));
-                return;
-            }
+        const std::uint32_t requestId = frameHeader(frame).requestId;
+        const auto waiter = std::find_if(waiters.begin(), waiters.end(), [&](const Waiter* w) {
+            return w->handle == connection.handle() && w->requestId == requestId && !w->reply;
+        });
+        // A reply nobody waits for is checked, and dropped.
+        auto reply = std::make_unique<Message>();
+        if (!decode(frame, connection.handle(), *reply)) {
+            connection.abort(eventError);
+            return;
         }
+        if (waiter != waiters.end())
+            (*waiter)->reply = std::move(reply);
     }
 
+    // May come from inside a send: the handler runs later, from the loop or the io_context.
     void connectionLost(int handle, int event) override
     {
         for (Waiter* waiter : waiters) {
@@ -89,34 +146,27 @@ public:
         Pending item;
         item.handle = handle;
         item.event = event;
-        enqueue(std::move(item));
-    }
-
-    // Handlers run from a task on the io_context, so never inside a socket's read and never nested:
-    // a handler that waits (request, flush) leaves later messages queued, in order.
-    void enqueue(Pending item)
-    {
         queue.push_back(std::move(item));
-        if (deliveryPosted || delivering)
+        // The node's loops run it anyway; a shared io_context may be run without them.
+        if (deliveryPosted || !node.sharedIo())
             return;
         deliveryPosted = true;
         asio::post(node.io(), [this, alive = std::weak_ptr<char>(alive)] {
-            if (!alive.expired())
-                deliver();
+            if (alive.expired())
+                return;
+            deliveryPosted = false;
+            runPending();
         });
     }
 
-    void deliver()
+    // Handlers never nest: one that waits (request, flush) leaves later messages queued, in order.
+    void runPending() override
     {
-        deliveryPosted = false;
-        delivering = true;
-        while (!queue.empty()) {
+        while (!delivering && !queue.empty()) {
             Pending item = std::move(queue.front());
             queue.pop_front();
-            ++handlersRun;
             if (!item.isMessage) {
-                if (onConnection)
-                    onConnection(item.handle, item.event);
+                callConnection(item.handle, item.event);
                 continue;
             }
             const auto it = waiting.find(item.handle);
@@ -131,9 +181,25 @@ public:
                 if (flow.messages == 0)
                     waiting.erase(it);
             }
-            if (onMessage)
-                onMessage(item.message);
+            callMessage(item.message);
         }
+    }
+
+    void callMessage(Message& message)
+    {
+        delivering = true;
+        ++handlersRun;
+        if (onMessage)
+            onMessage(message);
+        delivering = false;
+    }
+
+    void callConnection(int handle, int event)
+    {
+        delivering = true;
+        ++handlersRun;
+        if (onConnection)
+            onConnection(handle, event);
         delivering = false;
     }
 
@@ -152,6 +218,7 @@ public:
     Node node;
     MessageHandler onMessage;
     ConnectionHandler onConnection;
+    Message current; // the message handed to the handler straight from the read
     std::deque<Pending> queue;
     std::unordered_map<int, Flow> waiting;
     std::vector<Waiter*> waiters;
@@ -296,7 +363,7 @@ void Peer::stop()
 
 asio::io_context& Peer::ioContext()
 {
-    return m_impl->node.io();
+    return m_impl->node.exposeIo();
 }
 
 } // namespace vmsg

@@ -2,19 +2,15 @@
 
 #include "vmsg/Context.h"
 #include "vmsg/Message.h"
+#include "vmsg/Record.h"
 
-vmsgMsgPort::vmsgMsgPort() : m_message(std::make_unique<vmsg::Message>()) {}
+vmsgMsgPort::vmsgMsgPort() = default;
 
-vmsgMsgPort::vmsgMsgPort(vmsg::Context& context) : m_message(std::make_unique<vmsg::Message>()), m_context(&context) {}
+vmsgMsgPort::vmsgMsgPort(vmsg::Context& context) : m_context(&context) {}
 
-vmsgMsgPort::vmsgMsgPort(int, char**, int maxMessage, int mode, int, int) : m_message(std::make_unique<vmsg::Message>())
+vmsgMsgPort::vmsgMsgPort(int, char**, int maxMessage, int mode, int, int)
 {
     context().configure(maxMessage, mode);
-}
-
-vmsgMsgPort::vmsgMsgPort(std::unique_ptr<vmsg::Message> message, vmsg::Context* context)
-    : m_message(std::move(message)), m_context(context)
-{
 }
 
 vmsgMsgPort::~vmsgMsgPort() = default;
@@ -39,39 +35,69 @@ void vmsgMsgPort::log_off(int service)
     context().logOff(service);
 }
 
+vmsg::Message& vmsgMsgPort::message()
+{
+    if (m_record) {
+        // Texts already popped stay where they are: the record outlives this port's use of it.
+        if (!m_message)
+            m_message = std::make_unique<vmsg::Message>();
+        m_record->toMessage(m_readPos, *m_message);
+        m_record = nullptr;
+    } else if (!m_message) {
+        m_message = std::make_unique<vmsg::Message>();
+        m_message->values.reserve(8); // a request's few values without regrowing
+    }
+    return *m_message;
+}
+
+const vmsg::Message& vmsgMsgPort::message() const
+{
+    return const_cast<vmsgMsgPort*>(this)->message();
+}
+
+const vmsg::Message& vmsgMsgPort::values() const
+{
+    static const vmsg::Message none;
+    return m_message || m_record ? message() : none;
+}
+
 void vmsgMsgPort::push(int value)
 {
-    m_message->push(value);
+    message().push(value);
 }
 
 void vmsgMsgPort::push(double value)
 {
-    m_message->push(value);
+    message().push(value);
 }
 
 void vmsgMsgPort::push(const char* text)
 {
-    m_message->push(text);
+    message().push(text);
 }
 
 void vmsgMsgPort::push(const std::vector<std::string>& strings)
 {
-    m_message->push(strings);
+    message().push(strings);
 }
 
 void vmsgMsgPort::push_divider()
 {
-    m_message->pushDivider();
+    message().pushDivider();
 }
 
 int vmsgMsgPort::check_template(const char* templ) const
 {
-    return m_message->checkTemplate(templ) ? 1 : 0;
+    if (m_record)
+        return m_record->checkTemplate(m_readPos, templ) ? 1 : 0;
+    if (m_message)
+        return m_message->checkTemplate(templ) ? 1 : 0;
+    return templ && !*templ ? 1 : 0;
 }
 
 int vmsgMsgPort::pop(int& value, int defaultValue)
 {
-    if (m_message->pop(value))
+    if (m_record ? m_record->pop(m_readPos, value) : m_message && m_message->pop(value))
         return 1;
     value = defaultValue;
     return 0;
@@ -79,7 +105,7 @@ int vmsgMsgPort::pop(int& value, int defaultValue)
 
 int vmsgMsgPort::pop(double& value, int defaultValue)
 {
-    if (m_message->pop(value))
+    if (m_record ? m_record->pop(m_readPos, value) : m_message && m_message->pop(value))
         return 1;
     value = defaultValue;
     return 0;
@@ -87,54 +113,47 @@ int vmsgMsgPort::pop(double& value, int defaultValue)
 
 int vmsgMsgPort::pop(char*& text, int, int)
 {
-    if (m_message->popText(text))
+    if (m_record ? m_record->popText(m_readPos, text) : m_message && m_message->popText(text))
         return 1;
-    text = m_message->emptyText();
+    m_emptyText[0] = '\0';
+    text = m_emptyText;
     return 0;
 }
 
 int vmsgMsgPort::pop(int& count, char**& strings, int, int)
 {
-    if (m_message->popTextArray(count, strings))
+    if (m_record ? m_record->popTextArray(m_readPos, count, strings)
+                 : m_message && m_message->popTextArray(count, strings))
         return 1;
     count = 0;
-    strings = m_message->emptyArray();
+    m_emptyArray[0] = nullptr;
+    strings = m_emptyArray;
     return 0;
 }
 
 int vmsgMsgPort::write(int handle, int kind, const char*, int, bool)
 {
-    return context().write(handle, kind, *m_message);
+    return context().write(handle, kind, values());
 }
 
 int vmsgMsgPort::handle() const
 {
-    return m_message->handle;
+    return m_record ? m_record->handle : m_message ? m_message->handle : 0;
 }
 
 int vmsgMsgPort::kind() const
 {
-    return m_message->kind;
+    return m_record ? m_record->kind : m_message ? m_message->kind : 0;
 }
 
 double vmsgMsgPort::timeStamp() const
 {
-    return m_message->timeStamp;
+    return m_record ? m_record->timeStamp : m_message ? m_message->timeStamp : 0.0;
 }
 
 void vmsgMsgPort::setTimeStamp(double t)
 {
-    m_message->setTimeStamp(t);
-}
-
-vmsg::Message& vmsgMsgPort::message()
-{
-    return *m_message;
-}
-
-const vmsg::Message& vmsgMsgPort::message() const
-{
-    return *m_message;
+    message().setTimeStamp(t);
 }
 
 void vmsgRegisterNonReply(vmsgNonReplyHandler handler)

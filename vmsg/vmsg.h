@@ -6,6 +6,7 @@
 // outgoing message and popped, in order, from a received one. All network work, and
 // every handler call, happens inside vmsgScheduler() on the calling thread.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +15,8 @@
 namespace vmsg {
 class Context;
 struct Message;
+struct Record;
+class RecordBuffer;
 } // namespace vmsg
 
 // handle: connection handle; event > 0 log-on, 0 or -2 connection lost; user: the value given at registration.
@@ -76,18 +79,26 @@ public:
     // Time stamp for outgoing messages (seconds); by default the sender's wall clock.
     void setTimeStamp(double t);
 
-    // Internal: the message behind this port, and the context it works on.
+    // Internal: the message behind this port, and the context it works on. A received message is
+    // read in place until this is called; from then on it is a Message like a built one.
     vmsg::Message& message();
     const vmsg::Message& message() const;
     vmsg::Context& context() const;
 
 private:
     friend class vmsg::Context;
-    vmsgMsgPort(std::unique_ptr<vmsg::Message> message, vmsg::Context* context);
+    // The values a write or request sends.
+    const vmsg::Message& values() const;
 
-    std::unique_ptr<vmsg::Message> m_message;
+    std::unique_ptr<vmsg::Message> m_message; // built, or made from the received record; null: none yet
     std::unique_ptr<vmsgMsgPort> m_reply;
-    vmsg::Context* m_context = nullptr; // null: the process-wide context
+    std::unique_ptr<vmsg::RecordBuffer> m_replyRecord; // the memory of m_record when this port is a reply
+    vmsg::Record* m_record = nullptr;                  // a received message, popped in place
+    std::uint32_t m_readPos = 0;                       // in m_record
+    vmsg::Context* m_context = nullptr;                // null: the process-wide context
+    // What failed pops of texts hand out.
+    char m_emptyText[1] = {};
+    char* m_emptyArray[1] = {};
 };
 
 void vmsgRegisterNonReply(vmsgNonReplyHandler handler);

@@ -1,0 +1,219 @@
+#pragma once
+
+// The compact form of a received message: a frame decoded once into one piece of memory that
+// delivery and the pops read as it is, a header and one 16-byte slot per value. A string's slot
+// points at its bytes, which a zero byte follows, so that pops hand texts out without copying them:
+// a record that is kept (a queued message, a reply) has its texts copied behind the slots; one that
+// is delivered at once points into the received frame.
+
+#include "vmsg/Frame.h"
+#include "vmsg/Message.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace vmsg {
+
+struct Slot
+{
+    std::uint8_t tag;   // the value's letter, as on the wire
+    std::uint32_t size; // string: its bytes; string array: its elements
+    union {
+        std::int32_t integer;
+        double real;
+        char* text;     // zero-terminated
+        char** strings; // zero-terminated texts, then a null pointer; each text's size in the 4 bytes before it
+    };
+};
+static_assert(sizeof(Slot) == 16, "slots are packed in records");
+
+struct Record
+{
+    std::uint32_t bytes = 0; // the whole record, a multiple of 8
+    std::uint32_t count = 0; // values
+    std::int32_t handle = 0;
+    std::int32_t kind = 0;
+    std::uint32_t requestId = 0;
+    std::int32_t event = 0;      // of a notification
+    std::uint32_t heldBytes = 0; // of a message: FrameValues::heldBytes, the measure of flow control
+    bool isMessage = false;
+    bool dropped = false;
+    double timeStamp = 0.0;
+    void* owner = nullptr; // the queue owner's bookkeeping for this record
+
+    Slot* slots() { return reinterpret_cast<Slot*>(this + 1); }
+    const Slot* slots() const { return reinterpret_cast<const Slot*>(this + 1); }
+
+    // Bytes of a record that keeps its texts, for a frame with these values (as checkValues measured).
+    static std::size_t sizeFor(const FrameValues& values);
+    // Decodes a frame whose values checkValues accepted into memory of sizeFor(values) bytes, aligned
+    // for any type, copying the texts.
+    static Record* decode(void* memory, const std::uint8_t* frame, const FrameValues& values);
+
+    enum class InPlace {
+        Done,      // every text ends in a zero byte written into the frame
+        TextAtEnd, // so does every text but the last, which ends at the frame's end
+        Copy,      // the frame holds string arrays: decode() it
+        Malformed,
+    };
+    // Bytes for decodeInPlace.
+    static std::size_t sizeInPlace(const std::uint8_t* frame)
+    {
+        const std::size_t body = wire::getU32(frame + 4) - frameHeaderSize;
+        return sizeof(Record) + sizeof(Slot) * (body < maxFrameValues ? body : maxFrameValues);
+    }
+    // Decodes a frame, checking it, into memory of sizeInPlace(frame) bytes; the slots point at the
+    // texts in the frame.
+    static InPlace decodeInPlace(void* memory, std::uint8_t* frame);
+    // Constructs a record without values (a notification).
+    static Record* empty(void* memory);
+
+    // The value of type tag a pop at pos reads, skipping dividers (they separate the parts of a
+    // message: "rviv" is read as a real and an integer); pos is moved to it. Null on a mismatch or at
+    // the end, pos left as it was.
+    const Slot* valueAt(std::uint32_t& pos, std::uint8_t tag) const
+    {
+        const Slot* slot = slots();
+        std::uint32_t at = pos;
+        while (at < count && slot[at].tag == wire::tagDivider)
+            ++at;
+        if (at >= count || slot[at].tag != tag)
+            return nullptr;
+        pos = at;
+        return slot + at;
+    }
+
+    // Pops as Message's, with the read position pos (a value index) kept by the reader.
+    bool pop(std::uint32_t& pos, int& value) const
+    {
+        const Slot* slot = valueAt(pos, wire::tagInt);
+        if (!slot)
+            return false;
+        value = slot->integer;
+        ++pos;
+        return true;
+    }
+    bool pop(std::uint32_t& pos, double& value) const
+    {
+        const Slot* slot = valueAt(pos, wire::tagReal);
+        if (!slot)
+            return false;
+        value = slot->real;
+        ++pos;
+        return true;
+    }
+    bool popText(std::uint32_t& pos, char*& text) const
+    {
+        const Slot* slot = valueAt(pos, wire::tagString);
+        if (!slot)
+            return false;
+        text = slot->text;
+        ++pos;
+        return true;
+    }
+    bool popTextArray(std::uint32_t& pos, int& count, char**& strings) const
+    {
+        const Slot* slot = valueAt(pos, wire::tagArray);
+        if (!slot)
+            return false;
+        count = int(slot->size);
+        strings = slot->strings;
+        ++pos;
+        return true;
+    }
+    bool checkTemplate(std::uint32_t pos, const char* templ) const;
+    // Header and values as a Message, its read position at pos.
+    void toMessage(std::uint32_t pos, Message& message) const;
+};
+static_assert(sizeof(Record) % alignof(Slot) == 0, "slots follow the header aligned");
+
+// Memory for records, one at a time, that keeps its place (a reply held by a port, or the message
+// delivered at once).
+class RecordBuffer
+{
+public:
+    void* reserve(std::size_t bytes)
+    {
+        if (bytes > m_size)
+            grow(bytes);
+        m_record = nullptr;
+        return m_data.get();
+    }
+    // Decodes a frame (complete, as scanFrame found), copying its texts; null when its values are
+    // malformed.
+    Record* decode(const std::uint8_t* frame);
+    Record* record() const { return m_record; }
+    void setRecord(Record* record) { m_record = record; }
+
+private:
+    void grow(std::size_t bytes);
+
+    std::unique_ptr<std::uint64_t[]> m_data;
+    std::size_t m_size = 0;
+    Record* m_record = nullptr;
+};
+
+// A first-in first-out queue of records in blocks that are reused. A record taken off the queue stays
+// in place until it is let go, whatever comes and goes meanwhile (a handler reads it, and may deliver
+// later records from a nested loop).
+class Inbox
+{
+public:
+    Inbox() = default;
+    Inbox(const Inbox&) = delete;
+    Inbox& operator=(const Inbox&) = delete;
+
+    // Decodes a frame (complete, as scanFrame found) into a record at the end of the queue; null,
+    // queueing nothing, when its values are malformed.
+    Record* decode(const std::uint8_t* frame);
+    // An empty record (a notification) at the end of the queue.
+    Record* appendEmpty();
+    // Takes the first record that is not dropped off the queue (null when there is none); it stays
+    // valid until letGo(record).
+    Record* take();
+    void letGo(const Record* record);
+    // Leaves record in the queue, uncounted, until it reaches the front.
+    void drop(Record& record);
+    std::size_t size() const { return m_count; }
+    template <class F> void forEach(F&& f)
+    {
+        for (Block& block : m_blocks) {
+            for (std::size_t at = block.head; at < block.tail;) {
+                Record& record = *reinterpret_cast<Record*>(block.bytes() + at);
+                at += record.bytes;
+                if (!record.dropped)
+                    f(record);
+            }
+        }
+    }
+
+private:
+    struct Block
+    {
+        std::unique_ptr<std::uint64_t[]> data;
+        std::size_t size = 0;
+        std::size_t head = 0; // first queued record
+        std::size_t tail = 0; // end of the last one
+        int taken = 0;        // records of it taken and not let go
+        char* bytes() const { return reinterpret_cast<char*>(data.get()); }
+        bool holds(const void* p) const { return p >= data.get() && p < bytes() + size; }
+    };
+    static constexpr std::size_t blockSize = 64 * 1024;
+    static constexpr std::size_t keptBlocks = 4;
+
+    // Memory for bytes (a multiple of 8) at the end of the queue.
+    void* append(std::size_t bytes);
+    // Drops the front block, which has been read to its end.
+    void retireFront();
+    void recycle(Block&& block);
+
+    std::deque<Block> m_blocks;
+    std::vector<Block> m_retired; // read to the end, with records still taken
+    std::vector<Block> m_spare;
+    std::size_t m_count = 0;
+};
+
+} // namespace vmsg
