@@ -1,22 +1,26 @@
-// Kernel log-on figures against the bare library, measured in the same run, with the simulator's
-// server on its own thread (as the kernel runs in its own process):
-//  (a) LogOnKernel from the call to the decoded status in the panes (log-off, connect, log-on
-//      handshake, status request, decoding), against the same steps done with the library alone;
-//  (b) one status request answered and decoded by KelmDesk against the bare vmsgRequestBlock.
+// Kernel log-on figures against bare Asio, measured in the same run. The simulator's server runs in a
+// process of its own (this program started again with --sim), as the kernel does.
+//  (a) Log-on to the decoded status, in turn: LogOnKernel as the Log On command runs it (log-off of the
+//      last connection, connect, handshake, status request, decoding, panes); the library alone
+//      (log_off, log_on, vmsgRequestBlock, pops); and a bare Asio client doing the same protocol steps
+//      (close, connect with TCP_NODELAY, LogOn, Accept, status request, reply decoded into time and
+//      state). Wall time (medians) with every thread on one CPU, and with the simulator on the other.
+//  (b) One status request answered and decoded: KelmDesk (vmsgRequestBlock, DecodeKernelStatus) against
+//      the bare client (write, one read, decoding), on one CPU.
 
 #include "app/CKelmDeskApp.h"
+#include "bench/BareFrames.h"
+#include "bench/BenchSupport.h"
 #include "framework/CStatusBar.h"
 #include "kernel/KernelConnection.h"
-#include "kernel/KernelTime.h"
 #include "res/Resource.h"
 #include "sim/kernel/KernelServer.h"
+#include "vmsg/Address.h"
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
 #include <QStandardPaths>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,17 +30,33 @@
 #include <vector>
 
 using namespace std::chrono;
+using asio::ip::tcp;
+using namespace bare;
 
 namespace {
 
 constexpr int logOns = 400;
 constexpr int requests = 5000;
 constexpr int kernelService = 65536;
+constexpr int statusKind = 32;
 
-double median(std::vector<double>& samples)
+// The simulator on the given CPU; prints its port, then serves until it is ended.
+int simulator(int cpu)
 {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+    bench::pinThread(cpu);
+    std::ostringstream log; // its lines would cost a write each: kept in memory, and dropped now and then
+    SimOptions options;
+    KernelService service(options, vmsg::wallClockNow());
+    KernelServer server(service, log);
+    if (!server.listen("127.0.0.1", 0))
+        return 1;
+    std::printf("ready %d\n", server.localPort());
+    std::fflush(stdout);
+    server.run(milliseconds(50), [&log] {
+        log.str(std::string());
+        return true;
+    });
+    return 0;
 }
 
 double micros(steady_clock::time_point start)
@@ -44,39 +64,155 @@ double micros(steady_clock::time_point start)
     return duration<double, std::micro>(steady_clock::now() - start).count();
 }
 
-// The simulator's server on a thread of its own, listening on an ephemeral loopback port.
-class KernelThread
+// The bare client: the protocol's steps by hand, one read per frame.
+class BareClient
 {
 public:
-    KernelThread()
+    explicit BareClient(int port)
+        : m_endpoint(asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)), m_socket(m_io)
     {
-        SimOptions options;
-        m_service = std::make_unique<KernelService>(options, vmsg::wallClockNow());
-        m_server = std::make_unique<KernelServer>(*m_service, m_log);
-        m_server->listen("127.0.0.1", 0);
-        m_port = m_server->localPort();
-        m_thread = std::thread([this] { m_server->run(milliseconds(50), [this] { return !m_stop.load(); }); });
+        vmsg::Message logOn;
+        logOn.push(0); // the flag of a log-on by the user
+        logOn.push(0); // the instance
+        m_logOn = bytesOf(vmsg::FrameType::LogOn, kernelService, 0, logOn);
+        m_request = bytesOf(vmsg::FrameType::Data, statusKind, 1, vmsg::Message());
     }
-    ~KernelThread()
+
+    // Closes the last connection and logs on; false on any failure.
+    bool logOn()
     {
-        m_stop = true;
-        m_thread.join();
+        asio::error_code ec;
+        m_socket.close(ec);
+        m_held = 0;
+        m_socket.connect(m_endpoint, ec);
+        if (ec)
+            return false;
+        m_socket.set_option(tcp::no_delay(true), ec);
+        putStamp(m_logOn.data());
+        asio::write(m_socket, asio::buffer(m_logOn), ec);
+        std::uint32_t length = 0;
+        if (ec || !readFrame(m_socket, m_buffer, m_held, length) || m_buffer[3] != 2)
+            return false;
+        consumed(m_buffer, m_held, length);
+        return true;
     }
-    int port() const { return m_port; }
+
+    // Asks for the status and decodes the reply: false unless it is a status of time and state.
+    bool status(double& time, int& state)
+    {
+        putU32(m_request.data() + 12, ++m_requestId);
+        putStamp(m_request.data());
+        asio::error_code ec;
+        asio::write(m_socket, asio::buffer(m_request), ec);
+        for (;;) {
+            std::uint32_t length = 0;
+            BareMessage m;
+            if (ec || !readFrame(m_socket, m_buffer, m_held, length) || !decodeBare(m_buffer.data(), length, m))
+                return false;
+            consumed(m_buffer, m_held, length);
+            if (m.type != 4 || m.requestId != m_requestId)
+                continue; // an unasked status on the way
+            if (m.realCount != 1 || m.intCount != 1)
+                return false;
+            time = m.reals[0];
+            state = m.ints[0];
+            return true;
+        }
+    }
 
 private:
-    std::ostringstream m_log;
-    std::unique_ptr<KernelService> m_service;
-    std::unique_ptr<KernelServer> m_server;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-    int m_port = 0;
+    asio::io_context m_io;
+    tcp::endpoint m_endpoint;
+    tcp::socket m_socket;
+    std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(64 * 1024);
+    std::size_t m_held = 0;
+    std::vector<std::uint8_t> m_logOn;
+    std::vector<std::uint8_t> m_request;
+    std::uint32_t m_requestId = 0;
 };
+
+struct LogOnFigures
+{
+    double desk = 0; // median wall time, microseconds
+    double library = 0;
+    double bare = 0;
+    double deskCpu = 0; // processor time of this side per log-on, microseconds
+    double libraryCpu = 0;
+    double bareCpu = 0;
+    int failures = 0;
+};
+
+LogOnFigures logOnRound(CStatusBar* bar, int nearCpu, int farCpu)
+{
+    LogOnFigures f;
+    bench::pinThread(nearCpu);
+    bench::Child sim({"--sim", std::to_string(farCpu)});
+    int port = 0;
+    if (std::sscanf(sim.readLine().c_str(), "ready %d", &port) != 1) {
+        f.failures = 1;
+        return f;
+    }
+    ::setenv("NORVEX_PORT_BASE", std::to_string(port).c_str(), 1);
+    BareClient bare(port);
+    std::vector<double> desk, library, bareTimes;
+    for (int i = 0; i < logOns + 20; ++i) {
+        const bool keep = i >= 20;
+        bar->SetPaneText(Pane::KernelState, QString());
+        double cpu = bench::threadCpuMicros();
+        auto start = steady_clock::now();
+        if (!LogOnKernel(QStringLiteral("127.0.0.1"), 0, false) || bar->paneText(Pane::KernelState) != "Running")
+            ++f.failures;
+        if (keep) {
+            desk.push_back(micros(start));
+            f.deskCpu += bench::threadCpuMicros() - cpu;
+        }
+
+        cpu = bench::threadCpuMicros();
+        start = steady_clock::now();
+        {
+            vmsgMsgPort port;
+            port.log_off(kernelService);
+            const int handle = port.log_on(kernelService, 0, "127.0.0.1", false);
+            double t = 0;
+            int state = 0;
+            vmsgMsgPort* reply = handle ? vmsgRequestBlock(port, handle, statusKind, "   ", 20, nullptr) : nullptr;
+            if (!reply || !reply->pop(t, -99999) || !reply->pop(state, -99999))
+                ++f.failures;
+        }
+        if (keep) {
+            library.push_back(micros(start));
+            f.libraryCpu += bench::threadCpuMicros() - cpu;
+        }
+        CKelmDeskApp::instance()->kernelHandle = 0; // the library's log-on replaced the desk's connection
+
+        cpu = bench::threadCpuMicros();
+        start = steady_clock::now();
+        double t = 0;
+        int state = 0;
+        if (!bare.logOn() || !bare.status(t, state) || state != 1)
+            ++f.failures;
+        if (keep) {
+            bareTimes.push_back(micros(start));
+            f.bareCpu += bench::threadCpuMicros() - cpu;
+        }
+    }
+    vmsgMsgPort().log_off(kernelService);
+    bench::unpinThread();
+    f.desk = bench::median(desk);
+    f.library = bench::median(library);
+    f.bare = bench::median(bareTimes);
+    f.deskCpu /= logOns;
+    f.libraryCpu /= logOns;
+    f.bareCpu /= logOns;
+    return f;
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--sim")
+        return simulator(std::atoi(argv[2]));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true); // leaves the user's settings alone
@@ -84,67 +220,61 @@ int main(int argc, char** argv)
     CKelmDeskApp app;
     if (!app.InitInstance({QStringLiteral("kernel_bench")}))
         return 1;
-    KernelThread kernel;
-    ::setenv("NORVEX_PORT_BASE", std::to_string(kernel.port()).c_str(), 1);
     CStatusBar* bar = app.statusBar();
-
-    std::vector<double> desk, bare;
     int failures = 0;
-    for (int i = 0; i < logOns; ++i) {
-        bar->SetPaneText(Pane::KernelState, QString());
-        auto start = steady_clock::now();
-        if (!LogOnKernel(QStringLiteral("127.0.0.1"), 0, false) || bar->paneText(Pane::KernelState) != "Running")
-            ++failures;
-        desk.push_back(micros(start));
 
-        // The library alone: log off, log on, ask for the status and pop it.
-        start = steady_clock::now();
-        {
-            vmsgMsgPort port;
-            port.log_off(kernelService);
-            const int handle = port.log_on(kernelService, 0, "127.0.0.1", false);
-            double t = 0;
-            vmsgMsgPort* reply = handle ? vmsgRequestBlock(port, handle, 32, "   ", 20, nullptr) : nullptr;
-            if (!reply || !reply->pop(t, -99999))
-                ++failures;
-        }
-        bare.push_back(micros(start));
-        app.kernelHandle = 0; // the bare log-on replaced the desk's connection
+    const int here = sched_getcpu();
+    std::printf("(a) log-on to the decoded status, %d of each in turn, simulator in another process:\n", logOns);
+    std::vector<std::pair<const char*, std::pair<int, int>>> placements = {{"one CPU", {here, here}}};
+    if (std::thread::hardware_concurrency() >= 2)
+        placements.push_back({"two CPUs", {0, 1}});
+    for (const auto& [label, cpus] : placements) {
+        const LogOnFigures f = logOnRound(bar, cpus.first, cpus.second);
+        failures += f.failures;
+        std::printf("    %-9s LogOnKernel %7.1f us, library alone %7.1f us, bare Asio %7.1f us (medians)\n", label,
+                    f.desk, f.library, f.bare);
+        std::printf("    %-9s ratios to bare Asio: LogOnKernel %.3f%s, library alone %.3f%s\n", "", f.desk / f.bare,
+                    cpus.first == cpus.second ? " (goal <= 1.2)" : "", f.library / f.bare,
+                    f.failures ? "  FAILURES" : "");
+        std::printf("    %-9s this side's processor time per log-on: LogOnKernel %.1f us, library alone %.1f us, "
+                    "bare Asio %.1f us\n",
+                    "", f.deskCpu, f.libraryCpu, f.bareCpu);
     }
-    const double deskLogOn = median(desk);
-    const double bareLogOn = median(bare);
 
+    // (b) on one CPU, against one connection each.
+    bench::pinThread(here);
+    bench::Child sim({"--sim", std::to_string(here)});
+    int port = 0;
+    if (std::sscanf(sim.readLine().c_str(), "ready %d", &port) != 1)
+        return 1;
+    ::setenv("NORVEX_PORT_BASE", std::to_string(port).c_str(), 1);
     LogOnKernel(QStringLiteral("127.0.0.1"), 0, false);
     const int handle = GetKernelHandle();
-    desk.clear();
-    bare.clear();
+    BareClient bare(port);
+    if (!bare.logOn())
+        ++failures;
+    std::vector<double> desk, bareTimes;
     for (int i = 0; i < requests; ++i) {
         auto start = steady_clock::now();
         {
             vmsgMsgPort port;
-            if (vmsgMsgPort* reply = vmsgRequestBlock(port, handle, 32, "   ", 20, nullptr))
-                DecodeKernelStatus(32, reply);
+            if (vmsgMsgPort* reply = vmsgRequestBlock(port, handle, statusKind, "   ", 20, nullptr))
+                DecodeKernelStatus(statusKind, reply);
             else
                 ++failures;
         }
         desk.push_back(micros(start));
 
         start = steady_clock::now();
-        {
-            vmsgMsgPort port;
-            if (!vmsgRequestBlock(port, handle, 32, "   ", 20, nullptr))
-                ++failures;
-        }
-        bare.push_back(micros(start));
+        double t = 0;
+        int state = 0;
+        if (!bare.status(t, state))
+            ++failures;
+        bareTimes.push_back(micros(start));
     }
-    const double deskStatus = median(desk);
-    const double bareStatus = median(bare);
-
-    std::printf("(a) LogOnKernel to the decoded status, %d each:\n", logOns);
-    std::printf("    KelmDesk median %.1f us, library alone median %.1f us, ratio %.2f%s\n", deskLogOn, bareLogOn,
-                deskLogOn / bareLogOn, failures ? " FAILURES" : "");
-    std::printf("(b) status request with decoding and panes, %d each:\n", requests);
-    std::printf("    KelmDesk median %.1f us, bare vmsgRequestBlock median %.1f us, ratio %.2f%s\n", deskStatus,
-                bareStatus, deskStatus / bareStatus, failures ? " FAILURES" : "");
+    const double d = bench::median(desk), b = bench::median(bareTimes);
+    std::printf("(b) status request with decoding, %d of each, one CPU:\n", requests);
+    std::printf("    KelmDesk median %.1f us, bare Asio median %.1f us, ratio %.3f, difference %+.1f us%s\n", d, b,
+                d / b, d - b, failures ? "  FAILURES" : "");
     return failures ? 1 : 0;
 }
