@@ -52,6 +52,8 @@ public:
     void abort(int event);
     void setReading(bool reading);
 
+    // The next readBurst() takes the frames left in the buffer (behind one being handled) before it reads.
+    void rereadBuffer() { m_buffered = m_buffered || m_inBegin < m_inEnd; }
     // The poller found the socket readable: the next readBurst() reads it. ended: the peer closed
     // (or the socket failed), so reading goes on until the read that says so.
     void setReadable(bool ended)
@@ -145,7 +147,7 @@ private:
     bool m_blocking = false; // see readWaiting()
     bool m_readable = false; // the socket may hold unread data
     bool m_ended = false;    // the end of input (or an error) waits behind the data
-    bool m_buffered = false; // a pause left bytes in the buffer
+    bool m_buffered = false; // bytes in the buffer wait to be taken before the next read
     std::vector<std::uint8_t> m_in;
     std::size_t m_inBegin = 0;
     std::size_t m_inEnd = 0;

@@ -169,6 +169,9 @@ int Context::scheduler(int)
     if (m_schedulerDepth > 0 && !m_reentrant)
         return 0;
     SchedulerGuard guard(m_schedulerDepth);
+    // Called from a handler of a message straight from the read: the rest of that read comes first.
+    if (m_directBusy)
+        m_node->rereadBuffer(m_directHandle);
 
     Turn turn(*this, Clock::now() + schedulerBudget);
     // What arrived meanwhile (during a request, or read by another driver of the io_context) goes first.
@@ -437,6 +440,7 @@ inline bool Context::deliverNow(Connection& connection, std::uint8_t* frame)
     record->handle = connection.handle();
     Turn& turn = *m_turn;
     m_directBusy = true;
+    m_directHandle = record->handle;
     connection.holdInput(outcome == Record::InPlace::TextAtEnd);
     struct Release
     {

@@ -134,6 +134,7 @@ private:
     Turn* m_turn = nullptr;
     RecordBuffer m_direct;
     bool m_directBusy = false;
+    int m_directHandle = 0; // whose message that is
     std::unordered_map<int, Flow> m_flow;
     int m_lastFlowHandle = 0; // one-entry cache for flowOf: floods come from one connection
     Flow* m_lastFlow = nullptr;

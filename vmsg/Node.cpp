@@ -405,6 +405,16 @@ void Node::setReading(int handle, bool reading)
     }
 }
 
+void Node::rereadBuffer(int handle)
+{
+    const auto it = m_connections.find(handle);
+    if (it == m_connections.end())
+        return;
+    it->second->rereadBuffer();
+    if (it->second->wantsRead())
+        markReady(it->second);
+}
+
 void Node::markReady(const std::shared_ptr<Connection>& connection)
 {
     if (connection->inReadyList)

@@ -95,6 +95,9 @@ public:
     // Closes without reporting.
     void close(int handle);
     void setReading(int handle, bool reading);
+    // The next read round takes the frames that wait in handle's buffer (a nested loop while one of
+    // them is handled).
+    void rereadBuffer(int handle);
 
     // Runs network work and handlers until done() holds or the deadline passes; false on timeout.
     bool runUntil(const std::function<bool()>& done, Clock::time_point deadline);

@@ -1,6 +1,5 @@
 #include "vmsg/Record.h"
 
-#include <algorithm>
 #include <new>
 
 namespace vmsg {
@@ -12,26 +11,6 @@ using namespace wire;
 constexpr std::size_t roundUp8(std::size_t n)
 {
     return (n + 7) & ~std::size_t(7);
-}
-
-// Text storage outside a string object, which holds up to 15 bytes in place (as Message::valueBytes).
-constexpr std::size_t heldText(std::size_t size)
-{
-    return size > 15 ? size + 1 : 0;
-}
-
-// Fills a record's header from the frame's.
-Record* header(void* memory, const std::uint8_t* frame, std::uint32_t count, std::size_t bytes, std::size_t held)
-{
-    Record* record = new (memory) Record();
-    record->bytes = std::uint32_t(bytes);
-    record->count = count;
-    record->kind = std::int32_t(getU32(frame + 8));
-    record->requestId = getU32(frame + 12);
-    record->timeStamp = getF64(frame + 16);
-    record->heldBytes = std::uint32_t(held);
-    record->isMessage = true;
-    return record;
 }
 
 // Writes slots, and copies each text behind them followed by a zero byte. A string array is a table of
@@ -80,32 +59,6 @@ struct Copy
     void divider() { next(tagDivider); }
 };
 
-// Writes slots that point at the texts where they are.
-struct Refer
-{
-    Slot* slot;
-    std::size_t held = 0;
-    bool arrays = false;
-
-    Slot* next(std::uint8_t tag)
-    {
-        slot->tag = tag;
-        return slot++;
-    }
-    void integer(std::int32_t v) { next(tagInt)->integer = v; }
-    void real(double v) { next(tagReal)->real = v; }
-    void text(const std::uint8_t* p, std::uint32_t n)
-    {
-        Slot* s = next(tagString);
-        s->size = n;
-        s->text = reinterpret_cast<char*>(const_cast<std::uint8_t*>(p));
-        held += heldText(n);
-    }
-    void array(std::uint32_t) { arrays = true; }
-    void element(const std::uint8_t*, std::uint32_t) {}
-    void divider() { next(tagDivider); }
-};
-
 } // namespace
 
 std::size_t Record::sizeFor(const FrameValues& v)
@@ -121,32 +74,6 @@ Record* Record::decode(void* memory, const std::uint8_t* frame, const FrameValue
     Copy copy{record->slots(), reinterpret_cast<char*>(record->slots() + values.values)};
     walkValues(frame + frameHeaderSize, frame + getU32(frame + 4), copy);
     return record;
-}
-
-Record::InPlace Record::decodeInPlace(void* memory, std::uint8_t* frame)
-{
-    Slot* first = reinterpret_cast<Slot*>(static_cast<Record*>(memory) + 1);
-    Refer refer{first};
-    std::uint8_t* end = frame + getU32(frame + 4);
-    if (!walkValues(frame + frameHeaderSize, end, refer))
-        return InPlace::Malformed;
-    if (refer.arrays)
-        return InPlace::Copy;
-    const std::uint32_t count = std::uint32_t(refer.slot - first);
-    header(memory, frame, count, sizeof(Record) + sizeof(Slot) * count, refer.held + count * sizeof(Value));
-    // Each text's zero goes on the next value's first byte, read already; the last text's may be
-    // behind the frame.
-    bool atEnd = false;
-    for (Slot* slot = first; slot != refer.slot; ++slot) {
-        if (slot->tag != tagString)
-            continue;
-        char* zero = slot->text + slot->size;
-        if (zero == reinterpret_cast<char*>(end))
-            atEnd = true;
-        else
-            *zero = '\0';
-    }
-    return atEnd ? InPlace::TextAtEnd : InPlace::Done;
 }
 
 Record* Record::empty(void* memory)

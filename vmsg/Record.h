@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace vmsg {
@@ -68,6 +69,9 @@ struct Record
     // Decodes a frame, checking it, into memory of sizeInPlace(frame) bytes; the slots point at the
     // texts in the frame.
     static InPlace decodeInPlace(void* memory, std::uint8_t* frame);
+    // Fills the header of a message record from the frame's.
+    static Record* header(void* memory, const std::uint8_t* frame, std::uint32_t count, std::size_t bytes,
+                          std::size_t heldBytes);
     // Constructs a record without values (a notification).
     static Record* empty(void* memory);
 
@@ -129,6 +133,82 @@ struct Record
     void toMessage(std::uint32_t pos, Message& message) const;
 };
 static_assert(sizeof(Record) % alignof(Slot) == 0, "slots follow the header aligned");
+
+namespace records {
+
+// Text storage outside a string object, which holds up to 15 bytes in place (as Message::valueBytes).
+constexpr std::size_t heldText(std::size_t size)
+{
+    return size > 15 ? size + 1 : 0;
+}
+
+// Writes slots that point at the texts where they are.
+struct Refer
+{
+    Slot* slot;
+    std::size_t held = 0;
+    bool arrays = false;
+
+    Slot* next(std::uint8_t tag)
+    {
+        slot->tag = tag;
+        return slot++;
+    }
+    void integer(std::int32_t v) { next(wire::tagInt)->integer = v; }
+    void real(double v) { next(wire::tagReal)->real = v; }
+    void text(const std::uint8_t* p, std::uint32_t n)
+    {
+        Slot* s = next(wire::tagString);
+        s->size = n;
+        s->text = reinterpret_cast<char*>(const_cast<std::uint8_t*>(p));
+        held += heldText(n);
+    }
+    void array(std::uint32_t) { arrays = true; }
+    void element(const std::uint8_t*, std::uint32_t) {}
+    void divider() { next(wire::tagDivider); }
+};
+
+} // namespace records
+
+inline Record* Record::header(void* memory, const std::uint8_t* frame, std::uint32_t count, std::size_t bytes,
+                              std::size_t heldBytes)
+{
+    Record* record = new (memory) Record();
+    record->bytes = std::uint32_t(bytes);
+    record->count = count;
+    record->kind = std::int32_t(wire::getU32(frame + 8));
+    record->requestId = wire::getU32(frame + 12);
+    record->timeStamp = wire::getF64(frame + 16);
+    record->heldBytes = std::uint32_t(heldBytes);
+    record->isMessage = true;
+    return record;
+}
+
+inline Record::InPlace Record::decodeInPlace(void* memory, std::uint8_t* frame)
+{
+    Slot* first = reinterpret_cast<Slot*>(static_cast<Record*>(memory) + 1);
+    records::Refer refer{first};
+    std::uint8_t* end = frame + wire::getU32(frame + 4);
+    if (!wire::walkValues(frame + frameHeaderSize, end, refer))
+        return InPlace::Malformed;
+    if (refer.arrays)
+        return InPlace::Copy;
+    const std::uint32_t count = std::uint32_t(refer.slot - first);
+    header(memory, frame, count, sizeof(Record) + sizeof(Slot) * count, refer.held + count * sizeof(Value));
+    // Each text's zero goes on the next value's first byte, read already; the last text's may be
+    // behind the frame.
+    bool atEnd = false;
+    for (Slot* slot = first; slot != refer.slot; ++slot) {
+        if (slot->tag != wire::tagString)
+            continue;
+        char* zero = slot->text + slot->size;
+        if (zero == reinterpret_cast<char*>(end))
+            atEnd = true;
+        else
+            *zero = '\0';
+    }
+    return atEnd ? InPlace::TextAtEnd : InPlace::Done;
+}
 
 // Memory for records, one at a time, that keeps its place (a reply held by a port, or the message
 // delivered at once).
