@@ -98,7 +98,10 @@ int farEnd(int cpu)
 
     // The bare server answers each request with the same reply, its request id and time stamp set.
     std::atomic<double> bareCpu{0};
+    std::atomic<std::uint64_t> bareCalls{0};
     std::thread bare([&] {
+        const bench::SyscallCounter counter;
+        const std::uint64_t calls = counter.calls();
         const double start = bench::threadCpuMicros();
         tcp::socket socket = acceptor.accept();
         socket.set_option(tcp::no_delay(true));
@@ -117,13 +120,18 @@ int farEnd(int cpu)
                 break;
         }
         bareCpu = bench::threadCpuMicros() - start;
+        bareCalls = counter.calls() - calls;
     });
 
+    const bench::SyscallCounter counter;
+    const std::uint64_t calls = counter.calls();
     const double start = bench::threadCpuMicros();
     kernel.run(seconds(1), nullptr);
     const double kernelCpu = bench::threadCpuMicros() - start;
+    const std::uint64_t kernelCalls = counter.calls() - calls;
     bare.join();
-    std::printf("cpu %.0f %.0f\n", kernelCpu, bareCpu.load());
+    std::printf("cpu %.0f %.0f %llu %llu\n", kernelCpu, bareCpu.load(), static_cast<unsigned long long>(kernelCalls),
+                static_cast<unsigned long long>(bareCalls.load()));
     return 0;
 }
 
@@ -135,6 +143,9 @@ struct RoundTrip
     double bare = 0;
     double libraryCpu = 0; // processor time of both ends per round trip, microseconds
     double bareCpu = 0;
+    // System calls per round trip of this side and of the far end; 0 where they cannot be counted.
+    double libraryCalls = 0, libraryFarCalls = 0;
+    double bareCalls = 0, bareFarCalls = 0;
     int failures = 0;
 };
 
@@ -193,7 +204,10 @@ RoundTrip roundTrip(int nearCpu, int farCpu)
     }
     std::vector<double> libraryTimes, bareTimes;
     double libraryNearCpu = 0, bareNearCpu = 0;
+    const bench::SyscallCounter counter;
+    std::uint64_t libraryCalls = 0, bareCalls = 0;
     for (int block = 0; block < roundTrips / blockSize; ++block) {
+        std::uint64_t calls = counter.calls();
         double cpu = bench::threadCpuMicros();
         for (int i = 0; i < blockSize; ++i) {
             const auto start = steady_clock::now();
@@ -203,6 +217,9 @@ RoundTrip roundTrip(int nearCpu, int farCpu)
         double now = bench::threadCpuMicros();
         libraryNearCpu += now - cpu;
         cpu = now;
+        std::uint64_t callsNow = counter.calls();
+        libraryCalls += callsNow - calls - 2; // less this reading and the clock's
+        calls = callsNow;
         for (int i = 0; i < blockSize; ++i) {
             const auto start = steady_clock::now();
             bareOne();
@@ -210,25 +227,32 @@ RoundTrip roundTrip(int nearCpu, int farCpu)
         }
         now = bench::threadCpuMicros();
         bareNearCpu += now - cpu;
+        bareCalls += counter.calls() - calls - 2;
     }
 
     vmsgMsgPort stop;
     stop.write(handle, stopKind, "   ", 0, true);
     bare.close();
-    double kernelCpu = 0, bareFarCpu = 0;
-    if (std::sscanf(far.readLine().c_str(), "cpu %lf %lf", &kernelCpu, &bareFarCpu) != 2)
+    double kernelCpu = 0, bareFarCpu = 0, kernelCalls = 0, bareFarCalls = 0;
+    if (std::sscanf(far.readLine().c_str(), "cpu %lf %lf %lf %lf", &kernelCpu, &bareFarCpu, &kernelCalls,
+                    &bareFarCalls) != 4)
         ++figures.failures;
     far.wait();
     logOn.log_off(65536);
     bench::unpinThread();
 
-    // The far ends' figures include the warm-up; it is a twentieth of the calls and cheaper, so this
-    // errs on the library's side by at most that much.
+    // The far ends count the warm-up's round trips too.
     const double calls = roundTrips + 1000;
     figures.library = bench::median(libraryTimes);
     figures.bare = bench::median(bareTimes);
     figures.libraryCpu = libraryNearCpu / roundTrips + kernelCpu / calls;
     figures.bareCpu = bareNearCpu / roundTrips + bareFarCpu / calls;
+    if (counter.ok()) {
+        figures.libraryCalls = double(libraryCalls) / roundTrips;
+        figures.bareCalls = double(bareCalls) / roundTrips;
+        figures.libraryFarCalls = kernelCalls / calls;
+        figures.bareFarCalls = bareFarCalls / calls;
+    }
     return figures;
 }
 
@@ -553,6 +577,8 @@ int main(int argc, char** argv)
         std::printf("    %-9s processor time of both ends: library %6.2f us, bare Asio %6.2f us, ratio %.3f, "
                     "difference %+.2f us\n",
                     "", r.libraryCpu, r.bareCpu, r.libraryCpu / r.bareCpu, r.libraryCpu - r.bareCpu);
+        std::printf("    %-9s system calls per round trip: library %.2f here + %.2f far end, bare Asio %.2f + %.2f\n",
+                    "", r.libraryCalls, r.libraryFarCalls, r.bareCalls, r.bareFarCalls);
     }
     return only == "roundtrip" ? 0 : flood();
 }

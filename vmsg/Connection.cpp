@@ -15,8 +15,7 @@ namespace vmsg {
 namespace {
 constexpr std::size_t initialBuffer = 64 * 1024;
 
-// How long readWaiting() blocks at most.
-const timeval waitSlice{0, 20 * 1000};
+const timeval receiveTimeout{0, std::chrono::microseconds(Connection::waitSlice).count()};
 
 // A peer that vanishes without closing is noticed after about idle + count * interval seconds of
 // silence, or after userTimeout with data unacknowledged.
@@ -194,7 +193,7 @@ bool Connection::readWaiting()
     if (!m_blocking && m_fd >= 0) {
         // Every other call says that it must not wait (MSG_DONTWAIT).
         m_blocking = ::fcntl(m_fd, F_SETFL, 0) == 0 &&
-                     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &waitSlice, sizeof waitSlice) == 0;
+                     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeout, sizeof receiveTimeout) == 0;
     }
     return read(m_blocking ? 0 : MSG_DONTWAIT);
 }

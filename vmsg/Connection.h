@@ -4,6 +4,7 @@
 
 #include <asio/ip/tcp.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -64,10 +65,11 @@ public:
     // One read (one system call), or the frames a pause left in the buffer; hands on every complete
     // frame. True when there may be more to read at once.
     bool readBurst();
-    // The same, but the read waits for input, up to a slice of 20 ms, in the socket itself: for an
-    // owner that waits for this connection alone. The first call puts the socket in blocking mode with
-    // the slice as its receive timeout (calls that must not wait say so themselves).
+    // The same, but the read waits for input, up to waitSlice, in the socket itself: for an owner that
+    // waits for this connection alone. The first call puts the socket in blocking mode with the slice
+    // as its receive timeout (calls that must not wait say so themselves).
     bool readWaiting();
+    static constexpr std::chrono::milliseconds waitSlice{5};
     // Writes queued output; for when the socket became writable.
     void writeMore();
     // The next complete frame, taken off the input; it stays valid until the receiver calls out of the

@@ -26,6 +26,8 @@ constexpr std::uint64_t listenerTag = 0;
 constexpr int pollBatch = 64;
 // Read rounds an Asio handler does before it lets other handlers run.
 constexpr int roundsPerTurn = 16;
+// A node that had input this recently waits for more in the read of its only connection.
+constexpr std::chrono::milliseconds busyFor{50};
 
 bool isLocalhost(const std::string& host)
 {
@@ -105,7 +107,8 @@ int millisecondsUntil(Node::Clock::time_point until, Node::Clock::time_point now
 Node::Node(asio::io_context* io, std::size_t maxMessage, Events& events)
     : m_ownIo(io ? nullptr : std::make_unique<asio::io_context>(1)), m_io(io ? *io : *m_ownIo),
       m_work(asio::make_work_guard(m_io)), m_maxMessage(maxMessage), m_events(events),
-      m_poller(::epoll_create1(EPOLL_CLOEXEC)), m_nextAsio(Clock::now() + ownSlice), m_acceptRetry(m_io)
+      m_poller(::epoll_create1(EPOLL_CLOEXEC)), m_nextAsio(Clock::now() + ownSlice), m_nextLook(Clock::now()),
+      m_acceptRetry(m_io)
 {
     if (m_poller < 0)
         throw std::system_error(errno, std::generic_category(), "epoll_create1");
@@ -545,6 +548,32 @@ void Node::armWatch()
 
 bool Node::runUntil(const std::function<bool()>& done, Clock::time_point deadline)
 {
+    return wait(0, done, deadline);
+}
+
+bool Node::awaitOn(int handle, const std::function<bool()>& done, Clock::time_point deadline)
+{
+    return wait(handle, done, deadline);
+}
+
+std::shared_ptr<Connection> Node::waitable(int handle) const
+{
+    // Output that waits for the socket, and closed connections still sending, need the poller.
+    if (!m_lingering.empty())
+        return nullptr;
+    const auto it = handle                      ? m_connections.find(handle)
+                    : m_connections.size() == 1 ? m_connections.begin()
+                                                : m_connections.end();
+    if (it == m_connections.end())
+        return nullptr;
+    const std::shared_ptr<Connection>& connection = it->second;
+    if (!connection->isOpen() || connection->isPaused() || connection->writePending())
+        return nullptr;
+    return connection;
+}
+
+bool Node::wait(int handle, const std::function<bool()>& done, Clock::time_point deadline)
+{
     for (;;) {
         m_events.runPending();
         if (done())
@@ -567,37 +596,22 @@ bool Node::runUntil(const std::function<bool()>& done, Clock::time_point deadlin
             runAsio(deadline, std::size_t(-1));
             continue;
         }
-        collect(millisecondsUntil(asio ? std::min(deadline, m_nextAsio) : deadline, now));
-    }
-}
-
-bool Node::awaitOn(int handle, const std::function<bool()>& done, Clock::time_point deadline)
-{
-    if (sharedIo())
-        return runUntil(done, deadline);
-    Clock::time_point look = Clock::now() + ownSlice; // when the rest is looked at
-    for (;;) {
-        if (done())
-            return true;
-        if (readRound())
-            continue;
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
-            return false;
-        const auto it = m_connections.find(handle);
-        if (it == m_connections.end() || !it->second->isOpen() || it->second->isPaused()) {
-            // Gone, or not to be read now: the usual loop.
-            return runUntil(done, deadline);
-        }
-        if (now >= look) {
-            look = now + ownSlice;
-            collect(0);
-            runAsio(deadline, std::size_t(-1));
+        const Clock::time_point until = asio ? std::min(deadline, m_nextAsio) : deadline;
+        // One connection to wait for (the asked one, or the only one while it is busy): the wait is its
+        // own read, one system call; the poller (new clients, the other connections) gets a look every
+        // slice. An idle node waits in the poller, where a new client is taken at once.
+        const bool busy = handle != 0 || now - m_lastInput < busyFor;
+        const std::shared_ptr<Connection> connection = busy && !m_exposed ? waitable(handle) : nullptr;
+        if (connection && until - now >= Connection::waitSlice) {
+            if (now >= m_nextLook) {
+                m_nextLook = now + Connection::waitSlice;
+                collect(0);
+            } else if (connection->readWaiting()) {
+                markReady(connection);
+            }
             continue;
         }
-        const std::shared_ptr<Connection> connection = it->second;
-        if (connection->readWaiting())
-            markReady(connection);
+        collect(millisecondsUntil(until, now));
     }
 }
 
@@ -634,6 +648,7 @@ std::size_t Node::poll(Clock::time_point deadline, std::size_t maxHandlers)
 
 void Node::framesArrived(Connection& connection)
 {
+    m_lastInput = Clock::now();
     // The first frame must complete the handshake: LogOn from a client, Accept from a server.
     while (!connection.loggedOn) {
         const std::uint8_t* frame = connection.nextFrame();

@@ -101,9 +101,9 @@ public:
 
     // Runs network work and handlers until done() holds or the deadline passes; false on timeout.
     bool runUntil(const std::function<bool()>& done, Clock::time_point deadline);
-    // The same for an owner that waits for input on one connection only (a reply): with an io_context
-    // of its own that nobody else runs, it waits in that socket's read, one system call a wait; the
-    // other connections are read when the wait is over, or every slice of 20 ms.
+    // The same for an owner that waits for input on one connection (a reply). With an io_context of its
+    // own that nobody else runs, a node waits in that socket's read (also in runUntil while its only
+    // connection is busy): one system call a wait; the rest is looked at every Connection::waitSlice.
     bool awaitOn(int handle, const std::function<bool()>& done, Clock::time_point deadline);
     // Without blocking: network work until nothing is ready or the deadline passes, then ready Asio
     // handlers, at most maxHandlers of them. Returns how many Asio handlers ran.
@@ -122,6 +122,11 @@ public:
 
 private:
     void collect(int timeoutMs);
+    // handle 0: any connection.
+    bool wait(int handle, const std::function<bool()>& done, Clock::time_point deadline);
+    // The connection a wait may block in the read of: handle's, or the only one (handle 0). Null when
+    // the poller is needed (output waits for a socket, or the connection is paused).
+    std::shared_ptr<Connection> waitable(int handle) const;
     void dispatch(const epoll_event& event);
     void markReady(const std::shared_ptr<Connection>& connection);
     // Reads ready connections from an Asio handler, a bounded number of rounds at a time.
@@ -153,8 +158,10 @@ private:
     bool m_watchArmed = false;
     bool m_exposed = false;
     bool m_kickPosted = false;
-    std::size_t m_timers = 0;     // started and not yet ended
-    Clock::time_point m_nextAsio; // owned io_context: when it is polled next while waiting
+    std::size_t m_timers = 0;      // started and not yet ended
+    Clock::time_point m_nextAsio;  // owned io_context: when it is polled next while waiting
+    Clock::time_point m_nextLook;  // a wait in a socket's read: when the poller gets its next look
+    Clock::time_point m_lastInput; // when frames last arrived
     int m_listener = -1;
     asio::steady_timer m_acceptRetry;
     std::unordered_map<int, std::shared_ptr<Connection>> m_connections;
