@@ -315,3 +315,26 @@ TEST_F(OwnIoTest, AWaitOnAConnectionThatIsLostEndsAtOnce)
     ASSERT_TRUE(pump([&] { return events.size() == 2; }));
     EXPECT_EQ(events[1], vmsg::eventError);
 }
+
+TEST_F(OwnIoTest, ABusyPeerStillTakesASecondClient)
+{
+    // The kernel serves the desk's requests back to back, waiting in that connection's read; a
+    // second client's log-on must still get through, well within its deadline.
+    KernelThread kernel(0);
+    const int handle = logOn();
+    ASSERT_GT(handle, 0);
+    std::atomic<int> second{-1};
+    std::thread client([&] {
+        vmsg::Peer other;
+        second = other.connect("127.0.0.1", kernel.port(), seconds(2), kernelService);
+    });
+    int requests = 0;
+    while (second < 0) {
+        vmsgMsgPort status(desk);
+        if (vmsgRequestBlock(status, handle, 32, "   ", 20, nullptr))
+            ++requests;
+    }
+    client.join();
+    EXPECT_GT(second, 0);
+    EXPECT_GT(requests, 0);
+}
