@@ -57,12 +57,9 @@ std::string formatKernelTime(double t, double wallNow)
             return text;
         }
     }
-    t = std::max(-1e15, std::min(1e15, t));
-    const long long whole = (long long)std::trunc(t);
-    const long long h = whole / 3600;
-    const long long m = std::llabs(whole / 60 % 60);
-    const long long s = std::llabs(whole % 60);
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", h, m, s);
+    const long long whole = (long long)std::trunc(std::min(std::fabs(t), 1e15));
+    std::snprintf(text, sizeof text, "%s%02lld:%02lld:%02lld", t <= -1.0 ? "-" : "", whole / 3600, whole / 60 % 60,
+                  whole % 60);
     return text;
 }
 
@@ -122,7 +119,6 @@ void Interpreter::start(double kernelTime, int state, double wallNow)
     m_t0 = m_time = kernelTime;
     m_state = state;
     m_calendar = kernelTime > wallNow - kCalendarWindow;
-    m_lastEvaluation = wallNow;
     emit(ClientKind::ExecutionStarted);
     for (const LineFault& fault : m_program.faults) {
         print(lineText(fault.line) + fault.message);
@@ -186,9 +182,12 @@ void Interpreter::update(double kernelTime, int state, double wallNow)
     const bool changed = kernelTime != m_time || state != m_state;
     m_time = kernelTime;
     m_state = state;
-    const bool evaluate = changed || wallNow - m_lastEvaluation >= kWhenInterval || wallNow < m_lastEvaluation;
-    if (evaluate)
+    const bool evaluate =
+        changed || !m_evaluated || wallNow - m_lastEvaluation >= kWhenInterval || wallNow < m_lastEvaluation;
+    if (evaluate) {
         m_lastEvaluation = wallNow;
+        m_evaluated = true;
+    }
 
     for (Entry& entry : m_entries) {
         if (m_ended)

@@ -182,6 +182,7 @@ private:
     int m_state = KernelState::NoModel;
     bool m_calendar = false;
     double m_lastEvaluation = 0.0;
+    bool m_evaluated = false; // conditions were looked at once
     bool m_started = false;
     bool m_ended = false;
     bool m_finished = false;

@@ -397,6 +397,10 @@ bool loadProgram(const std::string& path, Program& program, std::string& error)
     }
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        error = std::make_error_code(std::errc::no_such_file_or_directory).message();
+        return false;
+    }
     if (ec) {
         error = ec.message();
         return false;

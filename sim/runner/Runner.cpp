@@ -461,7 +461,8 @@ private:
         int instance = 0;
         const int port = instanceNumber(m_options.instance, instance) ? vmsg::kernelPort(instance) : 0;
         if (port == 0)
-            return "the instance \"" + displayText(m_options.instance, 100) + "\" does not name a kernel";
+            return "Cannot log on: the instance \"" + displayText(m_options.instance, 100) +
+                   "\" does not name a kernel.";
         const std::string where = "kernel " + displayText(m_options.instance, 100) + " on " +
                                   displayText(m_options.host, 200) + " (port " + std::to_string(port) + ")";
         m_kernel = m_peer.connect(m_options.host, port, kLogOnWait, 1);
