@@ -312,118 +312,82 @@ private:
         return true;
     }
 
-    NodePtr parseOr()
+    using Level = NodePtr (Parser::*)();
+    struct BinaryOp
     {
-        NodePtr left = parseAnd();
-        while (left && m_token == Token::Or) {
+        Token token;
+        Op op;
+    };
+
+    template <std::size_t N> static bool match(Token token, const BinaryOp (&ops)[N], Op& op)
+    {
+        for (const BinaryOp& candidate : ops) {
+            if (candidate.token == token) {
+                op = candidate.op;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Operands of the next tighter level joined left to right by the operators of this one.
+    template <std::size_t N> NodePtr chain(Level operand, const BinaryOp (&ops)[N])
+    {
+        NodePtr left = (this->*operand)();
+        Op op;
+        while (left && match(m_token, ops, op)) {
             const std::size_t at = m_tokenStart;
             next();
-            left = binary(Op::Or, at, std::move(left), parseAnd());
+            left = binary(op, at, std::move(left), (this->*operand)());
         }
         return left;
     }
 
-    NodePtr parseAnd()
+    // A prefix operator applies to its own level again, so "- -1" and "not not 1" nest.
+    NodePtr prefix(Token token, Op op, Level self, Level operand)
     {
-        NodePtr left = parseNot();
-        while (left && m_token == Token::And) {
-            const std::size_t at = m_tokenStart;
-            next();
-            left = binary(Op::And, at, std::move(left), parseNot());
-        }
-        return left;
-    }
-
-    // "not" binds looser than a comparison: not {A} > 1 is not ({A} > 1).
-    NodePtr parseNot()
-    {
-        if (m_token != Token::Not)
-            return parseComparison();
+        if (m_token != token)
+            return (this->*operand)();
         const std::size_t at = m_tokenStart;
         if (!enter(at))
             return nullptr;
         next();
-        NodePtr operand = parseNot();
+        NodePtr inner = (this->*self)();
         --m_nesting;
-        return unary(Op::Not, at, std::move(operand));
+        return unary(op, at, std::move(inner));
     }
 
-    static bool comparison(Token t, Op& op)
-    {
-        switch (t) {
-        case Token::Less:
-            op = Op::Less;
-            return true;
-        case Token::LessEqual:
-            op = Op::LessEqual;
-            return true;
-        case Token::Greater:
-            op = Op::Greater;
-            return true;
-        case Token::GreaterEqual:
-            op = Op::GreaterEqual;
-            return true;
-        case Token::Equal:
-            op = Op::Equal;
-            return true;
-        case Token::NotEqual:
-            op = Op::NotEqual;
-            return true;
-        default:
-            return false;
-        }
-    }
+    static constexpr BinaryOp kOr[] = {{Token::Or, Op::Or}};
+    static constexpr BinaryOp kAnd[] = {{Token::And, Op::And}};
+    static constexpr BinaryOp kComparisons[] = {{Token::Less, Op::Less},       {Token::LessEqual, Op::LessEqual},
+                                                {Token::Greater, Op::Greater}, {Token::GreaterEqual, Op::GreaterEqual},
+                                                {Token::Equal, Op::Equal},     {Token::NotEqual, Op::NotEqual}};
+    static constexpr BinaryOp kSums[] = {{Token::Plus, Op::Add}, {Token::Minus, Op::Subtract}};
+    static constexpr BinaryOp kProducts[] = {{Token::Times, Op::Multiply}, {Token::Slash, Op::Divide}};
 
+    NodePtr parseOr() { return chain(&Parser::parseAnd, kOr); }
+    NodePtr parseAnd() { return chain(&Parser::parseNot, kAnd); }
+    // "not" binds looser than a comparison: not {A} > 1 is not ({A} > 1).
+    NodePtr parseNot() { return prefix(Token::Not, Op::Not, &Parser::parseNot, &Parser::parseComparison); }
+
+    // At most one comparison: 1 < {A} < 3 would compare a truth value with 3.
     NodePtr parseComparison()
     {
         NodePtr left = parseSum();
         Op op;
-        if (!left || !comparison(m_token, op))
+        if (!left || !match(m_token, kComparisons, op))
             return left;
         const std::size_t at = m_tokenStart;
         next();
         left = binary(op, at, std::move(left), parseSum());
-        if (left && comparison(m_token, op))
+        if (left && match(m_token, kComparisons, op))
             return fail(m_tokenStart, "comparisons cannot be chained (join them with and)");
         return left;
     }
 
-    NodePtr parseSum()
-    {
-        NodePtr left = parseProduct();
-        while (left && (m_token == Token::Plus || m_token == Token::Minus)) {
-            const Op op = m_token == Token::Plus ? Op::Add : Op::Subtract;
-            const std::size_t at = m_tokenStart;
-            next();
-            left = binary(op, at, std::move(left), parseProduct());
-        }
-        return left;
-    }
-
-    NodePtr parseProduct()
-    {
-        NodePtr left = parseUnary();
-        while (left && (m_token == Token::Times || m_token == Token::Slash)) {
-            const Op op = m_token == Token::Times ? Op::Multiply : Op::Divide;
-            const std::size_t at = m_tokenStart;
-            next();
-            left = binary(op, at, std::move(left), parseUnary());
-        }
-        return left;
-    }
-
-    NodePtr parseUnary()
-    {
-        if (m_token != Token::Minus)
-            return parsePrimary();
-        const std::size_t at = m_tokenStart;
-        if (!enter(at))
-            return nullptr;
-        next();
-        NodePtr operand = parseUnary();
-        --m_nesting;
-        return unary(Op::Negate, at, std::move(operand));
-    }
+    NodePtr parseSum() { return chain(&Parser::parseProduct, kSums); }
+    NodePtr parseProduct() { return chain(&Parser::parseUnary, kProducts); }
+    NodePtr parseUnary() { return prefix(Token::Minus, Op::Negate, &Parser::parseUnary, &Parser::parsePrimary); }
 
     NodePtr parsePrimary()
     {
