@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <set>
 
 namespace kelm {
 
@@ -148,12 +149,12 @@ void Interpreter::checkTags()
     if (m_state == KernelState::NoModel)
         return;
     std::map<std::string, std::string> unknown;
-    std::map<std::string, bool> seen;
+    std::set<std::string> seen;
     for (Entry& entry : m_entries) {
         if (entry.phase != Phase::Waiting)
             continue;
         for (const std::string& tag : entry.statement->tags()) {
-            if (!seen.emplace(tag, true).second)
+            if (!seen.insert(tag).second)
                 continue;
             const KernelReply reply = m_kernel.read(tag);
             if (!alive(reply))
