@@ -38,26 +38,8 @@ struct Expression::Node
 
 namespace {
 
-enum class Token {
-    End,
-    Number,
-    Tag,
-    Open,
-    Close,
-    Plus,
-    Minus,
-    Times,
-    Slash,
-    Less,
-    LessEqual,
-    Greater,
-    GreaterEqual,
-    Equal,
-    NotEqual,
-    And,
-    Or,
-    Not
-};
+// Operators are tokens too, carried as their Op ("-" as Subtract, "not" and "!" as Not).
+enum class Token { End, Number, Tag, Open, Close, Operator };
 
 constexpr std::string_view kSpace = " \t\r\n\v\f";
 
@@ -149,13 +131,17 @@ private:
         }
         const char c = m_text[m_pos];
         const char d = m_pos + 1 < m_text.size() ? m_text[m_pos + 1] : '\0';
-        const auto two = [&](Token t) {
-            m_pos += 2;
-            m_token = t;
-        };
         const auto one = [&](Token t) {
             m_pos += 1;
             m_token = t;
+        };
+        const auto oneOp = [&](Op op) {
+            m_pos += 1;
+            setOp(op);
+        };
+        const auto twoOp = [&](Op op) {
+            m_pos += 2;
+            setOp(op);
         };
         if (isDigit(c) || (c == '.' && isDigit(d)))
             return number();
@@ -169,33 +155,39 @@ private:
         case ')':
             return one(Token::Close);
         case '+':
-            return one(Token::Plus);
+            return oneOp(Op::Add);
         case '-':
-            return one(Token::Minus);
+            return oneOp(Op::Subtract);
         case '*':
-            return one(Token::Times);
+            return oneOp(Op::Multiply);
         case '/':
-            return one(Token::Slash);
+            return oneOp(Op::Divide);
         case '<':
-            return d == '=' ? two(Token::LessEqual) : d == '>' ? two(Token::NotEqual) : one(Token::Less);
+            return d == '=' ? twoOp(Op::LessEqual) : d == '>' ? twoOp(Op::NotEqual) : oneOp(Op::Less);
         case '>':
-            return d == '=' ? two(Token::GreaterEqual) : one(Token::Greater);
+            return d == '=' ? twoOp(Op::GreaterEqual) : oneOp(Op::Greater);
         case '=':
-            return d == '=' ? two(Token::Equal) : one(Token::Equal);
+            return d == '=' ? twoOp(Op::Equal) : oneOp(Op::Equal);
         case '!':
-            return d == '=' ? two(Token::NotEqual) : one(Token::Not);
+            return d == '=' ? twoOp(Op::NotEqual) : oneOp(Op::Not);
         case '&':
             if (d == '&')
-                return two(Token::And);
+                return twoOp(Op::And);
             break;
         case '|':
             if (d == '|')
-                return two(Token::Or);
+                return twoOp(Op::Or);
             break;
         default:
             break;
         }
         fail(m_pos, "unexpected " + describe(c));
+    }
+
+    void setOp(Op op)
+    {
+        m_token = Token::Operator;
+        m_op = op;
     }
 
     void number()
@@ -241,11 +233,11 @@ private:
             ++end;
         const std::string_view w = m_text.substr(m_pos, end - m_pos);
         if (sameWord(w, "and"))
-            m_token = Token::And;
+            setOp(Op::And);
         else if (sameWord(w, "or"))
-            m_token = Token::Or;
+            setOp(Op::Or);
         else if (sameWord(w, "not"))
-            m_token = Token::Not;
+            setOp(Op::Not);
         else {
             fail(m_pos, "unknown word \"" + std::string(w.substr(0, 20)) + "\" (a tag is written in braces)");
             return;
@@ -313,29 +305,18 @@ private:
     }
 
     using Level = NodePtr (Parser::*)();
-    struct BinaryOp
-    {
-        Token token;
-        Op op;
-    };
 
-    template <std::size_t N> static bool match(Token token, const BinaryOp (&ops)[N], Op& op)
+    template <std::size_t N> bool atOperator(const Op (&ops)[N]) const
     {
-        for (const BinaryOp& candidate : ops) {
-            if (candidate.token == token) {
-                op = candidate.op;
-                return true;
-            }
-        }
-        return false;
+        return m_token == Token::Operator && std::find(std::begin(ops), std::end(ops), m_op) != std::end(ops);
     }
 
     // Operands of the next tighter level joined left to right by the operators of this one.
-    template <std::size_t N> NodePtr chain(Level operand, const BinaryOp (&ops)[N])
+    template <std::size_t N> NodePtr chain(Level operand, const Op (&ops)[N])
     {
         NodePtr left = (this->*operand)();
-        Op op;
-        while (left && match(m_token, ops, op)) {
+        while (left && atOperator(ops)) {
+            const Op op = m_op;
             const std::size_t at = m_tokenStart;
             next();
             left = binary(op, at, std::move(left), (this->*operand)());
@@ -344,9 +325,10 @@ private:
     }
 
     // A prefix operator applies to its own level again, so "- -1" and "not not 1" nest.
-    NodePtr prefix(Token token, Op op, Level self, Level operand)
+    // token: the operator as read; op: the node it makes.
+    NodePtr prefix(Op token, Op op, Level self, Level operand)
     {
-        if (m_token != token)
+        if (m_token != Token::Operator || m_op != token)
             return (this->*operand)();
         const std::size_t at = m_tokenStart;
         if (!enter(at))
@@ -357,37 +339,36 @@ private:
         return unary(op, at, std::move(inner));
     }
 
-    static constexpr BinaryOp kOr[] = {{Token::Or, Op::Or}};
-    static constexpr BinaryOp kAnd[] = {{Token::And, Op::And}};
-    static constexpr BinaryOp kComparisons[] = {{Token::Less, Op::Less},       {Token::LessEqual, Op::LessEqual},
-                                                {Token::Greater, Op::Greater}, {Token::GreaterEqual, Op::GreaterEqual},
-                                                {Token::Equal, Op::Equal},     {Token::NotEqual, Op::NotEqual}};
-    static constexpr BinaryOp kSums[] = {{Token::Plus, Op::Add}, {Token::Minus, Op::Subtract}};
-    static constexpr BinaryOp kProducts[] = {{Token::Times, Op::Multiply}, {Token::Slash, Op::Divide}};
+    static constexpr Op kOr[] = {Op::Or};
+    static constexpr Op kAnd[] = {Op::And};
+    static constexpr Op kComparisons[] = {Op::Less,         Op::LessEqual, Op::Greater,
+                                          Op::GreaterEqual, Op::Equal,     Op::NotEqual};
+    static constexpr Op kSums[] = {Op::Add, Op::Subtract};
+    static constexpr Op kProducts[] = {Op::Multiply, Op::Divide};
 
     NodePtr parseOr() { return chain(&Parser::parseAnd, kOr); }
     NodePtr parseAnd() { return chain(&Parser::parseNot, kAnd); }
     // "not" binds looser than a comparison: not {A} > 1 is not ({A} > 1).
-    NodePtr parseNot() { return prefix(Token::Not, Op::Not, &Parser::parseNot, &Parser::parseComparison); }
+    NodePtr parseNot() { return prefix(Op::Not, Op::Not, &Parser::parseNot, &Parser::parseComparison); }
 
     // At most one comparison: 1 < {A} < 3 would compare a truth value with 3.
     NodePtr parseComparison()
     {
         NodePtr left = parseSum();
-        Op op;
-        if (!left || !match(m_token, kComparisons, op))
+        if (!left || !atOperator(kComparisons))
             return left;
+        const Op op = m_op;
         const std::size_t at = m_tokenStart;
         next();
         left = binary(op, at, std::move(left), parseSum());
-        if (left && match(m_token, kComparisons, op))
+        if (left && atOperator(kComparisons))
             return fail(m_tokenStart, "comparisons cannot be chained (join them with and)");
         return left;
     }
 
     NodePtr parseSum() { return chain(&Parser::parseProduct, kSums); }
     NodePtr parseProduct() { return chain(&Parser::parseUnary, kProducts); }
-    NodePtr parseUnary() { return prefix(Token::Minus, Op::Negate, &Parser::parseUnary, &Parser::parsePrimary); }
+    NodePtr parseUnary() { return prefix(Op::Subtract, Op::Negate, &Parser::parseUnary, &Parser::parsePrimary); }
 
     NodePtr parsePrimary()
     {
@@ -428,6 +409,7 @@ private:
     std::size_t m_pos = 0;
     std::size_t m_tokenStart = 0;
     Token m_token = Token::End;
+    Op m_op = Op::Number;
     double m_number = 0.0;
     std::string m_tag;
     int m_nesting = 0;
