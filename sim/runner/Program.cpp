@@ -256,27 +256,6 @@ bool readSend(const StatementFields& fields, Statement& s, std::string& fault)
     return true;
 }
 
-// "send(OPCODE)" without arguments, which the composer writes: read as "send(OPCODE, )".
-StatementError parseLine(const std::string& line, StatementFields& fields)
-{
-    StatementError error = ParseStatement(line, fields);
-    if (!error || fields.operation != OperationKind::Send || *error != "Comma separator in argument list not found.")
-        return error;
-    std::string lower = line;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
-    const std::size_t send = lower.rfind("send");
-    const std::size_t close = send == std::string::npos ? send : line.find(')', send);
-    if (close == std::string::npos || line.find(',', send) < close)
-        return error;
-    StatementFields retry;
-    if (ParseStatement(line.substr(0, close) + ", " + line.substr(close), retry) ||
-        retry.operation != OperationKind::Send)
-        return error;
-    fields = std::move(retry);
-    return std::nullopt;
-}
-
 } // namespace
 
 std::vector<std::string> Statement::tags() const
@@ -303,7 +282,7 @@ LineKind readLine(const std::string& line, int number, Statement& s, std::string
     const std::string text(withoutTrailingComment(line));
 
     StatementFields fields;
-    StatementError error = parseLine(text, fields);
+    StatementError error = ParseStatement(text, fields);
     if (!error)
         error = ValidateStatement(fields);
     if (error) {
