@@ -7,6 +7,8 @@
 #include "framework/CChildFrame.h"
 #include "framework/CDocument.h"
 #include "monitor/CMonitorDoc.h"
+#include "editor/CEditorDoc.h"
+#include "editor/CProblemsPane.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
@@ -21,6 +23,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMenu>
+#include <QMdiArea>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QTimer>
@@ -85,6 +88,8 @@ const CommandText commandTable[] = {
      "R&eplace",
      "Replace specific text with different text\nReplace",
      {QKeySequence(Qt::CTRL | Qt::Key_H)}},
+    {Cmd::GoToLine, "&Go to Line...", "Move to a line by its number\nGo to Line", {QKeySequence(Qt::CTRL | Qt::Key_G)}},
+    {Cmd::ViewProblems, "&Problems", "Show or hide the faulty lines of the active program\nProblems", {}},
     {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
     {Cmd::ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
     {Cmd::Options, "&Options...", "Bring up options dialog\nOptions", {}},
@@ -148,8 +153,8 @@ const MenuText fileMenu130 = {"&File",
 const MenuText editMenu129 = {"&Edit",
                               {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll, Sep,
                                Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind, Cmd::EditFindNext,
-                               Cmd::EditReplace}};
-const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options}};
+                               Cmd::EditReplace, Sep, Cmd::GoToLine}};
+const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems}};
 const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
 const MenuText helpMenu = {"&Help", {Cmd::AppAbout}};
 
@@ -169,6 +174,7 @@ CMainFrame::CMainFrame(QWidget* parent) : CMDIFrame(parent)
     createMenus();
     createToolBar();
     createStatusBar();
+    createProblemsPane();
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("timer%1").arg(Res::SchedulerTimer));
@@ -237,6 +243,29 @@ void CMainFrame::createToolBar()
             m_toolBar->addAction(action(id));
     }
     addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
+void CMainFrame::createProblemsPane()
+{
+    m_problems = new CProblemsPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_problems);
+    m_problems->hide();
+    onCommand(
+        Cmd::ViewProblems,
+        [this] {
+            m_problems->setOpenedByUser(!m_problems->isVisible());
+            if (m_problems->isVisible())
+                m_problems->raise();
+        },
+        {}, [this] { return m_problems->isVisible(); });
+    connect(m_problems, &QDockWidget::visibilityChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
+    // The pane follows the active program; other windows leave it with the last one.
+    connect(mdiArea(), &QMdiArea::subWindowActivated, this, [this] {
+        if (auto* doc = qobject_cast<CEditorDoc*>(activeDocument()))
+            m_problems->setDocument(doc);
+        else if (!m_problems->document())
+            m_problems->setDocument(nullptr);
+    });
 }
 
 void CMainFrame::createStatusBar()

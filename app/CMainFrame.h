@@ -3,6 +3,7 @@
 #include "core/MainWindowServices.h"
 #include "framework/CMDIFrame.h"
 
+class CProblemsPane;
 class CStatusBar;
 class QTimer;
 class QToolBar;
@@ -18,6 +19,7 @@ public:
 
     CStatusBar* statusBarPanes() const { return m_statusBar; }
     QToolBar* toolBar() const { return m_toolBar; }
+    CProblemsPane* problemsPane() const { return m_problems; }
 
     CDocument* openDocumentFile(const QString& path) override;
 
@@ -43,11 +45,13 @@ private:
     void createMenus();
     void createToolBar();
     void createStatusBar();
+    void createProblemsPane();
     void onTimer();
     void updateKeyIndicators();
 
     CStatusBar* m_statusBar = nullptr;
     QToolBar* m_toolBar = nullptr;
+    CProblemsPane* m_problems = nullptr;
     QTimer* m_timer = nullptr;
     int m_ticks = 0;
 };

@@ -5,6 +5,7 @@
 #include "core/MainWindowServices.h"
 #include "core/SettingNames.h"
 #include "editor/CEditorView.h"
+#include "editor/CProgramHighlighter.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
@@ -48,6 +49,7 @@ constexpr int LineEndProperty = QTextFormat::UserProperty;
 CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
 {
     m_text->setDocumentLayout(new QPlainTextDocumentLayout(m_text.get()));
+    m_highlighter = new CProgramHighlighter(m_text.get());
     connect(m_text.get(), &QTextDocument::modificationChanged, this, [this](bool modified) {
         CDocument::setModified(modified);
         CMDIFrame::requestCommandUpdate();
@@ -108,6 +110,8 @@ bool CEditorDoc::onOpenDocument(const QString& path)
     setLineEnds(decoded.decoded->lineEnds);
     m_text->setUndoRedoEnabled(true);
     setModified(false);
+    // A file opens with its faulty lines already marked.
+    m_highlighter->checkNow();
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 class CEditorView;
+class CProgramHighlighter;
 class QTextCursor;
 class QTextDocument;
 class QWidget;
@@ -28,6 +29,8 @@ public:
     // The whole text, with "\n" line ends.
     QString text() const;
     const ProgramText::FileFormat& fileFormat() const { return m_format; }
+    // Colours the text and checks its lines as they change.
+    CProgramHighlighter* highlighter() const { return m_highlighter; }
 
     bool isModified() const override;
     void setModified(bool modified) override;
@@ -75,4 +78,5 @@ private:
     std::unique_ptr<QTextDocument> m_text;
     ProgramText::FileFormat m_format;
     QPointer<CEditorView> m_currentView;
+    CProgramHighlighter* m_highlighter = nullptr;
 };

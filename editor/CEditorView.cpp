@@ -1,20 +1,28 @@
 #include "editor/CEditorView.h"
 
 #include "editor/CEditorDoc.h"
+#include "editor/CLineNumberArea.h"
+#include "editor/CProgramHighlighter.h"
 #include "editor/ProgramText.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
+#include "framework/Modal.h"
 #include "framework/Printing.h"
+#include "res/Resource.h"
 #include "res/Fonts.h"
 
 #include <QApplication>
+#include <QHelpEvent>
+#include <QInputDialog>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTextCursor>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QToolTip>
 
 namespace {
 
@@ -51,6 +59,7 @@ CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : QPlainTextEdit
     });
     connect(this, &QPlainTextEdit::modificationChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
+    m_lineNumbers = new CLineNumberArea(this);
     registerCommands();
 }
 
@@ -80,6 +89,7 @@ void CEditorView::registerCommands()
     onCommand(Cmd::EditFind, [this] { showFindDialog(false); });
     onCommand(Cmd::EditFindNext, [this] { findAgain(); });
     onCommand(Cmd::EditReplace, [this] { showFindDialog(true); });
+    onCommand(Cmd::GoToLine, [this] { goToLineDialog(); });
     onCommand(Cmd::FilePrint, [this] { print(false); });
     onCommand(Cmd::FilePrintDirect, [this] { print(true); });
     onCommand(Cmd::FilePrintPreview, [this] {
@@ -136,6 +146,42 @@ void CEditorView::insertFromMimeData(const QMimeData* source)
     QMimeData mapped;
     mapped.setText(plain);
     QPlainTextEdit::insertFromMimeData(&mapped);
+}
+
+void CEditorView::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    m_lineNumbers->updateGeometry();
+}
+
+bool CEditorView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QTextBlock block = cursorForPosition(help->pos()).block();
+        const QString fault = CProgramHighlighter::faultOf(block);
+        if (fault.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(fault, Qt::WhiteSpaceNormal), viewport());
+        return true;
+    }
+    return QPlainTextEdit::viewportEvent(event);
+}
+
+void CEditorView::goToLineDialog()
+{
+    const int count = QPlainTextEdit::document()->blockCount();
+    QInputDialog dlg(this);
+    dlg.setWindowTitle(tr("Go to Line"));
+    dlg.setInputMode(QInputDialog::IntInput);
+    dlg.setLabelText(tr("&Line number (1 - %1):").arg(count));
+    dlg.setIntRange(1, count);
+    dlg.setIntValue(textCursor().blockNumber() + 1);
+    if (Modal::run(dlg) != QDialog::Accepted)
+        return;
+    editorDocument()->setCurrentView(this);
+    editorDocument()->GoToLine(dlg.intValue());
 }
 
 void CEditorView::showFindDialog(bool replace)
