@@ -5,8 +5,10 @@
 #include "app/COptionsDlg.h"
 #include "core/CSettingsKey.h"
 #include "core/SettingNames.h"
+#include "editor/Autosave.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
+#include "editor/CRecoveryDlg.h"
 #include "framework/AppTitle.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
@@ -21,6 +23,7 @@
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 namespace {
 const char* const programDocString =
@@ -79,7 +82,36 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
 
     setUpMessagePort();
     autoLogOn();
+    offerRecovery();
     return true;
+}
+
+void CKelmDeskApp::offerRecovery()
+{
+    std::vector<Autosave::Entry> orphans = Autosave::claimOrphans();
+    if (orphans.empty())
+        return;
+    CRecoveryDlg dlg(
+        std::move(orphans),
+        [this](const Autosave::Entry& e) {
+            const bool original = !e.originalPath.isEmpty() && QFileInfo(e.originalPath).isFile();
+            auto* doc = qobject_cast<CEditorDoc*>(original ? openDocumentFile(e.originalPath) : nullptr);
+            if (!doc && !original) {
+                DocTemplate* t = findTemplate(QStringLiteral("KELM Program File"));
+                doc = t ? qobject_cast<CEditorDoc*>(t->openDocumentFile(QString())) : nullptr;
+                if (doc && !e.originalPath.isEmpty())
+                    doc->setPathName(e.originalPath, false);
+            }
+            if (!doc)
+                return false;
+            doc->restoreText(e.text);
+            // Safe at once in this process's own side file.
+            doc->autosaveNow();
+            return true;
+        },
+        m_mainFrame.get());
+    Modal::run(dlg);
+    Autosave::releaseClaims();
 }
 
 void CKelmDeskApp::registerTemplates()

@@ -43,6 +43,8 @@ public:
     void onFileOpen();
     // The document-open hook: programs only. Null when nothing could be opened.
     CDocument* openDocumentFile(const QString& path);
+    // Offers the side files of KelmDesk processes that ended without saving, if there are any.
+    void offerRecovery();
     void onAppAbout();
     void onOptions();
 

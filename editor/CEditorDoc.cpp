@@ -4,6 +4,7 @@
 #include "core/CSettingsKey.h"
 #include "core/MainWindowServices.h"
 #include "core/SettingNames.h"
+#include "editor/Autosave.h"
 #include "editor/CEditorView.h"
 #include "editor/CProgramHighlighter.h"
 #include "framework/CMDIFrame.h"
@@ -22,6 +23,7 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -53,6 +55,16 @@ CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
     connect(m_text.get(), &QTextDocument::modificationChanged, this, [this](bool modified) {
         CDocument::setModified(modified);
         CMDIFrame::requestCommandUpdate();
+        if (!modified)
+            autosaveNow(); // back to the file's text (saved, or undone): the side file goes
+    });
+    m_autosaveTimer = new QTimer(this);
+    m_autosaveTimer->setSingleShot(true);
+    m_autosaveTimer->setInterval(AutosaveDelayMs);
+    connect(m_autosaveTimer, &QTimer::timeout, this, &CEditorDoc::autosaveNow);
+    connect(m_text.get(), &QTextDocument::contentsChanged, this, [this] {
+        if (m_text->isModified())
+            m_autosaveTimer->start();
     });
 
     onCommand(
@@ -63,7 +75,34 @@ CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
         Cmd::Run, [this] { onRun(); }, [] { return !editOnly(); });
 }
 
-CEditorDoc::~CEditorDoc() = default;
+CEditorDoc::~CEditorDoc()
+{
+    // Closed, saved or not: the side file has served its purpose.
+    Autosave::remove(m_autosaveFile);
+}
+
+void CEditorDoc::autosaveNow()
+{
+    m_autosaveTimer->stop();
+    if (!m_text->isModified()) {
+        Autosave::remove(m_autosaveFile);
+        m_autosaveFile.clear();
+        return;
+    }
+    const QString encoding =
+        m_format.encoding == ProgramText::Encoding::Latin1 ? QStringLiteral("ISO-8859-1") : QStringLiteral("UTF-8");
+    const QString written = Autosave::write(m_autosaveFile, pathName(), encoding, text());
+    if (!written.isEmpty())
+        m_autosaveFile = written;
+}
+
+void CEditorDoc::restoreText(const QString& text)
+{
+    QTextCursor all(m_text.get());
+    all.select(QTextCursor::Document);
+    all.insertText(text);
+    m_text->setModified(true);
+}
 
 QString CEditorDoc::text() const
 {

@@ -13,6 +13,7 @@
 class CEditorView;
 class CProgramHighlighter;
 class QTextCursor;
+class QTimer;
 class QTextDocument;
 class QWidget;
 
@@ -62,6 +63,14 @@ public:
     void onParse();
     void onRun();
 
+    // Side file of the unsaved changes, written AutosaveDelayMs after the last change while
+    // modified; gone once the document is saved or closed.
+    static constexpr int AutosaveDelayMs = 30000;
+    QString autosaveFile() const { return m_autosaveFile; }
+    void autosaveNow();
+    // Puts recovered text in place of the document's as one undoable edit; the document is modified.
+    void restoreText(const QString& text);
+
 private:
     // Inserts statement at or behind the line of caret, a cursor taken before the dialog ran.
     void insertStatementText(CEditorView* view, const QTextCursor& caret, const QString& statement);
@@ -79,4 +88,6 @@ private:
     ProgramText::FileFormat m_format;
     QPointer<CEditorView> m_currentView;
     CProgramHighlighter* m_highlighter = nullptr;
+    QTimer* m_autosaveTimer = nullptr;
+    QString m_autosaveFile;
 };

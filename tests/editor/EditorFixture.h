@@ -37,10 +37,6 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         resetSettings();
-        app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
-        m_template = app->findTemplate(QStringLiteral("KELM Program File"));
-        ASSERT_NE(m_template, nullptr);
         m_previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
             messages.push_back(r);
             return nextAnswer;
@@ -56,6 +52,11 @@ protected:
             ++saveAsRequests;
             return saveAsName;
         });
+        // After the hooks: a start may already offer side files left by a killed process.
+        app = std::make_unique<CKelmDeskApp>();
+        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
+        m_template = app->findTemplate(QStringLiteral("KELM Program File"));
+        ASSERT_NE(m_template, nullptr);
     }
 
     void TearDown() override
