@@ -110,11 +110,16 @@ std::string describeValues(const vmsg::Message& message)
     return text.empty() ? "(no values)" : text;
 }
 
+GeneratedModel KernelService::generatedModel() const
+{
+    return GeneratedModel{std::size_t(m_options.blocks), std::size_t(m_options.tags)};
+}
+
 KernelService::KernelService(const SimOptions& options, double wallNow)
     : m_options(options), m_clock(options.speed, options.calendar)
 {
     if (options.state != KernelState::NoModel) {
-        m_model = std::make_unique<ProcessModel>();
+        m_model = std::make_unique<ProcessModel>(generatedModel());
         m_clock.load(wallNow);
         if (options.state == KernelState::Running)
             m_clock.run();
@@ -193,7 +198,7 @@ KernelService::Outcome KernelService::control(int kind, double wallNow)
         break;
     case SimKind::Load:
         if (!m_model) {
-            m_model = std::make_unique<ProcessModel>();
+            m_model = std::make_unique<ProcessModel>(generatedModel());
             out.stateChanged = m_clock.load(wallNow);
         }
         what = "load";
