@@ -729,8 +729,8 @@ void ProcessModel::step(double dt)
 {
     if (!std::isfinite(dt) || dt <= 0.0)
         return;
-    const int budget = int(std::clamp<std::size_t>(kMaxBlockUpdates / std::max<std::size_t>(m_blocks.size(), 1), 1,
-                                                   kMaxSubsteps));
+    const int budget =
+        int(std::clamp<std::size_t>(kMaxBlockUpdates / std::max<std::size_t>(m_blocks.size(), 1), 1, kMaxSubsteps));
     const int count = std::clamp(int(std::ceil(dt / kMaxSubstep)), 1, budget);
     const double sub = dt / count;
     for (int i = 0; i < count; ++i) {

@@ -214,8 +214,8 @@ TEST(GeneratedModel, LinesOfSixBlocksBehindTheBuiltInOnesWithStableNames)
         types.push_back(model.blocks()[i].type);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"F00001", "P00001", "FI00001", "T00001", "LC00001", "FO00001", "F00002",
-                                               "P00002", "FI00002", "T00002", "LC00002", "FO00002", "F00003",
-                                               "P00003", "FI00003"}));
+                                               "P00002", "FI00002", "T00002", "LC00002", "FO00002", "F00003", "P00003",
+                                               "FI00003"}));
     EXPECT_EQ(types, (std::vector<std::string>{"FEED", "PUMP", "VALVE", "TANK", "PIDC", "VALVE", "FEED", "PUMP",
                                                "VALVE", "TANK", "PIDC", "VALVE", "FEED", "PUMP", "VALVE"}));
     EXPECT_EQ(model.blockTypes(), (std::vector<std::string>{"FEED", "PUMP", "VALVE", "TANK", "PIDC"}));
