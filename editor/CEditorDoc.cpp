@@ -43,6 +43,12 @@ bool canStoreRunnerPath()
 
 constexpr int LineEndProperty = QTextFormat::UserProperty;
 
+CEditorDoc::ModelVariablePicker& modelVariablePicker()
+{
+    static CEditorDoc::ModelVariablePicker picker;
+    return picker;
+}
+
 } // namespace
 
 CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
@@ -56,6 +62,9 @@ CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
     onCommand(
         Cmd::FileSave, [this] { doFileSave(); }, [this] { return isModified(); });
     onCommand(Cmd::InsertStatement, [this] { InsertStatement(); });
+    onCommand(
+        Cmd::InsertModelVariable, [this] { InsertModelVariable(); },
+        [] { return !editOnly() && modelVariablePicker(); });
     onCommand(Cmd::Parse, [this] { OnParse(); });
     onCommand(
         Cmd::Run, [this] { OnRun(); }, [] { return !editOnly(); });
@@ -218,6 +227,28 @@ void CEditorDoc::InsertStatement()
         caret = view->textCursor();
     }
     insertStatementText(view, caret, dlg.preview + QLatin1Char('\n'));
+}
+
+CEditorDoc::ModelVariablePicker CEditorDoc::setModelVariablePicker(ModelVariablePicker picker)
+{
+    ModelVariablePicker previous = std::move(modelVariablePicker());
+    modelVariablePicker() = std::move(picker);
+    return previous;
+}
+
+void CEditorDoc::InsertModelVariable()
+{
+    const ModelVariablePicker picker = modelVariablePicker();
+    CEditorView* view = currentView();
+    if (!picker || !view)
+        return;
+    // Follows the selection through edits made while the dialogs are open.
+    const QTextCursor selection = view->textCursor();
+    const std::optional<QString> name = picker(view);
+    if (!name)
+        return;
+    replaceRange(view, selection.selectionStart(), selection.selectionEnd() - selection.selectionStart(),
+                 QLatin1Char('{') + *name + QLatin1Char('}'));
 }
 
 void CEditorDoc::EditStatementAtCaret(CEditorView* view)

@@ -77,7 +77,8 @@ QStringList PhysicalPropertyLabels()
 
 CModelBrowser::CModelBrowser(std::function<int()> kernelHandle) : m_kernelHandle(std::move(kernelHandle)) {}
 
-std::optional<QStringList> CModelBrowser::SelectBlock(const QString& block, const QString& tagFilter, int tagTypeRow)
+std::optional<QStringList> CModelBrowser::SelectBlock(const QString& block, const QString& tagFilter, int tagTypeRow,
+                                                      const std::function<void(const QString&)>& nameComposed)
 {
     if (block == QLatin1String(kNoMatch) || !fitsName(block))
         return std::nullopt;
@@ -85,6 +86,8 @@ std::optional<QStringList> CModelBrowser::SelectBlock(const QString& block, cons
     m_mode = BrowseMode::BlockTags;
     m_baseName = block;
     m_block = block;
+    if (nameComposed)
+        nameComposed(m_name);
     return QueryTags(m_kernelHandle(), block, tagFilter, tagTypeRow);
 }
 

@@ -45,9 +45,10 @@ public:
     const QString& block() const { return m_block; }
 
     // Selects block b: name and base name b, the block's tags (filtered) as the new tag list.
-    // Nothing changes, and nothing is returned, for the item "no match" or a name longer than
-    // kMaxModelText.
-    std::optional<QStringList> SelectBlock(const QString& block, const QString& tagFilter, int tagTypeRow);
+    // nameComposed receives the name before the tags are asked for. Nothing changes, and nothing is
+    // returned, for the item "no match" or a name longer than kMaxModelText.
+    std::optional<QStringList> SelectBlock(const QString& block, const QString& tagFilter, int tagTypeRow,
+                                           const std::function<void(const QString&)>& nameComposed = {});
 
     struct ItemResult
     {
