@@ -283,19 +283,19 @@ KernelService::Outcome KernelService::query(const vmsg::Message& request)
             return failure(SimError::Malformed, "a query is a text, an optional integer, then a divider");
         }
     }
-    const QueryResult result = answerQueries(*m_model, parts);
+    QueryResult result = answerQueries(*m_model, parts);
     if (!result.error.empty())
         return failure(SimError::Malformed, result.error);
     Outcome out;
     std::size_t items = 0;
-    for (const QueryAnswer& answer : result.answers) {
+    for (QueryAnswer& answer : result.answers) {
         if (const int* i = std::get_if<int>(&answer)) {
             out.reply.push(*i);
             ++items;
         } else {
-            const auto& names = std::get<std::vector<std::string>>(answer);
+            auto& names = std::get<std::vector<std::string>>(answer);
             items += names.size();
-            out.reply.push(names);
+            out.reply.push(std::move(names));
         }
     }
     out.log = "query " + std::to_string(parts.size()) + " part(s), " + std::to_string(items) + " item(s)";

@@ -33,6 +33,18 @@ std::string lower(std::string s)
     return s;
 }
 
+// Compared inline: for names this short a library call costs more than the comparison.
+bool sameSpelling(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
 bool sameName(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() &&
@@ -330,9 +342,9 @@ TagType Tag::type() const
 
 Tag* Block::tag(std::string_view tagName)
 {
-    // The model itself asks in the tags' own spelling, many times a step.
+    // The model itself asks in the tags' own spelling, many times a step: an exact match comes first.
     for (Tag& t : tags) {
-        if (t.name == tagName)
+        if (sameSpelling(t.name, tagName))
             return &t;
     }
     for (Tag& t : tags) {
@@ -376,6 +388,17 @@ ProcessModel::ProcessModel(const GeneratedModel& generated)
             m_upstream[i] = it->second;
     }
     m_outflow.assign(m_blocks.size(), 0.0);
+    m_kinds.reserve(m_blocks.size());
+    for (const Block& b : m_blocks) {
+        static const std::pair<const char*, Kind> kinds[] = {
+            {"FEED", Kind::Feed}, {"PUMP", Kind::Pump}, {"VALVE", Kind::Valve}, {"TANK", Kind::Tank}};
+        Kind kind = Kind::Controller;
+        for (const auto& [type, k] : kinds) {
+            if (b.type == type)
+                kind = k;
+        }
+        m_kinds.push_back(kind);
+    }
     // Settle the streams and the controllers' measurements without advancing time.
     substep(0.0);
 }
@@ -744,9 +767,10 @@ void ProcessModel::sampleTrends()
 {
     // At most one trend's worth of samples per call: far out, adding a second changes no double.
     for (std::size_t n = 0; n < kTrendLength && m_time >= m_nextSample; ++n) {
-        for (Block& b : m_blocks) {
-            if (b.type != "PIDC")
+        for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+            if (m_kinds[i] != Kind::Controller)
                 continue;
+            Block& b = m_blocks[i];
             auto& trend = std::get<std::vector<double>>(b.tag("TREND")->value);
             trend.erase(trend.begin());
             trend.push_back(number(b, "PV"));
@@ -763,23 +787,24 @@ void ProcessModel::substep(double dt)
         computeStream(i, dt);
     std::fill(m_outflow.begin(), m_outflow.end(), 0.0);
     for (std::size_t i = 0; i < m_blocks.size(); ++i) {
-        if (m_blocks[i].type == "VALVE" && m_upstream[i] != std::string::npos)
+        if (m_kinds[i] == Kind::Valve && m_upstream[i] != std::string::npos)
             m_outflow[m_upstream[i]] += std::get<Stream>(m_blocks[i].tag("OUT")->value).f;
     }
     for (std::size_t i = 0; i < m_blocks.size(); ++i) {
-        if (m_blocks[i].type == "TANK")
+        if (m_kinds[i] == Kind::Tank)
             integrateTank(i, dt);
     }
-    for (Block& b : m_blocks) {
-        if (b.type == "PIDC")
-            runController(b, dt);
+    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+        if (m_kinds[i] == Kind::Controller)
+            runController(m_blocks[i], dt);
     }
 }
 
 void ProcessModel::computeStream(std::size_t index, double dt)
 {
     Block& b = m_blocks[index];
-    if (b.type == "PIDC")
+    const Kind kind = m_kinds[index];
+    if (kind == Kind::Controller)
         return;
     Stream& out = streamOf(b);
     const std::size_t up = m_upstream[index];
@@ -788,14 +813,14 @@ void ProcessModel::computeStream(std::size_t index, double dt)
     double elevation = 0.0;
     const int table = b.thermoTable;
 
-    if (b.type == "FEED") {
+    if (kind == Kind::Feed) {
         const bool active = number(b, "ACTIVE") != 0.0;
         out.f = active ? number(b, "FLOW") : 0.0;
         out.t = number(b, "TEMP");
         out.p = number(b, "PRESS");
         out.x = std::get<std::vector<double>>(b.tag("COMP")->value);
         setNumber(b, "TOTAL", number(b, "TOTAL") + out.f * dt);
-    } else if (b.type == "PUMP" && in) {
+    } else if (kind == Kind::Pump && in) {
         const bool running = number(b, "RUN") != 0.0;
         const double speed = running ? number(b, "SPEED") / 100.0 : 0.0;
         out.f = in->f * speed;
@@ -809,7 +834,7 @@ void ProcessModel::computeStream(std::size_t index, double dt)
         if (running)
             setNumber(b, "HOURS", number(b, "HOURS") + dt / 3600.0);
         elevation = 0.5;
-    } else if (b.type == "VALVE" && in) {
+    } else if (kind == Kind::Valve && in) {
         const auto& limits = std::get<std::vector<double>>(b.tag("LIMITS")->value);
         const double low = std::min(limits[0], limits[1]);
         const double high = std::max(limits[0], limits[1]);
@@ -820,7 +845,7 @@ void ProcessModel::computeStream(std::size_t index, double dt)
         if (dt == 0.0)
             travel = target;
         setNumber(b, "TRAVEL", travel);
-        if (upBlock->type == "TANK") {
+        if (m_kinds[up] == Kind::Tank) {
             const double level = std::max(0.0, number(*upBlock, "LEVEL"));
             out.f = number(b, "CV") * 0.1 * std::sqrt(level) * travel / 100.0;
             if (dt > 0.0)
@@ -832,7 +857,7 @@ void ProcessModel::computeStream(std::size_t index, double dt)
         out.p = in->p > kAtmosphere ? kAtmosphere + (in->p - kAtmosphere) * (0.3 + 0.7 * travel / 100.0) : in->p;
         out.x = in->x;
         elevation = 1.0;
-    } else if (b.type == "TANK") {
+    } else if (kind == Kind::Tank) {
         out.t = number(b, "TEMP");
         out.p = kAtmosphere + out.r * kGravity * number(b, "LEVEL") / 1e5;
         elevation = 2.0;

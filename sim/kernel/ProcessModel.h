@@ -140,6 +140,8 @@ private:
     std::unordered_map<std::string, std::size_t> m_index;
     std::vector<std::size_t> m_upstream;
     std::vector<double> m_outflow; // per tank, summed over the valves below it in each substep
+    enum class Kind { Feed, Pump, Valve, Tank, Controller };
+    std::vector<Kind> m_kinds; // of each block, by its type
     double m_time = 0.0;
     double m_nextSample = 1.0;
 };
