@@ -3,8 +3,8 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/COptionsDlg.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
 #include "framework/AppTitle.h"
@@ -21,8 +21,6 @@
 #include <QApplication>
 
 namespace {
-CKelmDeskApp* s_app = nullptr;
-
 const char* const programDocString =
     "\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document";
 const char* const programFileNewName = "KELM Program File";
@@ -32,25 +30,23 @@ constexpr int MaxFrame = 262144;
 
 CKelmDeskApp::CKelmDeskApp()
 {
-    s_app = this;
-    onCommand(Cmd::FileNew, [this] { OnFileNew(); });
-    onCommand(Cmd::FileOpen, [this] { OnFileOpen(); });
-    onCommand(Cmd::AppAbout, [this] { OnAppAbout(); });
-    onCommand(Cmd::Options, [this] { OnOptions(); });
+    onCommand(Cmd::FileNew, [this] { onFileNew(); });
+    onCommand(Cmd::FileOpen, [this] { onFileOpen(); });
+    onCommand(Cmd::AppAbout, [this] { onAppAbout(); });
+    onCommand(Cmd::Options, [this] { onOptions(); });
 }
 
 CKelmDeskApp::~CKelmDeskApp()
 {
     // The frame goes before the templates: its windows refer to their documents.
+    setMainWindow(nullptr);
     m_mainFrame.reset();
     m_templates.clear();
-    if (s_app == this)
-        s_app = nullptr;
 }
 
 CKelmDeskApp* CKelmDeskApp::instance()
 {
-    return s_app;
+    return dynamic_cast<CKelmDeskApp*>(AppCore::instance());
 }
 
 CStatusBar* CKelmDeskApp::statusBar() const
@@ -58,7 +54,7 @@ CStatusBar* CKelmDeskApp::statusBar() const
     return m_mainFrame ? m_mainFrame->statusBarPanes() : nullptr;
 }
 
-bool CKelmDeskApp::InitInstance(const QStringList& args)
+bool CKelmDeskApp::initInstance(const QStringList& args)
 {
     QApplication::setOrganizationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationName(QStringLiteral("kelmdesk"));
@@ -68,9 +64,10 @@ bool CKelmDeskApp::InitInstance(const QStringList& args)
 
     m_mainFrame = std::make_unique<CMainFrame>();
     m_mainFrame->setAppTarget(this);
+    setMainWindow(m_mainFrame.get());
 
     // A plain start creates no document, and a file named on the command line is not opened.
-    ParseSwitches(args);
+    parseSwitches(args);
 
     m_mainFrame->show();
     // The automatic log-on may block for seconds: let the window paint first.
@@ -89,7 +86,7 @@ void CKelmDeskApp::registerTemplates()
         [](CDocument* d) { return new CEditorFrame(d); }));
 }
 
-void CKelmDeskApp::ParseSwitches(const QStringList& args)
+void CKelmDeskApp::parseSwitches(const QStringList& args)
 {
     CSettingsKey key;
     key.open(CSettingsKey::Write);
@@ -117,7 +114,11 @@ void CKelmDeskApp::ParseSwitches(const QStringList& args)
         }
         if (i + 1 >= args.size())
             break;
-        key.write(valueName, args.at(++i));
+        const QString& value = args.at(++i);
+        // No writer stores an empty text: an empty token is consumed and changes nothing.
+        if (value.isEmpty())
+            continue;
+        key.write(valueName, value);
         if (logon)
             key.write(SettingName::DefLogon, QStringLiteral("on"));
     }
@@ -142,7 +143,7 @@ void CKelmDeskApp::autoLogOn()
         const QString host = key.read(SettingName::DefHostname).value_or(QString::fromLatin1(SettingDefault::Hostname));
         const QString instance =
             key.read(SettingName::DefInstance).value_or(QString::fromLatin1(SettingDefault::Instance));
-        LogOnKernel(host, AtoiText(instance), true);
+        LogOnKernel(host, atoiText(instance), true);
     }
     key.close();
 }
@@ -156,13 +157,13 @@ DocTemplate* CKelmDeskApp::findTemplate(const QString& fileNewName) const
     return nullptr;
 }
 
-void CKelmDeskApp::OnFileNew()
+void CKelmDeskApp::onFileNew()
 {
     if (DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName)))
         t->openDocumentFile(QString());
 }
 
-void CKelmDeskApp::OnFileOpen()
+void CKelmDeskApp::onFileOpen()
 {
     DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
     if (!t)
@@ -170,23 +171,27 @@ void CKelmDeskApp::OnFileOpen()
     const QString filter = t->fileDialogFilter() + QStringLiteral(";;All Files (*)");
     const QString path = Modal::getOpenFileName(m_mainFrame.get(), tr("Open"), QString(), filter);
     if (!path.isEmpty())
-        OpenDocumentFile(path);
+        openDocumentFile(path);
 }
 
-CDocument* CKelmDeskApp::OpenDocumentFile(const QString& path)
+CDocument* CKelmDeskApp::openDocumentFile(const QString& path)
 {
     DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
     return t ? t->openDocumentFile(path) : nullptr;
 }
 
-void CKelmDeskApp::OnAppAbout()
+void CKelmDeskApp::onAppAbout()
 {
     CAboutDlg dlg(m_mainFrame.get());
     Modal::run(dlg);
 }
 
-void CKelmDeskApp::OnOptions()
+void CKelmDeskApp::onOptions()
 {
-    COptionsDlg dlg(m_mainFrame.get());
+    if (m_mainFrame) {
+        m_mainFrame->showOptionsDialog();
+        return;
+    }
+    COptionsDlg dlg(nullptr);
     Modal::run(dlg);
 }

@@ -1,8 +1,8 @@
 #include "app/COptionsDlg.h"
 
 #include "app/CKelmDeskApp.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 #include "framework/Modal.h"
 
 #include <QCheckBox>
