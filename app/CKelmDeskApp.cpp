@@ -14,7 +14,9 @@
 #include "framework/Modal.h"
 #include "kernel/KernelConnection.h"
 #include "kernel/KernelTime.h"
+#include "model/ModelPickers.h"
 #include "monitor/ClientRouting.h"
+#include "statement/CStatementDlg.h"
 #include "res/Resource.h"
 #include "vmsg/vmsg.h"
 
@@ -34,6 +36,9 @@ CKelmDeskApp::CKelmDeskApp()
     onCommand(Cmd::FileOpen, [this] { onFileOpen(); });
     onCommand(Cmd::AppAbout, [this] { onAppAbout(); });
     onCommand(Cmd::Options, [this] { onOptions(); });
+    // The editor and the statement dialog know nothing of model browsing; they get it from here.
+    CEditorDoc::setModelVariablePicker(pickModelVariable);
+    CStatementDlg::setTagPicker(pickTag);
 }
 
 CKelmDeskApp::~CKelmDeskApp()
@@ -42,6 +47,8 @@ CKelmDeskApp::~CKelmDeskApp()
     setMainWindow(nullptr);
     m_mainFrame.reset();
     m_templates.clear();
+    CEditorDoc::setModelVariablePicker({});
+    CStatementDlg::setTagPicker({});
 }
 
 CKelmDeskApp* CKelmDeskApp::instance()

@@ -136,7 +136,7 @@ int main(int argc, char** argv)
     if (!logOn(big))
         return 1;
     const int handle = GetKernelHandle();
-    const QByteArray blockQuery = BlockQueryText(QStringLiteral("*"), QStringLiteral("Any")).toUtf8();
+    const QByteArray blockQuery = blockQueryText(QStringLiteral("*"), QStringLiteral("Any")).toUtf8();
     std::vector<double> desk, bare, bareUniform, bareBlocksOnly;
     int shown = 0;
     for (int i = 0; i < openings; ++i) {
@@ -184,7 +184,7 @@ int main(int argc, char** argv)
     auto* tags = dlg.findChild<QListWidget*>("tags1010");
     const int pump = blocks->row(blocks->findItems(QStringLiteral("P00001"), Qt::MatchExactly).value(0));
     const int tank = blocks->row(blocks->findItems(QStringLiteral("T00001"), Qt::MatchExactly).value(0));
-    const QByteArray tagQuery = TagQueryText(QStringLiteral("P00001"), QStringLiteral("*"), 0).toUtf8();
+    const QByteArray tagQuery = tagQueryText(QStringLiteral("P00001"), QStringLiteral("*"), 0).toUtf8();
     std::vector<double> deskSelect, bareSelect;
     QListWidget bareTags; // shown once, as the dialog's tag list is
     bareTags.resize(240, 300);

@@ -50,16 +50,16 @@ void CBlockPropertiesDlg::readTags(const QString& block)
         item->setText(TagColumn, tag);
         const QString variable = block + QLatin1Char(':') + tag;
         // A kernel that does not answer reads would hold each row up for the whole wait.
-        const VariableReading reading = answering ? ReadVariable(handle, variable) : VariableReading();
+        const VariableReading reading = answering ? readVariable(handle, variable) : VariableReading();
         if (reading.ok) {
-            item->setText(TypeColumn, TagTypeName(reading.type));
+            item->setText(TypeColumn, tagTypeName(reading.type));
             item->setText(ValueColumn, reading.value);
             continue;
         }
         answering = answering && !reading.error.isEmpty();
         const Inspection inspection = answering ? InspectVariable(handle, variable) : Inspection();
         if (inspection.ok)
-            item->setText(TypeColumn, TagTypeName(inspection.type));
+            item->setText(TypeColumn, tagTypeName(inspection.type));
         if (inspection.type != kPropertySetType)
             item->setText(ValueColumn, reading.error.isEmpty() ? tr("(no value)") : tr("(%1)").arg(reading.error));
     }

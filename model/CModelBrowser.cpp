@@ -48,7 +48,7 @@ const PropertyRow kProperties[kPropertyRowCount] = {
     {"Physical properties", ".c"},
 };
 
-QStringList PropertyLabels()
+QStringList propertyLabels()
 {
     QStringList list;
     for (int row = 0; row < kPropertyRowCount; ++row) {
@@ -58,19 +58,19 @@ QStringList PropertyLabels()
     return list;
 }
 
-int PropertyRowAt(int position)
+int propertyRowAt(int position)
 {
     if (position < 0 || position >= kPropertyRowCount - 1)
         return -1;
     return position < kHiddenPropertyRow ? position : position + 1;
 }
 
-QStringList ThermoParameterLabels()
+QStringList thermoParameterLabels()
 {
     return labels(kThermoParameterLabels);
 }
 
-QStringList PhysicalPropertyLabels()
+QStringList physicalPropertyLabels()
 {
     return labels(kPhysicalPropertyLabels);
 }
@@ -100,7 +100,7 @@ CModelBrowser::ItemResult CModelBrowser::SelectItem(int position, const QString&
     int row = -1;
     switch (m_mode) {
     case BrowseMode::PropertySet:
-        row = PropertyRowAt(position);
+        row = propertyRowAt(position);
         if (row < 0)
             return {};
         name = m_baseName + QLatin1String(kProperties[row].suffix);
@@ -124,7 +124,7 @@ CModelBrowser::ItemResult CModelBrowser::SelectItem(int position, const QString&
             m_baseName = m_name;
             const bool thermo = row == kThermoParametersRow;
             m_mode = thermo ? BrowseMode::ThermoElements : BrowseMode::PhysicalElements;
-            return {true, thermo ? ThermoParameterLabels() : PhysicalPropertyLabels()};
+            return {true, thermo ? thermoParameterLabels() : physicalPropertyLabels()};
         }
         if (row != kCompositionsRow)
             return {true, std::nullopt};
@@ -141,12 +141,12 @@ CModelBrowser::ItemResult CModelBrowser::inspect(const QString& name)
     if (inspection.type == kPropertySetType) {
         m_mode = BrowseMode::PropertySet;
         m_baseName = name;
-        return {true, PropertyLabels()};
+        return {true, propertyLabels()};
     }
     return {true, std::move(inspection.elements)};
 }
 
-std::optional<QStringList> CModelBrowser::RefreshTags(const QString& tagFilter, int tagTypeRow)
+std::optional<QStringList> CModelBrowser::refreshTags(const QString& tagFilter, int tagTypeRow)
 {
     if (m_block.isEmpty())
         return std::nullopt;

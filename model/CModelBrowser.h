@@ -20,14 +20,14 @@ constexpr int kPropertyRowCount = 14;
 constexpr int kHiddenPropertyRow = 11;
 extern const PropertyRow kProperties[kPropertyRowCount];
 // The offered labels, in table order without the hidden row.
-QStringList PropertyLabels();
+QStringList propertyLabels();
 // The table row of a position in that list; -1 outside it.
-int PropertyRowAt(int position);
+int propertyRowAt(int position);
 
 // Element labels of a property set's ".v" (thermo parameters) and ".c" (physical properties)
 // arrays; the position is the array index.
-QStringList ThermoParameterLabels();
-QStringList PhysicalPropertyLabels();
+QStringList thermoParameterLabels();
+QStringList physicalPropertyLabels();
 
 // The browse state behind the Insert Model Variable dialog: turns selections in the block and tag
 // lists into a model-variable name such as BLOCK:TAG, BLOCK:TAG.t or BLOCK:TAG.v[3], and says what
@@ -63,7 +63,7 @@ public:
 
     // The tags of the selected block again, back at the block's level (mode BlockTags, base name the
     // block); the name stays. Nothing before a block was selected.
-    std::optional<QStringList> RefreshTags(const QString& tagFilter, int tagTypeRow);
+    std::optional<QStringList> refreshTags(const QString& tagFilter, int tagTypeRow);
 
 private:
     // The descent after a selection in modes other than PropertySet: the inspection of the name.

@@ -162,7 +162,7 @@ void CModelVariableDlg::OnInitDialog()
     m_blockType->addItem(QStringLiteral("Any"));
     m_blockType->addItems(QueryBlockTypes(GetKernelHandle()));
     m_blockType->setCurrentIndex(0);
-    m_tagType->addItems(TagTypeLabels());
+    m_tagType->addItems(tagTypeLabels());
     m_tagType->setCurrentIndex(0);
     queryBlocks();
 }
@@ -218,7 +218,7 @@ void CModelVariableDlg::onRefresh()
 {
     queryBlocks();
     // The selected block's tags, not those of a name composed below it, which has none.
-    if (std::optional<QStringList> tags = m_browser.RefreshTags(m_tagFilter->text(), tagTypeRow()))
+    if (std::optional<QStringList> tags = m_browser.refreshTags(m_tagFilter->text(), tagTypeRow()))
         fill(m_tagList, *tags);
 }
 

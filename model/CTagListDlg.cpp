@@ -47,7 +47,7 @@ void CTagListDlg::OnInitDialog()
 {
     m_list->setGeometry(rect());
     QString reason;
-    const std::optional<std::vector<TagListRow>> rows = ReadTagListFile(filePath, &reason);
+    const std::optional<std::vector<TagListRow>> rows = readTagListFile(filePath, &reason);
     if (!rows) {
         QString text = tr("Cannot open ") + QDir::toNativeSeparators(filePath);
         if (!reason.isEmpty())

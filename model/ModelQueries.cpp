@@ -87,7 +87,7 @@ const TagTypeRow kTagTypes[kTagTypeCount] = {
     {"STAR", "star"}, {"TSTR", "tstr"}, {"TSIA", "tsia"}, {"TSOA", "tsoa"},
 };
 
-QStringList TagTypeLabels()
+QStringList tagTypeLabels()
 {
     QStringList labels;
     for (const TagTypeRow& row : kTagTypes)
@@ -95,7 +95,7 @@ QStringList TagTypeLabels()
     return labels;
 }
 
-QString TagTypeName(int type)
+QString tagTypeName(int type)
 {
     if (type >= 1 && type < kTagTypeCount)
         return QString::fromLatin1(kTagTypes[type].label);
@@ -104,14 +104,14 @@ QString TagTypeName(int type)
     return QString::number(type);
 }
 
-QString BlockQueryText(const QString& nameFilter, const QString& blockType)
+QString blockQueryText(const QString& nameFilter, const QString& blockType)
 {
     const QString type = blockType == QLatin1String(kAny) ? QStringLiteral("*") : blockType;
     return QStringLiteral("$top<x>@name(") + orAll(nameFilter) + QStringLiteral(")@type(") + type +
            QStringLiteral(")@tagname(*)@tagvalue(*)@B_n_lst");
 }
 
-QString TagQueryText(const QString& blockName, const QString& nameFilter, int tagTypeRow)
+QString tagQueryText(const QString& blockName, const QString& nameFilter, int tagTypeRow)
 {
     const int row = tagTypeRow >= 0 && tagTypeRow < kTagTypeCount ? tagTypeRow : 0;
     return blockName + QStringLiteral(":$top@name(") + orAll(nameFilter) + QStringLiteral(")@vr_tp(") +
@@ -125,12 +125,12 @@ QStringList QueryBlockTypes(int kernelHandle)
 
 QStringList QueryBlocks(int kernelHandle, const QString& nameFilter, const QString& blockType, bool sortByName)
 {
-    return askNames(kernelHandle, kModelQueryKind, BlockQueryText(nameFilter, blockType), sortByName);
+    return askNames(kernelHandle, kModelQueryKind, blockQueryText(nameFilter, blockType), sortByName);
 }
 
 QStringList QueryTags(int kernelHandle, const QString& blockName, const QString& nameFilter, int tagTypeRow)
 {
-    return askNames(kernelHandle, kModelQueryKind, TagQueryText(blockName, nameFilter, tagTypeRow));
+    return askNames(kernelHandle, kModelQueryKind, tagQueryText(blockName, nameFilter, tagTypeRow));
 }
 
 Inspection InspectVariable(int kernelHandle, const QString& name)
@@ -158,7 +158,7 @@ Inspection InspectVariable(int kernelHandle, const QString& name)
     return result;
 }
 
-VariableReading ReadVariable(int kernelHandle, const QString& name)
+VariableReading readVariable(int kernelHandle, const QString& name)
 {
     VariableReading result;
     const QByteArray request = name.toUtf8();

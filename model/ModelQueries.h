@@ -20,14 +20,14 @@ struct TagTypeRow
 };
 constexpr int kTagTypeCount = 14;
 extern const TagTypeRow kTagTypes[kTagTypeCount];
-QStringList TagTypeLabels();
+QStringList tagTypeLabels();
 // The label of a kernel type number: the table's label for 1 to 13, "Property set" for 14, else
 // the number itself.
-QString TagTypeName(int type);
+QString tagTypeName(int type);
 
 // The request texts; empty filters and the choice "Any" (exactly) are sent as "*".
-QString BlockQueryText(const QString& nameFilter, const QString& blockType);
-QString TagQueryText(const QString& blockName, const QString& nameFilter, int tagTypeRow);
+QString blockQueryText(const QString& nameFilter, const QString& blockType);
+QString tagQueryText(const QString& blockName, const QString& nameFilter, int tagTypeRow);
 
 QStringList QueryBlockTypes(int kernelHandle);
 // sortByName: ascending by the UTF-8 bytes with the letters A to Z folded to lower case; else the
@@ -56,4 +56,4 @@ struct VariableReading
     QString value;
     QString error;
 };
-VariableReading ReadVariable(int kernelHandle, const QString& name);
+VariableReading readVariable(int kernelHandle, const QString& name);

@@ -72,7 +72,7 @@ QString NextTagListField(QString& rest)
     return field;
 }
 
-std::vector<TagListRow> ParseTagList(const QString& text)
+std::vector<TagListRow> parseTagList(const QString& text)
 {
     std::vector<TagListRow> rows;
     const QChar lineEnd = text.contains(QLatin1Char('\n')) ? QLatin1Char('\n') : QLatin1Char('\r');
@@ -89,7 +89,7 @@ std::vector<TagListRow> ParseTagList(const QString& text)
     return rows;
 }
 
-std::optional<std::vector<TagListRow>> ReadTagListFile(const QString& path, QString* reason)
+std::optional<std::vector<TagListRow>> readTagListFile(const QString& path, QString* reason)
 {
     const auto fail = [reason](const QString& why) {
         if (reason)
@@ -112,5 +112,5 @@ std::optional<std::vector<TagListRow>> ReadTagListFile(const QString& path, QStr
         return fail(file.errorString());
     if (bytes.size() > kMaxTagListFileSize)
         return fail(tooLarge);
-    return ParseTagList(decode(bytes));
+    return parseTagList(decode(bytes));
 }

@@ -30,7 +30,7 @@ constexpr qint64 kMaxTagListFileSize = 8 * 1024 * 1024;
 // carriage returns end the lines. A last line without a line end is read; an empty file has no
 // rows. Nothing, with reason set where there is more to say than that the file cannot be opened,
 // when the path is no readable regular file or is larger than kMaxTagListFileSize.
-std::optional<std::vector<TagListRow>> ReadTagListFile(const QString& path, QString* reason = nullptr);
+std::optional<std::vector<TagListRow>> readTagListFile(const QString& path, QString* reason = nullptr);
 
 // The rows of text, split into lines as above.
-std::vector<TagListRow> ParseTagList(const QString& text);
+std::vector<TagListRow> parseTagList(const QString& text);

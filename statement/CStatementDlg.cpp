@@ -194,8 +194,8 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
         if (!m_writingControls)
             applyOperationRule();
     });
-    connect(m_insertTagButton, &QPushButton::clicked, this, &CStatementDlg::OnInsertTag);
-    connect(m_tagsButton, &QPushButton::clicked, this, &CStatementDlg::OnTags);
+    connect(m_insertTagButton, &QPushButton::clicked, this, &CStatementDlg::onInsertTag);
+    connect(m_tagsButton, &QPushButton::clicked, this, &CStatementDlg::onTags);
     m_expressionEdit->installEventFilter(this);
     connect(m_insertButton, &QPushButton::clicked, this, [this] { closeWithResult(true); });
     connect(m_replaceButton, &QPushButton::clicked, this, [this] { closeWithResult(false); });
@@ -340,7 +340,7 @@ bool CStatementDlg::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void CStatementDlg::OnInsertTag()
+void CStatementDlg::onInsertTag()
 {
     const TagPicker picker = tagPicker(); // the picker's dialogs may replace it meanwhile
     if (!picker)
@@ -358,7 +358,7 @@ void CStatementDlg::OnInsertTag()
     m_expressionEdit->setFocus();
 }
 
-void CStatementDlg::OnTags()
+void CStatementDlg::onTags()
 {
     const TagPicker picker = tagPicker();
     if (!picker)

@@ -60,8 +60,8 @@ private:
     void applyTriggerRule();
     void applyOperationRule();
     void closeWithResult(bool insert);
-    void OnInsertTag();
-    void OnTags();
+    void onInsertTag();
+    void onTags();
     StatementFields fields() const;
     void setFields(const StatementFields& f);
 

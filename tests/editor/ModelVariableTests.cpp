@@ -19,6 +19,8 @@ TEST_F(InsertModelVariable, TheBracedNameReplacesTheSelectionWithoutAnUndoStep)
 {
     CEditorDoc* doc = withText("at (0) {} = 1\nwhen (x > 2) stop\n");
     CEditorView* view = viewOf(doc);
+    EXPECT_TRUE(enabled(doc, Cmd::InsertModelVariable)) << "the application installs its picker";
+    CEditorDoc::setModelVariablePicker({});
     EXPECT_FALSE(enabled(doc, Cmd::InsertModelVariable)) << "no picker installed";
 
     QWidget* parent = nullptr;

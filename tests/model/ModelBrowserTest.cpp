@@ -26,7 +26,7 @@ protected:
         ASSERT_EQ(browser.SelectBlock("P101", "", 0), pumpTags);
         const CModelBrowser::ItemResult out = browser.SelectItem(0, "OUT");
         ASSERT_TRUE(out.taken);
-        ASSERT_EQ(out.list, PropertyLabels());
+        ASSERT_EQ(out.list, propertyLabels());
         ASSERT_EQ(browser.mode(), BrowseMode::PropertySet);
         kernel.clearRequests();
     }
@@ -47,20 +47,20 @@ protected:
 
 TEST(ModelTables, PropertyListHidesRowElevenAndKeepsTheLabelsAsTheyAre)
 {
-    const QStringList labels = PropertyLabels();
+    const QStringList labels = propertyLabels();
     ASSERT_EQ(labels.size(), 13);
     EXPECT_EQ(labels.at(2), "Temparature");
     EXPECT_EQ(labels.at(10), "Compositions");
     EXPECT_EQ(labels.at(11), "Thermo parameters");
     EXPECT_FALSE(labels.contains("Component names"));
-    EXPECT_EQ(PropertyRowAt(10), 10);
-    EXPECT_EQ(PropertyRowAt(11), 12);
-    EXPECT_EQ(PropertyRowAt(12), 13);
-    EXPECT_EQ(PropertyRowAt(13), -1);
-    EXPECT_EQ(PropertyRowAt(-1), -1);
-    EXPECT_EQ(ThermoParameterLabels().size(), 13);
-    EXPECT_EQ(ThermoParameterLabels().back(), "VF(min Tdew)");
-    EXPECT_EQ(PhysicalPropertyLabels(), QStringList({"Thermo table no.", "Interation tolerance", "Maximum iteration",
+    EXPECT_EQ(propertyRowAt(10), 10);
+    EXPECT_EQ(propertyRowAt(11), 12);
+    EXPECT_EQ(propertyRowAt(12), 13);
+    EXPECT_EQ(propertyRowAt(13), -1);
+    EXPECT_EQ(propertyRowAt(-1), -1);
+    EXPECT_EQ(thermoParameterLabels().size(), 13);
+    EXPECT_EQ(thermoParameterLabels().back(), "VF(min Tdew)");
+    EXPECT_EQ(physicalPropertyLabels(), QStringList({"Thermo table no.", "Interation tolerance", "Maximum iteration",
                                                      "Error code", "Error/Iteration count", "Elevation"}));
 }
 
@@ -129,7 +129,7 @@ TEST_F(ModelBrowser, ThermoParametersAndPhysicalPropertiesIndexByListPosition)
     // Position 11 is row 12: ".v", not the hidden ".nx".
     CModelBrowser::ItemResult r = browser.SelectItem(11, "Thermo parameters");
     ASSERT_TRUE(r.list);
-    EXPECT_EQ(*r.list, ThermoParameterLabels());
+    EXPECT_EQ(*r.list, thermoParameterLabels());
     expectState(BrowseMode::ThermoElements, "P101:OUT.v", "P101:OUT.v");
     EXPECT_TRUE(kernel.requests().empty());
 
@@ -143,7 +143,7 @@ TEST_F(ModelBrowser, ThermoParametersAndPhysicalPropertiesIndexByListPosition)
     enterPumpStream();
     r = browser.SelectItem(12, "Physical properties");
     ASSERT_TRUE(r.list);
-    EXPECT_EQ(*r.list, PhysicalPropertyLabels());
+    EXPECT_EQ(*r.list, physicalPropertyLabels());
     expectState(BrowseMode::PhysicalElements, "P101:OUT.c", "P101:OUT.c");
     browser.SelectItem(5, "Elevation");
     expectState(BrowseMode::PhysicalElements, "P101:OUT.c", "P101:OUT.c[5]");
@@ -186,7 +186,7 @@ TEST_F(ModelBrowser, AFailedInspectionLeavesTheListAndTypeFourteenReplacesIt)
     });
     r = browser.SelectItem(0, "T101:OUT");
     ASSERT_TRUE(r.list);
-    EXPECT_EQ(*r.list, PropertyLabels());
+    EXPECT_EQ(*r.list, propertyLabels());
     expectState(BrowseMode::PropertySet, "T101:OUT", "T101:OUT");
 }
 
@@ -234,11 +234,11 @@ TEST_F(ModelBrowser, TheNameIsComposedBeforeTheInspectionIsSent)
 
 TEST_F(ModelBrowser, RefreshListsTheSelectedBlocksTagsAgainAtTheBlocksLevel)
 {
-    EXPECT_FALSE(browser.RefreshTags("", 0)) << "no block selected yet";
+    EXPECT_FALSE(browser.refreshTags("", 0)) << "no block selected yet";
     enterPumpStream();
     browser.SelectItem(11, "Thermo parameters");
     browser.SelectItem(3, "U");
-    const std::optional<QStringList> tags = browser.RefreshTags("S*", 0);
+    const std::optional<QStringList> tags = browser.refreshTags("S*", 0);
     EXPECT_EQ(tags, QStringList({"SPEED"}));
     EXPECT_EQ(kernel.queryTexts().back(), "P101:$top@name(S*)@vr_tp(*)@B_tags");
     expectState(BrowseMode::BlockTags, "P101", "P101:OUT.v[3]");

@@ -48,20 +48,20 @@ protected:
 
 TEST(ModelQueryTexts, EmptyFiltersAndAnyAreSentAsStars)
 {
-    EXPECT_EQ(BlockQueryText("", "Any"), "$top<x>@name(*)@type(*)@tagname(*)@tagvalue(*)@B_n_lst");
-    EXPECT_EQ(BlockQueryText("P*", "PUMP"), "$top<x>@name(P*)@type(PUMP)@tagname(*)@tagvalue(*)@B_n_lst");
-    EXPECT_EQ(BlockQueryText("*", "any"), "$top<x>@name(*)@type(any)@tagname(*)@tagvalue(*)@B_n_lst")
+    EXPECT_EQ(blockQueryText("", "Any"), "$top<x>@name(*)@type(*)@tagname(*)@tagvalue(*)@B_n_lst");
+    EXPECT_EQ(blockQueryText("P*", "PUMP"), "$top<x>@name(P*)@type(PUMP)@tagname(*)@tagvalue(*)@B_n_lst");
+    EXPECT_EQ(blockQueryText("*", "any"), "$top<x>@name(*)@type(any)@tagname(*)@tagvalue(*)@B_n_lst")
         << "only the exact choice Any stands for every type";
-    EXPECT_EQ(TagQueryText("P101", "", 1), "P101:$top@name(*)@vr_tp(dble)@B_tags");
-    EXPECT_EQ(TagQueryText("P101", "S*", 0), "P101:$top@name(S*)@vr_tp(*)@B_tags");
-    EXPECT_EQ(TagQueryText("T101", "*", 13), "T101:$top@name(*)@vr_tp(tsoa)@B_tags");
+    EXPECT_EQ(tagQueryText("P101", "", 1), "P101:$top@name(*)@vr_tp(dble)@B_tags");
+    EXPECT_EQ(tagQueryText("P101", "S*", 0), "P101:$top@name(S*)@vr_tp(*)@B_tags");
+    EXPECT_EQ(tagQueryText("T101", "*", 13), "T101:$top@name(*)@vr_tp(tsoa)@B_tags");
 
-    ASSERT_EQ(TagTypeLabels().size(), 14);
-    EXPECT_EQ(TagTypeLabels().front(), "Any");
-    EXPECT_EQ(TagTypeLabels().at(9), "STRN");
-    EXPECT_EQ(TagTypeName(3), "DBAR");
-    EXPECT_EQ(TagTypeName(14), "Property set");
-    EXPECT_EQ(TagTypeName(0), "0");
+    ASSERT_EQ(tagTypeLabels().size(), 14);
+    EXPECT_EQ(tagTypeLabels().front(), "Any");
+    EXPECT_EQ(tagTypeLabels().at(9), "STRN");
+    EXPECT_EQ(tagTypeName(3), "DBAR");
+    EXPECT_EQ(tagTypeName(14), "Property set");
+    EXPECT_EQ(tagTypeName(0), "0");
 }
 
 TEST_F(ModelQueries, EachRequestGoesOutWithItsKindValuesAndDividers)
@@ -172,21 +172,21 @@ TEST_F(ModelQueries, RequestsLongerThanTheBufferAreNotSent)
 
 TEST_F(ModelQueries, ReadingAVariableGivesItsTypeAndValueAsText)
 {
-    VariableReading speed = ReadVariable(handle, "P101:SPEED");
+    VariableReading speed = readVariable(handle, "P101:SPEED");
     EXPECT_TRUE(speed.ok);
     EXPECT_EQ(speed.type, 1);
     EXPECT_EQ(speed.value, "100");
     EXPECT_EQ(kernel.requests().back().kind, 50);
 
-    VariableReading comp = ReadVariable(handle, "FEED1:COMP");
+    VariableReading comp = readVariable(handle, "FEED1:COMP");
     EXPECT_EQ(comp.type, 3);
     EXPECT_EQ(comp.value, "0.9, 0.06, 0.02, 0.02");
-    EXPECT_EQ(ReadVariable(handle, "T101:ALMSTATE").value, "0, 0, 0, 0");
-    EXPECT_EQ(ReadVariable(handle, "P101:DESC").value, "Feed pump line 1");
-    EXPECT_EQ(ReadVariable(handle, "P101:RUN").value, "1");
+    EXPECT_EQ(readVariable(handle, "T101:ALMSTATE").value, "0, 0, 0, 0");
+    EXPECT_EQ(readVariable(handle, "P101:DESC").value, "Feed pump line 1");
+    EXPECT_EQ(readVariable(handle, "P101:RUN").value, "1");
 
-    VariableReading stream = ReadVariable(handle, "P101:OUT");
+    VariableReading stream = readVariable(handle, "P101:OUT");
     EXPECT_FALSE(stream.ok);
     EXPECT_EQ(stream.error, "not a value");
-    EXPECT_FALSE(ReadVariable(0, "P101:SPEED").ok);
+    EXPECT_FALSE(readVariable(0, "P101:SPEED").ok);
 }

@@ -36,7 +36,7 @@ protected:
     }
     std::vector<TagListRow> read(const QByteArray& bytes)
     {
-        const auto rows = ReadTagListFile(write(bytes));
+        const auto rows = readTagListFile(write(bytes));
         EXPECT_TRUE(rows);
         return rows.value_or(std::vector<TagListRow>());
     }
@@ -120,9 +120,9 @@ TEST_F(TagListFile, Utf8WhenValidElseLatin1)
 TEST_F(TagListFile, FilesThatCannotBeReadGiveNoRows)
 {
     QString reason = QStringLiteral("unchanged");
-    EXPECT_FALSE(ReadTagListFile(dir.filePath("missing.txt"), &reason));
+    EXPECT_FALSE(readTagListFile(dir.filePath("missing.txt"), &reason));
     EXPECT_EQ(reason, "");
-    EXPECT_FALSE(ReadTagListFile(dir.path(), &reason));
+    EXPECT_FALSE(readTagListFile(dir.path(), &reason));
     EXPECT_EQ(reason, "It is not a regular file.");
 
     const QString big = write(QByteArray(), "big.txt");
@@ -130,6 +130,6 @@ TEST_F(TagListFile, FilesThatCannotBeReadGiveNoRows)
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     ASSERT_TRUE(file.resize(kMaxTagListFileSize + 1));
     file.close();
-    EXPECT_FALSE(ReadTagListFile(big, &reason));
+    EXPECT_FALSE(readTagListFile(big, &reason));
     EXPECT_EQ(reason, "It is larger than 8 MB.");
 }
