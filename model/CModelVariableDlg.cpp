@@ -126,13 +126,14 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
 
     connect(m_blockList, &QListWidget::itemSelectionChanged, this, &CModelVariableDlg::onBlockSelected);
     connect(m_tagList, &QListWidget::itemSelectionChanged, this, &CModelVariableDlg::onTagSelected);
+    // An item that selects nothing ("no match") does nothing on a double click either.
     connect(m_blockList, &QListWidget::itemDoubleClicked, this, [this] {
-        onBlockSelected();
-        OnOK();
+        if (onBlockSelected())
+            OnOK();
     });
     connect(m_tagList, &QListWidget::itemDoubleClicked, this, [this] {
-        onTagSelected();
-        OnOK();
+        if (onTagSelected())
+            OnOK();
     });
     connect(m_sortByName, &QRadioButton::clicked, this, &CModelVariableDlg::queryBlocks);
     connect(m_sortByExecution, &QRadioButton::clicked, this, &CModelVariableDlg::queryBlocks);
@@ -187,31 +188,34 @@ void CModelVariableDlg::queryBlocks()
          QueryBlocks(GetKernelHandle(), m_blockFilter->text(), m_blockType->currentText(), m_sortByName->isChecked()));
 }
 
-void CModelVariableDlg::onBlockSelected()
+bool CModelVariableDlg::onBlockSelected()
 {
     const QList<QListWidgetItem*> selected = m_blockList->selectedItems();
     if (m_filling || selected.isEmpty())
-        return;
+        return false;
     const std::optional<QStringList> tags =
         m_browser.SelectBlock(selected.front()->text(), m_tagFilter->text(), tagTypeRow(), [this](const QString& n) {
             m_nameEdit->setText(n);
             m_propertiesButton->setEnabled(true);
             m_okButton->setEnabled(true);
         });
-    if (tags)
-        fill(m_tagList, *tags);
+    if (!tags)
+        return false;
+    fill(m_tagList, *tags);
+    return true;
 }
 
-void CModelVariableDlg::onTagSelected()
+bool CModelVariableDlg::onTagSelected()
 {
     const QList<QListWidgetItem*> selected = m_tagList->selectedItems();
     if (m_filling || selected.isEmpty())
-        return;
+        return false;
     QListWidgetItem* item = selected.front();
     const CModelBrowser::ItemResult result =
         m_browser.SelectItem(m_tagList->row(item), item->text(), [this](const QString& n) { m_nameEdit->setText(n); });
     if (result.list)
         fill(m_tagList, *result.list);
+    return result.taken;
 }
 
 void CModelVariableDlg::onRefresh()
@@ -232,7 +236,7 @@ void CModelVariableDlg::onProperties()
 
 void CModelVariableDlg::OnOK()
 {
-    // A double click on an item that selects nothing must not end the dialog without a name.
+    // Without a block selected there is no name to return.
     if (!m_okButton->isEnabled())
         return;
     name = m_nameEdit->text();

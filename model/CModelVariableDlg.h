@@ -33,8 +33,9 @@ private:
     void OnInitDialog();
     void OnOK();
     void queryBlocks();
-    void onBlockSelected();
-    void onTagSelected();
+    // Each returns whether the selection was taken.
+    bool onBlockSelected();
+    bool onTagSelected();
     void onRefresh();
     void onProperties();
     // Replaces the items of list; its selection signals are not handled meanwhile.

@@ -76,7 +76,7 @@ QStringList askNames(int kernelHandle, int kind, const QString& text, bool sortB
 
 QString number(double v)
 {
-    return QString::number(v, 'g', 10);
+    return QString::number(v, 'g', 6);
 }
 
 } // namespace
