@@ -10,10 +10,10 @@
 
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
+#include "bench/KernelThread.h"
 #include "kernel/KernelConnection.h"
 #include "model/CModelVariableDlg.h"
 #include "model/ModelQueries.h"
-#include "sim/kernel/KernelServer.h"
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
@@ -21,13 +21,10 @@
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace std::chrono;
@@ -49,37 +46,6 @@ double micros(steady_clock::time_point start)
 {
     return duration<double, std::micro>(steady_clock::now() - start).count();
 }
-
-// The simulator's server on a thread of its own, listening on an ephemeral loopback port.
-class KernelThread
-{
-public:
-    KernelThread(int blocks, int tags)
-    {
-        SimOptions options;
-        options.blocks = blocks;
-        options.tags = tags;
-        m_service = std::make_unique<KernelService>(options, vmsg::wallClockNow());
-        m_server = std::make_unique<KernelServer>(*m_service, m_log);
-        m_server->listen("127.0.0.1", 0);
-        m_port = m_server->localPort();
-        m_thread = std::thread([this] { m_server->run(milliseconds(50), [this] { return !m_stop.load(); }); });
-    }
-    ~KernelThread()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    std::ostringstream m_log; // the server logs every request; this keeps it off the terminal
-    std::unique_ptr<KernelService> m_service;
-    std::unique_ptr<KernelServer> m_server;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-    int m_port = 0;
-};
 
 bool logOn(const KernelThread& kernel)
 {
@@ -127,12 +93,14 @@ int main(int argc, char** argv)
     QStandardPaths::setTestModeEnabled(true); // leaves the user's settings alone
     QApplication qapp(argc, argv);
     CKelmDeskApp app;
-    if (!app.InitInstance({QStringLiteral("model_bench")}))
+    if (!app.initInstance({QStringLiteral("model_bench")}))
         return 1;
     int failures = 0;
 
     // (a) Opening on 10,000 blocks.
-    KernelThread big(bigModel, 0);
+    SimOptions bigOptions;
+    bigOptions.blocks = bigModel;
+    KernelThread big(bigOptions);
     if (!logOn(big))
         return 1;
     const int handle = GetKernelHandle();
@@ -174,7 +142,10 @@ int main(int argc, char** argv)
     }
 
     // (b) Selecting a block with 50 tags.
-    KernelThread wide(60, 50);
+    SimOptions wideOptions;
+    wideOptions.blocks = 60;
+    wideOptions.tags = 50;
+    KernelThread wide(wideOptions);
     if (!logOn(wide))
         return 1;
     const int wideHandle = GetKernelHandle();

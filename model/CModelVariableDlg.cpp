@@ -38,14 +38,6 @@ QListWidget* listBox(const char* name, QWidget* parent)
     return list;
 }
 
-QPushButton* button(const QString& text, const char* name, QWidget* parent)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    return b;
-}
-
 } // namespace
 
 CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_browser([] { return GetKernelHandle(); })
@@ -72,8 +64,12 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
     sortRow->addWidget(m_sortByExecution);
     sortRow->addStretch(1);
 
-    m_propertiesButton = button(tr("Properties..."), "properties1008", this);
-    m_refreshButton = button(tr("Refresh"), "refresh1009", this);
+    m_propertiesButton = new QPushButton(tr("Properties..."), this);
+    m_propertiesButton->setObjectName("properties1008");
+    m_refreshButton = new QPushButton(tr("Refresh"), this);
+    m_refreshButton->setObjectName("refresh1009");
+    for (QPushButton* b : {m_propertiesButton, m_refreshButton})
+        b->setAutoDefault(false); // Enter keeps going to OK
     auto* blockButtons = new QHBoxLayout;
     blockButtons->addWidget(m_propertiesButton);
     blockButtons->addWidget(m_refreshButton);

@@ -61,6 +61,28 @@ void FakeKernel::setAnswer(Answer answer)
     m_answer = std::move(answer);
 }
 
+void FakeKernel::answerAll(std::function<vmsg::Message()> make)
+{
+    setAnswer([make = std::move(make)](const Request&) { return std::optional<vmsg::Message>(make()); });
+}
+
+vmsg::Message FakeKernel::names(std::vector<std::string> list)
+{
+    vmsg::Message m;
+    m.push(std::move(list));
+    return m;
+}
+
+vmsg::Message FakeKernel::inspection(int compat, int type, std::optional<std::vector<std::string>> elements)
+{
+    vmsg::Message m;
+    m.push(compat);
+    m.push(type);
+    if (elements)
+        m.push(std::move(*elements));
+    return m;
+}
+
 std::vector<FakeKernel::Request> FakeKernel::requests() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

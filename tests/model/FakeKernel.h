@@ -36,6 +36,12 @@ public:
     int port() const { return m_port; }
 
     void setAnswer(Answer answer);
+    // Answers every request with what make() builds, from now on.
+    void answerAll(std::function<vmsg::Message()> make);
+    // Reply values: a string array; an inspection (two integers and, if given, the element names).
+    static vmsg::Message names(std::vector<std::string> list);
+    static vmsg::Message inspection(int compat, int type,
+                                    std::optional<std::vector<std::string>> elements = std::nullopt);
     std::vector<Request> requests() const;
     // The first string of each request so far (its query text), in order.
     std::vector<std::string> queryTexts() const;

@@ -152,13 +152,7 @@ TEST_F(ModelBrowser, ThermoParametersAndPhysicalPropertiesIndexByListPosition)
 TEST_F(ModelBrowser, AFailedInspectionLeavesTheListAndTypeFourteenReplacesIt)
 {
     browser.SelectBlock("P101", "", 0);
-    kernel.setAnswer([](const FakeKernel::Request&) {
-        vmsg::Message m;
-        m.push(2);
-        m.push(3);
-        m.push(std::vector<std::string>{"never shown"});
-        return std::optional<vmsg::Message>(std::move(m));
-    });
+    kernel.answerAll([] { return FakeKernel::inspection(2, 3, std::vector<std::string>{"never shown"}); });
     CModelBrowser::ItemResult r = browser.SelectItem(5, "CURVE");
     EXPECT_TRUE(r.taken);
     EXPECT_FALSE(r.list);
@@ -167,23 +161,13 @@ TEST_F(ModelBrowser, AFailedInspectionLeavesTheListAndTypeFourteenReplacesIt)
     // Compositions whose inspection fails: the mode set to 0 stays.
     kernel.setAnswer({});
     enterPumpStream();
-    kernel.setAnswer([](const FakeKernel::Request&) {
-        vmsg::Message m;
-        m.push(1);
-        m.push(3);
-        return std::optional<vmsg::Message>(std::move(m));
-    });
+    kernel.answerAll([] { return FakeKernel::inspection(1, 3); });
     r = browser.SelectItem(10, "Compositions");
     EXPECT_FALSE(r.list);
     expectState(BrowseMode::BlockTags, "P101:OUT", "P101:OUT.x");
 
     // Any variable answering type 14 becomes a property set.
-    kernel.setAnswer([](const FakeKernel::Request&) {
-        vmsg::Message m;
-        m.push(0);
-        m.push(14);
-        return std::optional<vmsg::Message>(std::move(m));
-    });
+    kernel.answerAll([] { return FakeKernel::inspection(0, 14); });
     r = browser.SelectItem(0, "T101:OUT");
     ASSERT_TRUE(r.list);
     EXPECT_EQ(*r.list, propertyLabels());

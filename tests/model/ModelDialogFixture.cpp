@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 
 int ModelDialogFixture::s_base = 0;
 SimProcess* ModelDialogFixture::s_sim = nullptr;
@@ -21,4 +22,13 @@ void ModelDialogFixture::screenshot(QWidget& widget, const char* name)
     if (dir.isEmpty())
         return;
     widget.window()->grab().save(QDir(dir).filePath(QLatin1String(name) + QStringLiteral(".png")));
+}
+
+QString ModelDialogFixture::writeFile(const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
 }

@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -72,6 +73,9 @@ protected:
     }
     bool logOn() { return LogOnKernel(QStringLiteral("127.0.0.1"), 0, false); }
 
+    // A file of the test's own folder holding bytes; returns its path.
+    QString writeFile(const QString& name, const QByteArray& bytes);
+
     template <typename T> static T& child(QWidget& parent, const char* name)
     {
         T* w = parent.findChild<T*>(QLatin1String(name));
@@ -120,6 +124,7 @@ protected:
     QStringList messages;
     std::vector<std::string> dialogs;
     std::function<void(QDialog&)> onDialog;
+    QTemporaryDir dir;
 
 private:
     KMessageBox::Hook m_oldBox;

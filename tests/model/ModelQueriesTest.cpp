@@ -10,23 +10,6 @@ namespace {
 using vmsg::Divider;
 using Values = std::vector<vmsg::Value>;
 
-vmsg::Message names(std::vector<std::string> list)
-{
-    vmsg::Message m;
-    m.push(std::move(list));
-    return m;
-}
-
-vmsg::Message inspection(int compat, int type, std::optional<std::vector<std::string>> elements = std::nullopt)
-{
-    vmsg::Message m;
-    m.push(compat);
-    m.push(type);
-    if (elements)
-        m.push(std::move(*elements));
-    return m;
-}
-
 class ModelQueries : public ::testing::Test
 {
 protected:
@@ -35,10 +18,7 @@ protected:
         handle = kernel.logOn();
         ASSERT_GT(handle, 0);
     }
-    void answerWith(std::function<vmsg::Message()> make)
-    {
-        kernel.setAnswer([make](const FakeKernel::Request&) { return std::optional<vmsg::Message>(make()); });
-    }
+    void answerWith(std::function<vmsg::Message()> make) { kernel.answerAll(std::move(make)); }
 
     FakeKernel kernel;
     int handle = 0;
@@ -92,15 +72,15 @@ TEST_F(ModelQueries, EachRequestGoesOutWithItsKindValuesAndDividers)
 
 TEST_F(ModelQueries, BlocksSortByNameWithoutRegardToCaseOrKeepTheKernelsOrder)
 {
-    answerWith([] { return names({"b2", "A1", "a3"}); });
+    answerWith([] { return FakeKernel::names({"b2", "A1", "a3"}); });
     EXPECT_EQ(QueryBlocks(handle, "", "Any", true), QStringList({"A1", "a3", "b2"}));
     EXPECT_EQ(QueryBlocks(handle, "", "Any", false), QStringList({"b2", "A1", "a3"}));
     // Bytes compare after folding A to Z only: "_" (0x5F) sorts after digits and before letters, and
     // UTF-8 text by its bytes, after every ASCII name.
-    answerWith([] { return names({"Zeta", "\xC3\x84sche", "a_1", "A01", "a"}); });
+    answerWith([] { return FakeKernel::names({"Zeta", "\xC3\x84sche", "a_1", "A01", "a"}); });
     EXPECT_EQ(QueryBlocks(handle, "", "Any", true), QStringList({"a", "A01", "a_1", "Zeta", "\u00C4sche"}));
     // Tags keep the reply order.
-    answerWith([] { return names({"b2", "A1", "a3"}); });
+    answerWith([] { return FakeKernel::names({"b2", "A1", "a3"}); });
     EXPECT_EQ(QueryTags(handle, "X", "", 0), QStringList({"b2", "A1", "a3"}));
 }
 
@@ -140,12 +120,12 @@ TEST_F(ModelQueries, InspectionFailsUnlessCompatIsZeroAndReadsNoArrayForAPropert
     EXPECT_EQ(stream.type, 14);
     EXPECT_TRUE(stream.elements.isEmpty()) << "the members come from the fixed table, not the reply";
 
-    answerWith([] { return inspection(0, 10); });
+    answerWith([] { return FakeKernel::inspection(0, 10); });
     const Inspection noArray = InspectVariable(handle, "X:Y");
     EXPECT_TRUE(noArray.ok) << "a missing array still succeeds, with an empty list";
     EXPECT_TRUE(noArray.elements.isEmpty());
 
-    answerWith([] { return inspection(0, 7, std::vector<std::string>{"e0", "e1"}); });
+    answerWith([] { return FakeKernel::inspection(0, 7, std::vector<std::string>{"e0", "e1"}); });
     EXPECT_EQ(InspectVariable(handle, "X:Y").elements, QStringList({"e0", "e1"}));
 }
 
@@ -153,7 +133,7 @@ TEST_F(ModelQueries, RequestsLongerThanTheBufferAreNotSent)
 {
     // "$top<x>@name(" and ")@type(*)@tagname(*)@tagvalue(*)@B_n_lst" take 53 bytes: 46 are left.
     const QString longest(46, QLatin1Char('P'));
-    answerWith([] { return names({"P1"}); });
+    answerWith([] { return FakeKernel::names({"P1"}); });
     EXPECT_EQ(QueryBlocks(handle, longest, "Any", true), QStringList({"P1"}));
     EXPECT_TRUE(QueryBlocks(handle, longest + "P", "Any", true).isEmpty());
     // Bytes count, not characters: each of these takes two.
@@ -164,7 +144,7 @@ TEST_F(ModelQueries, RequestsLongerThanTheBufferAreNotSent)
 
     // An inspection needs room for "@V_compat": a name of 91 bytes is not inspected.
     kernel.clearRequests();
-    answerWith([] { return inspection(0, 3, std::vector<std::string>{"x"}); });
+    answerWith([] { return FakeKernel::inspection(0, 3, std::vector<std::string>{"x"}); });
     EXPECT_TRUE(InspectVariable(handle, QString(90, QLatin1Char('n'))).ok);
     EXPECT_FALSE(InspectVariable(handle, QString(91, QLatin1Char('n'))).ok);
     EXPECT_EQ(kernel.requests().size(), 1u);

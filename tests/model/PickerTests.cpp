@@ -12,11 +12,9 @@
 #include "statement/CStatementDlg.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QTemporaryDir>
 #include <QTextCursor>
 
 namespace {
@@ -28,11 +26,7 @@ class PickerTest : public ModelDialogFixture
 protected:
     void setTagList(const QByteArray& bytes)
     {
-        const QString path = dir.filePath("tags.txt");
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        file.close();
+        const QString path = writeFile(QStringLiteral("tags.txt"), bytes);
         CSettingsKey key;
         ASSERT_TRUE(key.open(CSettingsKey::Write));
         key.write(SettingName::TagList, path);
@@ -72,8 +66,6 @@ protected:
         c.setPosition(to, QTextCursor::KeepAnchor);
         view->setTextCursor(c);
     }
-
-    QTemporaryDir dir;
 };
 
 } // namespace

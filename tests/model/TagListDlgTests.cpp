@@ -2,23 +2,14 @@
 
 #include "model/CTagListDlg.h"
 
-#include <QFile>
 #include <QHeaderView>
-#include <QTemporaryDir>
 
 namespace {
 
 class TagListDlgTest : public ModelDialogFixture
 {
 protected:
-    QString writeList(const QByteArray& bytes)
-    {
-        const QString path = dir.filePath("tags.txt");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return path;
-    }
+    QString writeList(const QByteArray& bytes) { return writeFile(QStringLiteral("tags.txt"), bytes); }
     static QTreeWidget& list(QWidget& d) { return child<QTreeWidget>(d, "list1051"); }
     static QStringList row(QTreeWidget& l, int i)
     {
@@ -30,8 +21,6 @@ protected:
         const QRect rect = l.visualItemRect(l.topLevelItem(i));
         doubleClickAt(l.viewport(), rect.center());
     }
-
-    QTemporaryDir dir;
 };
 
 } // namespace
