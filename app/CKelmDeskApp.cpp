@@ -4,7 +4,9 @@
 #include "app/CMainFrame.h"
 #include "app/COptionsDlg.h"
 #include "app/CSettingsKey.h"
+#include "app/DesktopRegistration.h"
 #include "app/SettingNames.h"
+#include "app/ShellRequests.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
 #include "framework/AppTitle.h"
@@ -62,6 +64,7 @@ bool CKelmDeskApp::InitInstance(const QStringList& args)
 {
     QApplication::setOrganizationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationName(QStringLiteral("kelmdesk"));
+    QGuiApplication::setDesktopFileName(QLatin1String(DesktopRegistration::AppId));
     AppTitle::set(QString::fromLatin1(Str::AppTitle));
 
     registerTemplates();
@@ -69,8 +72,19 @@ bool CKelmDeskApp::InitInstance(const QStringList& args)
     m_mainFrame = std::make_unique<CMainFrame>();
     m_mainFrame->setAppTarget(this);
 
-    // A plain start creates no document, and a file named on the command line is not opened.
+    // The file type is registered with the desktop at every start, and the shell's requests go before
+    // the program's own switches.
+    DesktopRegistration::registerForUser();
+    const auto open = [this](const QString& path) { return OpenDocumentFile(path); };
+    const std::optional<int> exitCode = ShellRequests::process(args, this, m_mainFrame.get(), open);
+
+    // A plain start creates no document, and a file named on the command line is not opened. The
+    // switches are stored by a start that a shell request ends, too.
     ParseSwitches(args);
+    if (exitCode) {
+        m_exitCode = *exitCode;
+        return false;
+    }
 
     m_mainFrame->show();
     // The automatic log-on may block for seconds: let the window paint first.

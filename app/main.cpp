@@ -13,6 +13,6 @@ int main(int argc, char** argv)
     QApplication qapp(argc, argv);
     CKelmDeskApp app;
     if (!app.InitInstance(args))
-        return 1;
+        return app.ExitCode();
     return QApplication::exec();
 }

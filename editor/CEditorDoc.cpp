@@ -3,6 +3,7 @@
 #include "app/CKelmDeskApp.h"
 #include "app/COptionsDlg.h"
 #include "app/CSettingsKey.h"
+#include "app/RunnerPath.h"
 #include "app/SettingNames.h"
 #include "editor/CEditorView.h"
 #include "framework/CMDIFrame.h"
@@ -316,7 +317,7 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
         }
     }
     for (;;) {
-        if (std::optional<QString> path = readSetting(SettingName::KelmPath)) {
+        if (std::optional<QString> path = readRunnerPath()) {
             settings.runnerPath = *path;
             return true;
         }
