@@ -81,13 +81,14 @@ ShellRequest parse(const QStringList& args)
         request.kind = ShellRequest::Open;
         for (int i = 2; i < args.size() && !isProgramSwitch(args.at(i)); ++i)
             request.files << args.at(i);
-    } else if (first == QLatin1String("-p")) {
-        request.kind = args.size() > 2 ? ShellRequest::Print : ShellRequest::Malformed;
+    } else if (first == QLatin1String("-p") || first == QLatin1String("-pt")) {
+        // An empty name would print a new, empty document.
+        const bool toNamed = first == QLatin1String("-pt");
+        request.kind = !args.value(2).isEmpty() && (!toNamed || !args.value(3).isEmpty()) ? ShellRequest::Print
+                                                                                          : ShellRequest::Malformed;
         request.files = args.mid(2, 1);
-    } else if (first == QLatin1String("-pt")) {
-        request.kind = args.size() > 3 ? ShellRequest::Print : ShellRequest::Malformed;
-        request.files = args.mid(2, 1);
-        request.printer = args.value(3);
+        if (toNamed)
+            request.printer = args.value(3);
     }
     return request;
 }

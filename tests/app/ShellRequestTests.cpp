@@ -61,6 +61,10 @@ TEST(ShellRequestParse, RequestsComeFirstAndOpenStopsAtTheProgramsSwitches)
     EXPECT_EQ(kind, ShellRequest::Malformed);
     parsed({"-pt", "a.kelm"}, &kind);
     EXPECT_EQ(kind, ShellRequest::Malformed);
+    parsed({"-p", ""}, &kind);
+    EXPECT_EQ(kind, ShellRequest::Malformed) << "an empty name would print a new document";
+    parsed({"-pt", "a.kelm", ""}, &kind);
+    EXPECT_EQ(kind, ShellRequest::Malformed);
     parsed({"a.kelm"}, &kind);
     EXPECT_EQ(kind, ShellRequest::None) << "a plain file argument is no request";
     parsed({"-editonly", "-open", "a.kelm"}, &kind);
