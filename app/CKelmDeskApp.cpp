@@ -3,10 +3,10 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/COptionsDlg.h"
-#include "app/CSettingsKey.h"
 #include "app/DesktopRegistration.h"
-#include "app/SettingNames.h"
 #include "app/ShellRequests.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
 #include "framework/AppTitle.h"
@@ -23,8 +23,6 @@
 #include <QApplication>
 
 namespace {
-CKelmDeskApp* s_app = nullptr;
-
 const char* const programDocString =
     "\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document";
 const char* const programFileNewName = "KELM Program File";
@@ -34,25 +32,23 @@ constexpr int MaxFrame = 262144;
 
 CKelmDeskApp::CKelmDeskApp()
 {
-    s_app = this;
-    onCommand(Cmd::FileNew, [this] { OnFileNew(); });
-    onCommand(Cmd::FileOpen, [this] { OnFileOpen(); });
-    onCommand(Cmd::AppAbout, [this] { OnAppAbout(); });
-    onCommand(Cmd::Options, [this] { OnOptions(); });
+    onCommand(Cmd::FileNew, [this] { onFileNew(); });
+    onCommand(Cmd::FileOpen, [this] { onFileOpen(); });
+    onCommand(Cmd::AppAbout, [this] { onAppAbout(); });
+    onCommand(Cmd::Options, [this] { onOptions(); });
 }
 
 CKelmDeskApp::~CKelmDeskApp()
 {
     // The frame goes before the templates: its windows refer to their documents.
+    setMainWindow(nullptr);
     m_mainFrame.reset();
     m_templates.clear();
-    if (s_app == this)
-        s_app = nullptr;
 }
 
 CKelmDeskApp* CKelmDeskApp::instance()
 {
-    return s_app;
+    return dynamic_cast<CKelmDeskApp*>(AppCore::instance());
 }
 
 CStatusBar* CKelmDeskApp::statusBar() const
@@ -60,7 +56,7 @@ CStatusBar* CKelmDeskApp::statusBar() const
     return m_mainFrame ? m_mainFrame->statusBarPanes() : nullptr;
 }
 
-bool CKelmDeskApp::InitInstance(const QStringList& args)
+bool CKelmDeskApp::initInstance(const QStringList& args)
 {
     QApplication::setOrganizationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationName(QStringLiteral("kelmdesk"));
@@ -71,16 +67,17 @@ bool CKelmDeskApp::InitInstance(const QStringList& args)
 
     m_mainFrame = std::make_unique<CMainFrame>();
     m_mainFrame->setAppTarget(this);
+    setMainWindow(m_mainFrame.get());
 
     // The file type is registered with the desktop at every start, and the shell's requests go before
     // the program's own switches.
     DesktopRegistration::registerForUser();
-    const auto open = [this](const QString& path) { return OpenDocumentFile(path); };
+    const auto open = [this](const QString& path) { return openDocumentFile(path); };
     const std::optional<int> exitCode = ShellRequests::process(args, this, m_mainFrame.get(), open);
 
     // A plain start creates no document, and a file named on the command line is not opened. The
     // switches are stored by a start that a shell request ends, too.
-    ParseSwitches(args);
+    parseSwitches(args);
     if (exitCode) {
         m_exitCode = *exitCode;
         return false;
@@ -103,7 +100,7 @@ void CKelmDeskApp::registerTemplates()
         [](CDocument* d) { return new CEditorFrame(d); }));
 }
 
-void CKelmDeskApp::ParseSwitches(const QStringList& args)
+void CKelmDeskApp::parseSwitches(const QStringList& args)
 {
     CSettingsKey key;
     key.open(CSettingsKey::Write);
@@ -131,7 +128,11 @@ void CKelmDeskApp::ParseSwitches(const QStringList& args)
         }
         if (i + 1 >= args.size())
             break;
-        key.write(valueName, args.at(++i));
+        const QString& value = args.at(++i);
+        // No writer stores an empty text: an empty token is consumed and changes nothing.
+        if (value.isEmpty())
+            continue;
+        key.write(valueName, value);
         if (logon)
             key.write(SettingName::DefLogon, QStringLiteral("on"));
     }
@@ -156,7 +157,7 @@ void CKelmDeskApp::autoLogOn()
         const QString host = key.read(SettingName::DefHostname).value_or(QString::fromLatin1(SettingDefault::Hostname));
         const QString instance =
             key.read(SettingName::DefInstance).value_or(QString::fromLatin1(SettingDefault::Instance));
-        LogOnKernel(host, AtoiText(instance), true);
+        LogOnKernel(host, atoiText(instance), true);
     }
     key.close();
 }
@@ -170,13 +171,13 @@ DocTemplate* CKelmDeskApp::findTemplate(const QString& fileNewName) const
     return nullptr;
 }
 
-void CKelmDeskApp::OnFileNew()
+void CKelmDeskApp::onFileNew()
 {
     if (DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName)))
         t->openDocumentFile(QString());
 }
 
-void CKelmDeskApp::OnFileOpen()
+void CKelmDeskApp::onFileOpen()
 {
     DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
     if (!t)
@@ -184,23 +185,27 @@ void CKelmDeskApp::OnFileOpen()
     const QString filter = t->fileDialogFilter() + QStringLiteral(";;All Files (*)");
     const QString path = Modal::getOpenFileName(m_mainFrame.get(), tr("Open"), QString(), filter);
     if (!path.isEmpty())
-        OpenDocumentFile(path);
+        openDocumentFile(path);
 }
 
-CDocument* CKelmDeskApp::OpenDocumentFile(const QString& path)
+CDocument* CKelmDeskApp::openDocumentFile(const QString& path)
 {
     DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
     return t ? t->openDocumentFile(path) : nullptr;
 }
 
-void CKelmDeskApp::OnAppAbout()
+void CKelmDeskApp::onAppAbout()
 {
     CAboutDlg dlg(m_mainFrame.get());
     Modal::run(dlg);
 }
 
-void CKelmDeskApp::OnOptions()
+void CKelmDeskApp::onOptions()
 {
-    COptionsDlg dlg(m_mainFrame.get());
+    if (m_mainFrame) {
+        m_mainFrame->showOptionsDialog();
+        return;
+    }
+    COptionsDlg dlg(nullptr);
     Modal::run(dlg);
 }

@@ -1,9 +1,12 @@
 #include "app/CMainFrame.h"
 
 #include "app/CKelmDeskApp.h"
+#include "app/COptionsDlg.h"
 #include "app/KeyboardLocks.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
+#include "framework/DocTemplate.h"
+#include "framework/Modal.h"
 #include "framework/Printing.h"
 #include "kernel/KernelConnection.h"
 #include "res/Icons.h"
@@ -27,56 +30,55 @@ struct CommandText
     const char* caption;
     const char* prompt;
     std::initializer_list<QKeySequence> shortcuts;
+    bool menuShowsKey = true;
 };
 
-// Captions as the menus show them ("&" marks the access key, a tab precedes the shortcut text).
+// "&" marks the access key. A menu item shows its first shortcut after a tab (menuCaption), so each
+// key is written once, here.
 const CommandText commandTable[] = {
-    {Cmd::FileNew, "&New\tCtrl+N", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
-    {Cmd::FileOpen, "&Open...\tCtrl+O", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+    {Cmd::FileNew, "&New", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+    {Cmd::FileOpen, "&Open...", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
     {Cmd::FileClose, "&Close", "Close the active document\nClose", {}},
     {Cmd::CloseFinishedMonitors,
      "Close &Finished Monitors",
      "Close all finished monitor windows\nClose finished monitors",
      {}},
-    {Cmd::FileSave, "&Save\tCtrl+S", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+    {Cmd::FileSave, "&Save", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
     {Cmd::FileSaveAs, "Save &As...", "Save the active document with a new name\nSave As", {}},
     {Cmd::LogOn, "Lo&g On...", "Log on to a kernel\nLog on", {}},
     {Cmd::Run, "R&un", "Run KELM program\nRun", {}},
     {Cmd::Parse, "Pars&e", "Parse KELM file\nParse", {}},
     {Cmd::Stop, "&Stop", "Stop executing KELM program\nStop", {}},
-    {Cmd::FilePrint, "&Print...\tCtrl+P", "Print the active document\nPrint", {QKeySequence(Qt::CTRL | Qt::Key_P)}},
+    {Cmd::FilePrint, "&Print...", "Print the active document\nPrint", {QKeySequence(Qt::CTRL | Qt::Key_P)}},
     {Cmd::FilePrintPreview, "Print Pre&view", "Display full pages\nPrint Preview", {}},
     {Cmd::FilePrintSetup, "P&rint Setup...", "Change the printer and printing options\nPrint Setup", {}},
     {Cmd::AppExit, "E&xit", "Quit the application; prompts to save documents\nExit", {}},
     {Cmd::EditUndo,
-     "&Undo\tCtrl+Z",
+     "&Undo",
      "Undo the last action\nUndo",
      {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
     {Cmd::EditCut,
-     "Cu&t\tCtrl+X",
+     "Cu&t",
      "Cut the selection and put it on the Clipboard\nCut",
      {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
     {Cmd::EditCopy,
-     "&Copy\tCtrl+C",
+     "&Copy",
      "Copy the selection and put it on the Clipboard\nCopy",
      {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
     {Cmd::EditPaste,
-     "&Paste\tCtrl+V",
+     "&Paste",
      "Insert Clipboard contents\nPaste",
      {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
-    {Cmd::EditSelectAll,
-     "Select A&ll\tCtrl+A",
-     "Select the entire document\nSelect All",
-     {QKeySequence(Qt::CTRL | Qt::Key_A)}},
+    {Cmd::EditSelectAll, "Select A&ll", "Select the entire document\nSelect All", {QKeySequence(Qt::CTRL | Qt::Key_A)}},
     {Cmd::InsertModelVariable, "Insert Model &Variable...", "Insert model variable name\nInsert model variable", {}},
     {Cmd::InsertStatement,
      "Insert &Statement...",
      "Insert a new statement at or after the current position\nInsert Statement",
      {}},
-    {Cmd::EditFind, "&Find...\tCtrl+F", "Find the specified text\nFind", {QKeySequence(Qt::CTRL | Qt::Key_F)}},
-    {Cmd::EditFindNext, "F&ind Next\tF3", "Repeat the last find\nFind Next", {QKeySequence(Qt::Key_F3)}},
+    {Cmd::EditFind, "&Find...", "Find the specified text\nFind", {QKeySequence(Qt::CTRL | Qt::Key_F)}},
+    {Cmd::EditFindNext, "F&ind Next", "Repeat the last find\nFind Next", {QKeySequence(Qt::Key_F3)}},
     {Cmd::EditReplace,
-     "R&eplace\tCtrl+H",
+     "R&eplace",
      "Replace specific text with different text\nReplace",
      {QKeySequence(Qt::CTRL | Qt::Key_H)}},
     {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
@@ -87,12 +89,21 @@ const CommandText commandTable[] = {
     {Cmd::WindowTile, "&Tile", "Arrange windows as non-overlapping tiles\nTile Windows", {}},
     {Cmd::WindowArrange, "&Arrange Icons", "Arrange icons at the bottom of the window\nArrange Icons", {}},
     {Cmd::AppAbout, "&About KelmDesk...", "Display program information, version number and copyright\nAbout", {}},
-    {Cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}},
+    {Cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}, false},
     {Cmd::PrevPane,
      "Previous Pane",
      "Switch back to the previous window pane\nPrevious Pane",
-     {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
+     {QKeySequence(Qt::SHIFT | Qt::Key_F6)},
+     false},
 };
+
+QString menuCaption(const CommandText& c)
+{
+    QString caption = QString::fromLatin1(c.caption);
+    if (c.menuShowsKey && c.shortcuts.size() > 0)
+        caption += QLatin1Char('\t') + c.shortcuts.begin()->toString(QKeySequence::PortableText);
+    return caption;
+}
 
 constexpr int Sep = 0;
 constexpr int Recent = -1;
@@ -152,7 +163,7 @@ CMainFrame::~CMainFrame() = default;
 void CMainFrame::createCommands()
 {
     for (const CommandText& c : commandTable) {
-        QAction* a = addCommand(c.id, QString::fromLatin1(c.caption), QString::fromLatin1(c.prompt), c.shortcuts);
+        QAction* a = addCommand(c.id, menuCaption(c), QString::fromLatin1(c.prompt), c.shortcuts);
         a->setIcon(Icons::command(c.id));
         a->setIconVisibleInMenu(false);
     }
@@ -161,7 +172,7 @@ void CMainFrame::createCommands()
 
     onCommand(Cmd::FilePrintSetup, [this] { Printing::pageSetup(this); });
     onCommand(
-        Cmd::LogOn, [] { OnLogOn(); },
+        Cmd::LogOn, [] { onLogOn(); },
         [] { return CKelmDeskApp::instance() && !CKelmDeskApp::instance()->m_bEditOnly; });
 }
 
@@ -241,7 +252,32 @@ void CMainFrame::updateKeyIndicators()
 CDocument* CMainFrame::openDocumentFile(const QString& path)
 {
     CKelmDeskApp* app = CKelmDeskApp::instance();
-    return app ? app->OpenDocumentFile(path) : nullptr;
+    return app ? app->openDocumentFile(path) : nullptr;
+}
+
+void CMainFrame::setPaneText(int pane, const QString& text)
+{
+    m_statusBar->SetPaneText(pane, text);
+}
+
+void CMainFrame::showOptionsDialog()
+{
+    COptionsDlg dlg(this);
+    Modal::run(dlg);
+}
+
+CDocument* CMainFrame::newDocument(const QString& fileNewName)
+{
+    CKelmDeskApp* app = CKelmDeskApp::instance();
+    DocTemplate* t = app ? app->findTemplate(fileNewName) : nullptr;
+    return t ? t->openDocumentFile(QString()) : nullptr;
+}
+
+std::vector<CDocument*> CMainFrame::openDocuments(const QString& fileNewName) const
+{
+    CKelmDeskApp* app = CKelmDeskApp::instance();
+    DocTemplate* t = app ? app->findTemplate(fileNewName) : nullptr;
+    return t ? t->documents() : std::vector<CDocument*>();
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/MainWindowServices.h"
 #include "framework/CMDIFrame.h"
 
 class CStatusBar;
@@ -8,7 +9,7 @@ class QToolBar;
 
 // The main window: tool bar 128, the six-pane status bar, menus 128/129/130 and timer 101,
 // which drives the message port.
-class CMainFrame : public CMDIFrame
+class CMainFrame : public CMDIFrame, public MainWindowServices
 {
     Q_OBJECT
 public:
@@ -19,6 +20,12 @@ public:
     QToolBar* toolBar() const { return m_toolBar; }
 
     CDocument* openDocumentFile(const QString& path) override;
+
+    void setPaneText(int pane, const QString& text) override;
+    QWidget* dialogParent() override { return this; }
+    void showOptionsDialog() override;
+    CDocument* newDocument(const QString& fileNewName) override;
+    std::vector<CDocument*> openDocuments(const QString& fileNewName) const override;
 
     static constexpr int FirstTickMs = 1000;
     static constexpr int TickMs = 50;

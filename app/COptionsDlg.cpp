@@ -1,9 +1,9 @@
 #include "app/COptionsDlg.h"
 
 #include "app/CKelmDeskApp.h"
-#include "app/CSettingsKey.h"
-#include "app/RunnerPath.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/RunnerPath.h"
+#include "core/SettingNames.h"
 #include "framework/Modal.h"
 
 #include <QCheckBox>

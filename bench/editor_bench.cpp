@@ -129,7 +129,7 @@ int main(int argc, char** argv)
     statements.reserve(lines.size());
     for (const QByteArray& l : lines) {
         const QString line = QString::fromUtf8(l);
-        if (!line.isEmpty() && !ProgramText::IsCommentLine(line)) // as the double click skips them
+        if (!line.isEmpty() && !ProgramText::isCommentLine(line)) // as the double click skips them
             statements.push_back(l.toStdString());
     }
     std::vector<double> perLine;

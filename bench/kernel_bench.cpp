@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     QStandardPaths::setTestModeEnabled(true); // leaves the user's settings alone
     QApplication qapp(argc, argv);
     CKelmDeskApp app;
-    if (!app.InitInstance({QStringLiteral("kernel_bench")}))
+    if (!app.initInstance({QStringLiteral("kernel_bench")}))
         return 1;
     KernelThread kernel;
     ::setenv("NORVEX_PORT_BASE", std::to_string(kernel.port()).c_str(), 1);

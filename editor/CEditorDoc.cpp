@@ -1,10 +1,10 @@
 #include "editor/CEditorDoc.h"
 
-#include "app/CKelmDeskApp.h"
-#include "app/COptionsDlg.h"
-#include "app/CSettingsKey.h"
-#include "app/RunnerPath.h"
-#include "app/SettingNames.h"
+#include "core/AppCore.h"
+#include "core/CSettingsKey.h"
+#include "core/MainWindowServices.h"
+#include "core/RunnerPath.h"
+#include "core/SettingNames.h"
 #include "editor/CEditorView.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
@@ -29,7 +29,7 @@ namespace {
 
 bool editOnly()
 {
-    const CKelmDeskApp* app = CKelmDeskApp::instance();
+    const AppCore* app = AppCore::instance();
     return app && app->m_bEditOnly;
 }
 
@@ -57,9 +57,9 @@ CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
     onCommand(
         Cmd::FileSave, [this] { doFileSave(); }, [this] { return isModified(); });
     onCommand(Cmd::InsertStatement, [this] { InsertStatement(); });
-    onCommand(Cmd::Parse, [this] { OnParse(); });
+    onCommand(Cmd::Parse, [this] { onParse(); });
     onCommand(
-        Cmd::Run, [this] { OnRun(); }, [] { return !editOnly(); });
+        Cmd::Run, [this] { onRun(); }, [] { return !editOnly(); });
 }
 
 CEditorDoc::~CEditorDoc() = default;
@@ -228,7 +228,7 @@ void CEditorDoc::EditStatementAtCaret(CEditorView* view)
     const QTextCursor caret = view->textCursor();
     const QTextBlock block = caret.block();
     const QString line = block.text();
-    if (line.isEmpty() || ProgramText::IsCommentLine(line))
+    if (line.isEmpty() || ProgramText::isCommentLine(line))
         return;
 
     // Follows the line through any edit made while the dialog is open.
@@ -251,7 +251,7 @@ void CEditorDoc::EditStatementAtCaret(CEditorView* view)
 void CEditorDoc::insertStatementText(CEditorView* view, const QTextCursor& caret, const QString& statement)
 {
     const QTextBlock block = caret.block();
-    const ProgramText::Placement p = ProgramText::PlaceInsertion(block.position(), block.length() - 1,
+    const ProgramText::Placement p = ProgramText::placeInsertion(block.position(), block.length() - 1,
                                                                  caret.selectionStart(), m_text->characterCount() - 1);
     if (p.leadingLineBreak)
         replaceRange(view, p.position, 0, QLatin1Char('\n') + statement, p.position + 1);
@@ -267,7 +267,7 @@ void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QS
     QTextCursor cursor(m_text.get());
     cursor.setPosition(start);
     cursor.setPosition(start + length, QTextCursor::KeepAnchor);
-    cursor.insertText(ProgramText::PlainLineBreaks(text));
+    cursor.insertText(ProgramText::plainLineBreaks(text));
     if (newLine >= 0) {
         // The split line's format, and with it its line end, went to both halves.
         const QTextBlock line = m_text->findBlock(newLine);
@@ -291,7 +291,7 @@ void CEditorDoc::GoToLine(int line)
     view->ensureCursorVisible();
 }
 
-void CEditorDoc::SaveBeforeUse()
+void CEditorDoc::saveBeforeUse()
 {
     if (isModified())
         doFileSave();
@@ -326,8 +326,12 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
         // The Options dialog could never end the loop here.
         if (!canStoreRunnerPath())
             return false;
-        COptionsDlg options(parent);
-        Modal::run(options);
+        // Without a main window there is nobody to ask for a path.
+        AppCore* app = AppCore::instance();
+        MainWindowServices* window = app ? app->mainWindow() : nullptr;
+        if (!window)
+            return false;
+        window->showOptionsDialog();
     }
 }
 
@@ -336,25 +340,25 @@ QString CEditorDoc::nativePath() const
     return QDir::toNativeSeparators(pathName());
 }
 
-void CEditorDoc::OnParse()
+void CEditorDoc::onParse()
 {
-    SaveBeforeUse();
+    saveBeforeUse();
     RunSettings settings;
     if (!GetRunSettings(settings))
         return;
     // On this platform argument 0 of the started process is the runner path; "kelm" cannot be given.
-    QProcess::startDetached(settings.runnerPath, ProgramText::ParseArguments(nativePath()));
+    QProcess::startDetached(settings.runnerPath, ProgramText::parseArguments(nativePath()));
 }
 
-void CEditorDoc::OnRun()
+void CEditorDoc::onRun()
 {
-    SaveBeforeUse();
+    saveBeforeUse();
     RunSettings settings;
     if (!GetRunSettings(settings))
         return;
     const QString path = nativePath();
     if (!QProcess::startDetached(settings.runnerPath,
-                                 ProgramText::RunArguments(settings.host, settings.instance, path))) {
+                                 ProgramText::runArguments(settings.host, settings.instance, path))) {
         qWarning("CreateProcess for kelm failed.");
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LineNavigation.h"
 #include "editor/ProgramText.h"
 #include "framework/CDocument.h"
 
@@ -16,7 +17,7 @@ class QWidget;
 
 // A KELM program file, edited as plain text. The document owns the one QTextDocument that all its
 // views show, and the Parse, Run and Insert Statement commands.
-class CEditorDoc : public CDocument
+class CEditorDoc : public CDocument, public LineNavigation
 {
     Q_OBJECT
 public:
@@ -43,9 +44,9 @@ public:
     // Opens the caret's line of view in the statement dialog and puts the result back.
     void EditStatementAtCaret(CEditorView* view);
     // line counts from 1. The caret goes to the start of that line, with an empty selection.
-    void GoToLine(int line);
+    void GoToLine(int line) override;
     // Saves through the Save command when modified; the outcome is not examined.
-    void SaveBeforeUse();
+    void saveBeforeUse();
 
     struct RunSettings
     {
@@ -55,8 +56,8 @@ public:
     };
     // False when the user declined (or no runner path can be stored); then nothing is started.
     bool GetRunSettings(RunSettings& settings);
-    void OnParse();
-    void OnRun();
+    void onParse();
+    void onRun();
 
 private:
     // Inserts statement at or behind the line of caret, a cursor taken before the dialog ran.

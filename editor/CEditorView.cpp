@@ -144,7 +144,7 @@ void CEditorView::insertFromMimeData(const QMimeData* source)
         return;
     }
     const QString text = source->text();
-    const QString plain = ProgramText::PlainLineBreaks(text);
+    const QString plain = ProgramText::plainLineBreaks(text);
     if (plain == text) {
         QPlainTextEdit::insertFromMimeData(source);
         return;
@@ -229,7 +229,7 @@ void CEditorView::replaceText(const CFindReplaceDlg::Options& options)
                                                                    findFlags(options) & ~QTextDocument::FindBackward);
         if (!match.isNull() && match.selectionStart() == cursor.selectionStart() &&
             match.selectionEnd() == cursor.selectionEnd()) {
-            cursor.insertText(ProgramText::PlainLineBreaks(options.replaceWith));
+            cursor.insertText(ProgramText::plainLineBreaks(options.replaceWith));
             setTextCursor(cursor);
         }
     }
@@ -242,7 +242,7 @@ int CEditorView::replaceAllText(const CFindReplaceDlg::Options& options)
         return 0;
     QTextDocument* doc = QPlainTextEdit::document();
     const QTextDocument::FindFlags flags = findFlags(options) & ~QTextDocument::FindBackward;
-    const QString replacement = ProgramText::PlainLineBreaks(options.replaceWith);
+    const QString replacement = ProgramText::plainLineBreaks(options.replaceWith);
     QTextCursor edit(doc);
     int count = 0;
     QTextCursor found = doc->find(options.findWhat, QTextCursor(doc), flags);

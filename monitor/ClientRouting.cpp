@@ -1,7 +1,6 @@
 #include "monitor/ClientRouting.h"
 
-#include "app/CKelmDeskApp.h"
-#include "framework/CStatusBar.h"
+#include "core/MainWindowServices.h"
 #include "kernel/KernelConnection.h"
 #include "res/Resource.h"
 #include "vmsg/vmsg.h"
@@ -10,9 +9,7 @@ namespace {
 
 void setClientPane(const QString& text)
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
-    if (CStatusBar* bar = app ? app->statusBar() : nullptr)
-        bar->SetPaneText(Pane::Clients, text);
+    setMainWindowPane(Pane::Clients, text);
 }
 
 bool isKernelHandle(int handle)

@@ -209,6 +209,10 @@ void CStatementDlg::UpdateData(bool saveAndValidate)
     // Each control's change signal would otherwise read the half-written controls back into the members.
     const bool wasWriting = m_writingControls;
     m_writingControls = true;
+    // An editable combo box takes a text without moving its list: select the entry that matches.
+    const int opcodeEntry = m_opcodeCombo->findText(opcode, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (opcodeEntry >= 0)
+        m_opcodeCombo->setCurrentIndex(opcodeEntry);
     m_opcodeCombo->setCurrentText(opcode);
     m_triggerList->setCurrentIndex(trigger);
     m_operationList->setCurrentIndex(operation);

@@ -1,12 +1,13 @@
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 #include "app/DesktopRegistration.h"
-#include "app/RunnerPath.h"
-#include "app/SettingNames.h"
+#include "core/RunnerPath.h"
+#include "core/SettingNames.h"
 #include "framework/CommandIds.h"
 #include "res/Icons.h"
 #include "res/Resource.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -223,7 +224,7 @@ TEST(Icons, ToolBarAndWindowIconsRenderAtEveryScale)
 
 TEST(RunnerPath, TheInstalledRunnerServesOnlyWhereTheStoreHasNone)
 {
-    QFile::remove(CSettingsKey::storePath());
+    resetSettings();
     QTemporaryDir bin;
     const QString runner = bin.filePath("kelm");
     EXPECT_TRUE(installedRunnerPath(bin.path()).isEmpty());
@@ -245,7 +246,7 @@ TEST(RunnerPath, TheInstalledRunnerServesOnlyWhereTheStoreHasNone)
         key.write(SettingName::KelmPath, "/opt/other/kelm");
     }
     EXPECT_EQ(readRunnerPath(bin.path()).value_or(QString()), "/opt/other/kelm");
-    QFile::remove(CSettingsKey::storePath());
+    resetSettings();
 }
 
 } // namespace

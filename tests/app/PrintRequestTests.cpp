@@ -1,6 +1,6 @@
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 #include "app/ShellRequests.h"
 #include "editor/ProgramText.h"
 #include "framework/CDocument.h"
@@ -11,6 +11,7 @@
 #include "framework/Printing.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,7 @@ protected:
     {
         ASSERT_FALSE(QStandardPaths::findExecutable("pdftotext").isEmpty())
             << "poppler-utils is missing: scripts/setup installs it";
-        QFile::remove(CSettingsKey::storePath());
+        resetSettings();
         previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
             boxes << r.text;
             return QMessageBox::Ok;
@@ -109,8 +110,8 @@ TEST_F(PrintRequestTest, PrintRequestRendersTheSamePagesAsPrint)
 
     ShellRequests::setPrinterHook(toPdf(requested));
     app = std::make_unique<CKelmDeskApp>();
-    EXPECT_FALSE(app->InitInstance({"kelmdesk", "-p", program}));
-    EXPECT_EQ(app->ExitCode(), 0);
+    EXPECT_FALSE(app->initInstance({"kelmdesk", "-p", program}));
+    EXPECT_EQ(app->exitCode(), 0);
     EXPECT_FALSE(app->mainFrame()->isVisible()) << "the main window is never shown";
     EXPECT_EQ(openDocuments(), 0) << "the printed program is closed again";
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
@@ -119,12 +120,12 @@ TEST_F(PrintRequestTest, PrintRequestRendersTheSamePagesAsPrint)
 
     // The same program through File > Print and its dialog.
     app = std::make_unique<CKelmDeskApp>();
-    ASSERT_TRUE(app->InitInstance({"kelmdesk"}));
-    ASSERT_TRUE(app->OpenDocumentFile(program));
+    ASSERT_TRUE(app->initInstance({"kelmdesk"}));
+    ASSERT_TRUE(app->openDocumentFile(program));
     Printing::printer().setOutputFormat(QPrinter::PdfFormat);
     Printing::printer().setOutputFileName(printed);
     const Modal::DialogHook previousDialog = Modal::setDialogHook([](QDialog& dlg) { dlg.accept(); });
-    EXPECT_TRUE(app->mainFrame()->runCommand(Cmd::FilePrint));
+    EXPECT_TRUE(triggerAction(Cmd::FilePrint));
     Modal::setDialogHook(previousDialog);
 
     const std::optional<QByteArray> requestedText = run("pdftotext", {"-layout", requested, "-"});
@@ -147,8 +148,8 @@ TEST_F(PrintRequestTest, UnreadableFileGetsTheEditorsMessageAndPrintsNothing)
     ShellRequests::setPrinterHook(toPdf(pdf));
     app = std::make_unique<CKelmDeskApp>();
     const QString missing = dir.filePath("missing.kelm");
-    EXPECT_FALSE(app->InitInstance({"kelmdesk", "-p", missing}));
-    EXPECT_EQ(app->ExitCode(), 1);
+    EXPECT_FALSE(app->initInstance({"kelmdesk", "-p", missing}));
+    EXPECT_EQ(app->exitCode(), 1);
     EXPECT_EQ(boxes, QStringList{ProgramText::readFile(missing).error});
     EXPECT_FALSE(QFile::exists(pdf));
     EXPECT_EQ(openDocuments(), 0);
@@ -157,8 +158,8 @@ TEST_F(PrintRequestTest, UnreadableFileGetsTheEditorsMessageAndPrintsNothing)
 TEST_F(PrintRequestTest, UnknownPrinterIsNamedAndNothingIsPrinted)
 {
     app = std::make_unique<CKelmDeskApp>();
-    EXPECT_FALSE(app->InitInstance({"kelmdesk", "-pt", program, "No Such Printer 7"}));
-    EXPECT_EQ(app->ExitCode(), 1);
+    EXPECT_FALSE(app->initInstance({"kelmdesk", "-pt", program, "No Such Printer 7"}));
+    EXPECT_EQ(app->exitCode(), 1);
     EXPECT_EQ(boxes, QStringList{"The printer \"No Such Printer 7\" is not available."});
     EXPECT_EQ(openDocuments(), 0);
 }

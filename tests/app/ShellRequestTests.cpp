@@ -1,6 +1,6 @@
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 #include "app/ShellRequests.h"
 #include "app/SingleInstance.h"
 #include "editor/ProgramText.h"
@@ -9,6 +9,7 @@
 #include "framework/MessageBox.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +96,7 @@ class ShellRequestTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QFile::remove(CSettingsKey::storePath());
+        resetSettings();
         // Never the socket of a KelmDesk the user runs: the test home has a runtime folder of its own.
         ASSERT_TRUE(SingleInstance::socketPath().startsWith(QDir::homePath() + "/"))
             << SingleInstance::socketPath().toStdString();
@@ -117,7 +118,7 @@ protected:
     bool start(const QStringList& tokens)
     {
         app = std::make_unique<CKelmDeskApp>();
-        return app->InitInstance(QStringList{QStringLiteral("kelmdesk")} + tokens);
+        return app->initInstance(QStringList{QStringLiteral("kelmdesk")} + tokens);
     }
     QStringList openPaths() const
     {
@@ -271,7 +272,7 @@ TEST_F(ShellRequestTest, StaleSocketOfACrashedInstanceIsTakenOver)
 TEST_F(ShellRequestTest, MalformedRequestEndsWithoutAWindow)
 {
     EXPECT_FALSE(start({"-pt", program}));
-    EXPECT_EQ(app->ExitCode(), 2);
+    EXPECT_EQ(app->exitCode(), 2);
     EXPECT_FALSE(app->mainFrame()->isVisible());
 }
 

@@ -186,6 +186,24 @@ TEST_F(StatementDialog, ParsedLineFillsControls)
     EXPECT_EQ(previewText(), dlg.statementText);
 }
 
+TEST_F(StatementDialog, OpcodeListFollowsTheParsedOpcode)
+{
+    dlg.statementText = "after (5) send(ModelRun, a)";
+    dlg.show();
+    EXPECT_EQ(combo("opcode1037").currentText(), "ModelRun");
+    EXPECT_EQ(combo("opcode1037").currentIndex(), combo("opcode1037").findText("ModelRun"));
+    EXPECT_EQ(previewText(), "after (5) send(ModelRun, a)");
+}
+
+TEST_F(StatementDialog, UnlistedOpcodeIsKeptAsTyped)
+{
+    dlg.statementText = "after (5) send(Reload)";
+    dlg.show();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(combo("opcode1037").currentText(), "Reload");
+    EXPECT_EQ(previewText(), "after (5) send(Reload)");
+}
+
 TEST_F(StatementDialog, ParseFailureShowsMessageOnceAndKeepsDefaults)
 {
     dlg.statementText = "after (5) {T1} 2";

@@ -1,7 +1,7 @@
-#include "app/RunnerPath.h"
+#include "core/RunnerPath.h"
 
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 
 #include <QFileInfo>
 
