@@ -16,6 +16,8 @@
 #include "framework/Modal.h"
 #include "kernel/KernelConnection.h"
 #include "kernel/KernelTime.h"
+#include "monitor/CMonitorDoc.h"
+#include "monitor/CMonitorFrame.h"
 #include "monitor/ClientRouting.h"
 #include "res/Resource.h"
 #include "vmsg/vmsg.h"
@@ -26,6 +28,7 @@ namespace {
 const char* const programDocString =
     "\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document";
 const char* const programFileNewName = "KELM Program File";
+const char* const monitorDocString = "\nMonitor\nKELM Monitor\n\n\n\n";
 
 constexpr int MaxFrame = 262144;
 } // namespace
@@ -95,6 +98,9 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
 
 void CKelmDeskApp::registerTemplates()
 {
+    m_templates.push_back(std::make_unique<DocTemplate>(
+        Res::MonitorDoc, QString::fromLatin1(monitorDocString), [] { return std::make_unique<CMonitorDoc>(); },
+        [](CDocument* d) { return new CMonitorFrame(d); }));
     m_templates.push_back(std::make_unique<DocTemplate>(
         Res::ProgramDoc, QString::fromLatin1(programDocString), [] { return std::make_unique<CEditorDoc>(); },
         [](CDocument* d) { return new CEditorFrame(d); }));

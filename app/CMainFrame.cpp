@@ -3,6 +3,10 @@
 #include "app/CKelmDeskApp.h"
 #include "app/COptionsDlg.h"
 #include "app/KeyboardLocks.h"
+#include "core/AppCore.h"
+#include "framework/CChildFrame.h"
+#include "framework/CDocument.h"
+#include "monitor/CMonitorDoc.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
@@ -97,6 +101,23 @@ const CommandText commandTable[] = {
      false},
 };
 
+MonitorRecord* firstFinishedMonitor()
+{
+    AppCore* core = AppCore::instance();
+    if (!core)
+        return nullptr;
+    for (auto& record : core->monitors) {
+        if (record->state == MonitorState::Finished)
+            return record.get();
+    }
+    return nullptr;
+}
+
+bool hasFinishedMonitor()
+{
+    return firstFinishedMonitor() != nullptr;
+}
+
 QString menuCaption(const CommandText& c)
 {
     QString caption = QString::fromLatin1(c.caption);
@@ -171,6 +192,8 @@ void CMainFrame::createCommands()
         addCommand(Cmd::FileMru1 + i, QString(), QStringLiteral("Open this document"));
 
     onCommand(Cmd::FilePrintSetup, [this] { Printing::pageSetup(this); });
+    onCommand(
+        Cmd::CloseFinishedMonitors, [this] { CloseFinishedMonitors(); }, [] { return hasFinishedMonitor(); });
     onCommand(
         Cmd::LogOn, [] { onLogOn(); },
         [] { return CKelmDeskApp::instance() && !CKelmDeskApp::instance()->m_bEditOnly; });
@@ -253,6 +276,21 @@ CDocument* CMainFrame::openDocumentFile(const QString& path)
 {
     CKelmDeskApp* app = CKelmDeskApp::instance();
     return app ? app->openDocumentFile(path) : nullptr;
+}
+
+void CMainFrame::CloseFinishedMonitors()
+{
+    // Each pass closes the windows of the first finished monitor, which removes its record. A
+    // monitor with several windows loses them all; one that stays (a refused close) ends the walk.
+    while (MonitorRecord* record = firstFinishedMonitor()) {
+        CDocument* document = record->document;
+        const QList<CChildFrame*> frames = document ? document->frames() : QList<CChildFrame*>();
+        for (CChildFrame* frame : frames)
+            frame->close();
+        if (firstFinishedMonitor() == record)
+            break;
+    }
+    updateCommands();
 }
 
 void CMainFrame::setPaneText(int pane, const QString& text)

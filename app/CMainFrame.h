@@ -21,6 +21,9 @@ public:
 
     CDocument* openDocumentFile(const QString& path) override;
 
+    // Closes the window of every monitor whose program has finished.
+    void CloseFinishedMonitors();
+
     void setPaneText(int pane, const QString& text) override;
     QWidget* dialogParent() override { return this; }
     void showOptionsDialog() override;

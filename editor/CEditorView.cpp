@@ -6,10 +6,10 @@
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
 #include "framework/Printing.h"
+#include "res/Fonts.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -17,22 +17,6 @@
 #include <QTextDocument>
 
 namespace {
-
-// "Courier New" where it is installed, else the system's fixed-pitch font, at the view's size.
-QFont programFont(const QFont& base)
-{
-    const QString family = QStringLiteral("Courier New");
-    QFont font = base;
-    if (QFontDatabase::families().contains(family)) {
-        font.setFamily(family);
-    } else {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        if (base.pointSizeF() > 0)
-            font.setPointSizeF(base.pointSizeF());
-    }
-    font.setBold(false);
-    return font;
-}
 
 QTextDocument::FindFlags findFlags(const CFindReplaceDlg::Options& o)
 {
@@ -52,7 +36,7 @@ CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : QPlainTextEdit
 {
     Q_ASSERT(document);
     setDocument(document->textDocument());
-    setFont(programFont(font()));
+    setFont(Fonts::programFont(font()));
     // Every view of a document shares one layout, whose width would follow the last view resized.
     setLineWrapMode(QPlainTextEdit::NoWrap);
     m_undoAvailable = document->textDocument()->isUndoAvailable();

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "framework/CView.h"
+
+#include <QPlainTextEdit>
+
+class CMonitorDoc;
+
+// Upper pane of a monitor: the program listing, read-only, in "Courier New" or the system's
+// fixed-pitch font, with copy, select all and printing.
+class CMonitorView : public QPlainTextEdit, public CView
+{
+    Q_OBJECT
+public:
+    explicit CMonitorView(CMonitorDoc* document, QWidget* parent = nullptr);
+
+    QWidget* widget() override { return this; }
+    // Insertion point at position, scrolled into view.
+    void showPosition(int position);
+
+    static constexpr int PrintMarginTwips = 720;
+
+private:
+    void print(bool direct);
+
+    bool m_copyAvailable = false;
+};
