@@ -3,6 +3,7 @@
 #include "core/AppCore.h"
 #include "core/CSettingsKey.h"
 #include "core/MainWindowServices.h"
+#include "core/RunnerPath.h"
 #include "core/SettingNames.h"
 #include "editor/CEditorView.h"
 #include "framework/CMDIFrame.h"
@@ -347,7 +348,7 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
         }
     }
     for (;;) {
-        if (std::optional<QString> path = readSetting(SettingName::KelmPath)) {
+        if (std::optional<QString> path = readRunnerPath()) {
             settings.runnerPath = *path;
             return true;
         }

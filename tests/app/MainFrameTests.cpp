@@ -219,13 +219,14 @@ TEST(EditOnlyMode, DisablesRunAndLogOn)
 
 TEST_F(MainFrameTest, FileNewAndOpenUseTheProgramTemplateOnly)
 {
-    ASSERT_EQ(app->templates().size(), 2u) << "the monitor template, then the program template";
-    DocTemplate* program = app->templates().back().get();
-    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), program);
+    // Monitor first, then program: File New must pass over the monitor kind.
+    ASSERT_EQ(app->templates().size(), 2u);
+    EXPECT_EQ(app->templates().front()->resourceId(), Res::MonitorDoc);
+    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().back().get());
     EXPECT_EQ(app->findTemplate(QStringLiteral("kelm program file")), nullptr) << "compared byte for byte";
     app->onFileNew();
     app->onFileNew();
-    EXPECT_EQ(program->documents().size(), 2u);
+    EXPECT_EQ(app->templates().back()->documents().size(), 2u);
     EXPECT_TRUE(app->templates().front()->documents().empty());
 }
 
