@@ -3,6 +3,7 @@
 #include "core/AppCore.h"
 #include "core/CSettingsKey.h"
 #include "core/MainWindowServices.h"
+#include "core/RunnerPath.h"
 #include "core/SettingNames.h"
 #include "editor/Autosave.h"
 #include "editor/CEditorView.h"
@@ -46,6 +47,12 @@ bool canStoreRunnerPath()
 
 constexpr int LineEndProperty = QTextFormat::UserProperty;
 
+CEditorDoc::ModelVariablePicker& modelVariablePicker()
+{
+    static CEditorDoc::ModelVariablePicker picker;
+    return picker;
+}
+
 } // namespace
 
 CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
@@ -70,6 +77,9 @@ CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
     onCommand(
         Cmd::FileSave, [this] { doFileSave(); }, [this] { return isModified(); });
     onCommand(Cmd::InsertStatement, [this] { InsertStatement(); });
+    onCommand(
+        Cmd::InsertModelVariable, [this] { insertModelVariable(); },
+        [] { return !editOnly() && modelVariablePicker(); });
     onCommand(Cmd::Parse, [this] { onParse(); });
     onCommand(
         Cmd::Run, [this] { onRun(); }, [] { return !editOnly(); });
@@ -263,6 +273,28 @@ void CEditorDoc::InsertStatement()
     insertStatementText(view, caret, dlg.preview + QLatin1Char('\n'));
 }
 
+CEditorDoc::ModelVariablePicker CEditorDoc::setModelVariablePicker(ModelVariablePicker picker)
+{
+    ModelVariablePicker previous = std::move(modelVariablePicker());
+    modelVariablePicker() = std::move(picker);
+    return previous;
+}
+
+void CEditorDoc::insertModelVariable()
+{
+    const ModelVariablePicker picker = modelVariablePicker();
+    CEditorView* view = currentView();
+    if (!picker || !view)
+        return;
+    // Follows the selection through edits made while the dialogs are open.
+    const QTextCursor selection = view->textCursor();
+    const std::optional<QString> name = picker(view);
+    if (!name)
+        return;
+    replaceRange(view, selection.selectionStart(), selection.selectionEnd() - selection.selectionStart(),
+                 QLatin1Char('{') + *name + QLatin1Char('}'));
+}
+
 void CEditorDoc::EditStatementAtCaret(CEditorView* view)
 {
     if (!view)
@@ -359,7 +391,7 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
         }
     }
     for (;;) {
-        if (std::optional<QString> path = readSetting(SettingName::KelmPath)) {
+        if (std::optional<QString> path = readRunnerPath()) {
             settings.runnerPath = *path;
             return true;
         }

@@ -219,12 +219,15 @@ TEST(EditOnlyMode, DisablesRunAndLogOn)
 
 TEST_F(MainFrameTest, FileNewAndOpenUseTheProgramTemplateOnly)
 {
-    ASSERT_EQ(app->templates().size(), 1u);
-    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().front().get());
+    // Monitor first, then program: File New must pass over the monitor kind.
+    ASSERT_EQ(app->templates().size(), 2u);
+    EXPECT_EQ(app->templates().front()->resourceId(), Res::MonitorDoc);
+    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().back().get());
     EXPECT_EQ(app->findTemplate(QStringLiteral("kelm program file")), nullptr) << "compared byte for byte";
     app->onFileNew();
     app->onFileNew();
-    EXPECT_EQ(app->templates().front()->documents().size(), 2u);
+    EXPECT_EQ(app->templates().back()->documents().size(), 2u);
+    EXPECT_TRUE(app->templates().front()->documents().empty());
 }
 
 } // namespace
