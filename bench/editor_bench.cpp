@@ -1,11 +1,16 @@
 // Program editor figures, measured in the same run:
 //  (a) opening a 100,000-line program as a program document (read, decode, shared text document,
 //      frame and view) against a bare QPlainTextEdit given the same file's text;
-//  (b) ParseStatement followed by ComposeStatement on every statement line of that program, per line.
+//  (b) ParseStatement followed by ComposeStatement on every statement line of that program, per line;
+//  (c) one keystroke in the middle of that program, from the key event to the repainted view, in a
+//      program view (highlighting, gutter, live check armed) against a bare QPlainTextEdit;
+//  (d) the resident memory the open program takes, against a bare QPlainTextEdit with its text.
 // Rounds alternate between the two sides of (a); the medians are compared.
 
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
+#include "editor/CEditorView.h"
+#include "editor/CProgramHighlighter.h"
 #include "editor/ProgramText.h"
 #include "framework/CChildFrame.h"
 #include "framework/DocTemplate.h"
@@ -13,6 +18,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -20,6 +26,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <malloc.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -63,6 +71,43 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+template <typename F> double millisecondsOf(F&& f);
+
+// Resident memory of the process in MB, after giving freed memory back.
+double residentMb()
+{
+    malloc_trim(0);
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+// Median time of typing one character in the middle of edit's text and repainting.
+double keystrokeMs(QPlainTextEdit* edit)
+{
+    edit->window()->resize(800, 600);
+    edit->window()->show();
+    QTextCursor c(edit->document()->findBlockByNumber(edit->document()->blockCount() / 2));
+    c.movePosition(QTextCursor::EndOfBlock);
+    edit->setTextCursor(c);
+    edit->ensureCursorVisible();
+    QCoreApplication::processEvents();
+    edit->viewport()->repaint();
+    std::vector<double> times;
+    for (int i = 0; i < 41; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        times.push_back(millisecondsOf([&] {
+            QCoreApplication::sendEvent(edit, &press);
+            QCoreApplication::sendEvent(edit, &release);
+            edit->viewport()->repaint();
+        }));
+    }
+    return median(times);
 }
 
 template <typename F> double millisecondsOf(F&& f)
@@ -151,5 +196,37 @@ int main(int argc, char** argv)
     std::printf("ParseStatement + ComposeStatement over %zu statement lines (%d do not parse, %zu bytes composed)\n",
                 statements.size(), failures, composedBytes);
     std::printf("  per line          %8.0f ns  (median of %d rounds)\n", median(perLine), rounds);
+
+    // (d) first, each side from the same starting point, then (c) on the open program.
+    const double before = residentMb();
+    double bareMb = 0;
+    double bareKey = 0;
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        QPlainTextEdit edit;
+        edit.setPlainText(QString::fromUtf8(f.readAll()));
+        bareMb = residentMb() - before;
+        bareKey = keystrokeMs(&edit);
+    }
+    const double between = residentMb();
+    CDocument* doc = programs.openDocumentFile(path, false);
+    auto* program = static_cast<CEditorDoc*>(doc);
+    program->highlighter()->checkNow();
+    const double editorMb = residentMb() - between;
+    const double editorKey = keystrokeMs(static_cast<CEditorFrame*>(doc->frames().front())->view());
+    std::printf("one keystroke in the middle, event to repaint, median of 41\n");
+    std::printf("  program view      %8.3f ms\n", editorKey);
+    std::printf("  bare QPlainTextEdit %6.3f ms\n", bareKey);
+    std::printf("  ratio             %8.2fx  (goal <= 1.5x)\n", editorKey / bareKey);
+    const double checkMs = millisecondsOf([&] { program->highlighter()->checkNow(); });
+    std::printf("  live check after the pause %.3f ms\n", checkMs);
+    std::printf("resident memory of the open program\n");
+    std::printf("  program document  %8.1f MB\n", editorMb);
+    std::printf("  bare QPlainTextEdit %6.1f MB\n", bareMb);
+    std::printf("  ratio             %8.2fx  (goal <= 1.5x)\n", editorMb / bareMb);
+    for (CChildFrame* f : doc->frames())
+        delete f;
+    programs.closeDocument(doc);
     return 0;
 }

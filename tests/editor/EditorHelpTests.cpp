@@ -1,8 +1,10 @@
 #include "EditorFixture.h"
+#include "editor/Autosave.h"
 #include "editor/CLineNumberArea.h"
 #include "editor/CProblemsPane.h"
 #include "editor/CProgramHighlighter.h"
 #include "editor/ProgramCheck.h"
+#include "editor/CRecoveryDlg.h"
 #include "framework/CommandIds.h"
 #include "res/Resource.h"
 #include "sim/runner/Program.h"
@@ -264,6 +266,64 @@ TEST_F(EditorHelp, GoToLineAsksForANumberWithinTheLineCount)
     ASSERT_TRUE(run(view, Cmd::GoToLine));
     EXPECT_EQ(view->textCursor().blockNumber(), 50);
     EXPECT_EQ(dialogTitles.back(), QStringLiteral("Go to Line"));
+}
+
+} // namespace
+
+namespace {
+
+// Pictures for a person to look at, not a check: run with --gtest_also_run_disabled_tests and
+// KELMDESK_SHOT_DIR set, under a display or offscreen.
+class EditorHelpPictures : public EditorFixture
+{
+protected:
+    void picture(const QString& name)
+    {
+        CEditorDoc* doc =
+            open(writeFile(QStringLiteral("tank.kelm"), sample + "at ([24-12-26 6:30:00]) send(ModelFreeze, now)\n"));
+        ASSERT_NE(doc, nullptr);
+        activate(doc);
+        app->mainFrame()->resize(900, 560);
+        app->mainFrame()->mdiArea()->activeSubWindow()->showMaximized();
+        viewOf(doc)->setFocus();
+        QTRY_VERIFY(app->mainFrame()->problemsPane()->isVisible());
+        QTest::qWait(200);
+        const QString dir = qEnvironmentVariable("KELMDESK_SHOT_DIR");
+        EXPECT_TRUE(app->mainFrame()->grab().save(dir + QLatin1Char('/') + name));
+
+        Autosave::Entry entry;
+        const QString side = Autosave::write(QString(), doc->pathName(), QStringLiteral("UTF-8"),
+                                             doc->text().replace(QStringLiteral("jump"), QStringLiteral("stop")));
+        ASSERT_TRUE(Autosave::read(side, entry));
+        CRecoveryDlg dlg({entry, entry}, {}, app->mainFrame());
+        dlg.show();
+        QTest::qWait(100);
+        EXPECT_TRUE(dlg.grab().save(dir + QLatin1Char('/') + QStringLiteral("recovery-") + name));
+        Autosave::remove(side);
+    }
+};
+
+TEST_F(EditorHelpPictures, DISABLED_Light)
+{
+    picture(QStringLiteral("light.png"));
+}
+
+TEST_F(EditorHelpPictures, DISABLED_Dark)
+{
+    QApplication::setStyle(QStringLiteral("fusion"));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    dark.setColor(QPalette::Button, QColor(45, 45, 48));
+    dark.setColor(QPalette::ButtonText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Highlight, QColor(38, 79, 120));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    QApplication::setPalette(dark);
+    picture(QStringLiteral("dark.png"));
 }
 
 } // namespace
