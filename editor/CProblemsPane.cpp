@@ -28,9 +28,12 @@ void CProblemsPane::setDocument(CEditorDoc* document)
         return;
     disconnect(m_connection);
     m_document = document;
-    if (document)
+    if (document) {
         m_connection =
             connect(document->highlighter(), &CProgramHighlighter::problemsChanged, this, &CProblemsPane::refresh);
+        // A closed program takes its list with it (queued: the pointer clears once it is gone).
+        connect(document, &QObject::destroyed, this, &CProblemsPane::refresh, Qt::QueuedConnection);
+    }
     refresh();
 }
 

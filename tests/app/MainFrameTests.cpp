@@ -84,7 +84,9 @@ TEST_F(MainFrameTest, PlainStartShowsAnEmptyFrameWithMenu128)
     EXPECT_EQ(menuTitles(frame->menuBar()), (QStringList{"&File", "&View", "&Help"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&File"), (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "Lo&g On...", "-",
                                                                  "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
-    EXPECT_EQ(menuItems(frame->menuBar(), "&View"), (QStringList{"&Toolbar", "&Status Bar", "&Options..."}));
+    // The editor's own commands come after the fixed items.
+    EXPECT_EQ(menuItems(frame->menuBar(), "&View"),
+              (QStringList{"&Toolbar", "&Status Bar", "&Options...", "-", "&Problems"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&Help"), (QStringList{"&About KelmDesk..."}));
 }
 
@@ -101,7 +103,7 @@ TEST_F(MainFrameTest, ProgramDocumentSwitchesToMenu129)
     EXPECT_EQ(menuItems(frame->menuBar(), "&Edit"),
               (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
                            "Select A&ll\tCtrl+A", "-", "Insert Model &Variable...", "Insert &Statement...", "-",
-                           "&Find...\tCtrl+F", "F&ind Next\tF3", "R&eplace\tCtrl+H"}));
+                           "&Find...\tCtrl+F", "F&ind Next\tF3", "R&eplace\tCtrl+H", "-", "&Go to Line...\tCtrl+G"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&Window"),
               (QStringList{"&New Window", "&Cascade", "&Tile", "&Arrange Icons", "-", "&1 Program1"}));
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("KelmDesk - Program1"));

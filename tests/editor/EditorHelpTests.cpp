@@ -233,6 +233,15 @@ TEST_F(EditorHelp, LiveCheckMarksExactlyTheFaultyLinesWithTheParseTexts)
     ASSERT_TRUE(triggerAction(Cmd::ViewProblems));
     EXPECT_TRUE(pane->isVisible());
     EXPECT_EQ(pane->list()->count(), 0);
+
+    // Closing the program empties the list.
+    ASSERT_TRUE(triggerAction(Cmd::ViewProblems));
+    c.insertText(QStringLiteral(")"));
+    QTRY_COMPARE(pane->list()->count(), 1);
+    nextAnswer = QMessageBox::No;
+    ASSERT_TRUE(run(doc, Cmd::FileClose));
+    QTRY_COMPARE(pane->list()->count(), 0);
+    EXPECT_FALSE(pane->isVisible());
 }
 
 TEST_F(EditorHelp, GoToLineAsksForANumberWithinTheLineCount)
