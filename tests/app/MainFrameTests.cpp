@@ -219,12 +219,17 @@ TEST(EditOnlyMode, DisablesRunAndLogOn)
 
 TEST_F(MainFrameTest, FileNewAndOpenUseTheProgramTemplateOnly)
 {
-    ASSERT_EQ(app->templates().size(), 1u);
-    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().front().get());
+    // The monitor template is registered first, the program template after it.
+    ASSERT_EQ(app->templates().size(), 2u);
+    DocTemplate* monitors = app->templates().front().get();
+    DocTemplate* programs = app->templates().back().get();
+    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Monitor")), monitors);
+    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), programs);
     EXPECT_EQ(app->findTemplate(QStringLiteral("kelm program file")), nullptr) << "compared byte for byte";
     app->onFileNew();
     app->onFileNew();
-    EXPECT_EQ(app->templates().front()->documents().size(), 2u);
+    EXPECT_EQ(programs->documents().size(), 2u);
+    EXPECT_TRUE(monitors->documents().empty());
 }
 
 } // namespace
