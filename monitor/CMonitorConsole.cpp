@@ -7,6 +7,7 @@
 
 #include <QFontDatabase>
 #include <QScrollBar>
+#include <QTimer>
 
 CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent) : QPlainTextEdit(parent), CView(document)
 {
@@ -51,5 +52,11 @@ CMonitorConsole::~CMonitorConsole()
 
 void CMonitorConsole::showEnd()
 {
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    if (m_endPending)
+        return;
+    m_endPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_endPending = false;
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    });
 }

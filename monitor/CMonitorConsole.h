@@ -16,8 +16,10 @@ public:
     ~CMonitorConsole() override;
 
     QWidget* widget() override { return this; }
+    // Scrolls to the last line once the event loop turns, however many lines came meanwhile.
     void showEnd();
 
 private:
     bool m_copyAvailable = false;
+    bool m_endPending = false;
 };

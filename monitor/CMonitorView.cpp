@@ -7,6 +7,9 @@
 #include "res/Fonts.h"
 
 #include <QTextCursor>
+#include <QTimer>
+
+#include <algorithm>
 
 CMonitorView::CMonitorView(CMonitorDoc* document, QWidget* parent) : QPlainTextEdit(parent), CView(document)
 {
@@ -32,8 +35,18 @@ CMonitorView::CMonitorView(CMonitorDoc* document, QWidget* parent) : QPlainTextE
 
 void CMonitorView::showPosition(int position)
 {
+    if (m_pendingPosition < 0)
+        QTimer::singleShot(0, this, &CMonitorView::applyPendingPosition);
+    m_pendingPosition = position;
+}
+
+void CMonitorView::applyPendingPosition()
+{
+    if (m_pendingPosition < 0)
+        return;
     QTextCursor cursor(QPlainTextEdit::document());
-    cursor.setPosition(std::clamp(position, 0, QPlainTextEdit::document()->characterCount() - 1));
+    cursor.setPosition(std::clamp(m_pendingPosition, 0, QPlainTextEdit::document()->characterCount() - 1));
+    m_pendingPosition = -1;
     setTextCursor(cursor);
     ensureCursorVisible();
 }

@@ -15,13 +15,16 @@ public:
     explicit CMonitorView(CMonitorDoc* document, QWidget* parent = nullptr);
 
     QWidget* widget() override { return this; }
-    // Insertion point at position, scrolled into view.
+    // Insertion point at position, scrolled into view. Under a flood of marks only the last
+    // position of a turn of the event loop is shown.
     void showPosition(int position);
 
     static constexpr int PrintMarginTwips = 720;
 
 private:
     void print(bool direct);
+    void applyPendingPosition();
 
     bool m_copyAvailable = false;
+    int m_pendingPosition = -1;
 };

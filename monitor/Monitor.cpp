@@ -186,6 +186,8 @@ void AppendListingLine(MonitorRecord& record, int number, const QString& reporte
     const QString text = MonitorText::listingText(reported);
     QTextDocument* listing = doc->listing();
     QTextCursor cursor(listing);
+    // One edit: the layout sees the finished line once.
+    cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
     // Every line ends with a line break: the end is the start of the empty last line.
     const int start = cursor.position();
@@ -199,6 +201,7 @@ void AppendListingLine(MonitorRecord& record, int number, const QString& reporte
         part.setCharFormat(colourFormat(MonitorText::commentColour));
     }
     cursor.insertBlock(QTextBlockFormat(), automaticFormat());
+    cursor.endEditBlock();
     record.lineStarts.push_back(start);
     record.lineSlots.push_back(MonitorText::slotWidth(calendar));
     record.lineTextOffsets.push_back(static_cast<int>(prefix.size()));
@@ -209,6 +212,8 @@ void MarkLine(MonitorRecord& record, int k, LineMark mode, double t, int status)
     CMonitorDoc* doc = monitorDoc(record);
     if (!doc || k < 1 || static_cast<std::size_t>(k) > record.lineStarts.size())
         return;
+    QTextCursor edit(doc->listing());
+    edit.beginEditBlock();
     if (mode == LineMark::MarkCurrent)
         ReleaseCurrentLine(record);
     const std::size_t index = static_cast<std::size_t>(k - 1);
@@ -243,6 +248,7 @@ void MarkLine(MonitorRecord& record, int k, LineMark mode, double t, int status)
     range.setPosition(textStart);
     range.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
     range.setCharFormat(lineFormat);
+    edit.endEditBlock();
     if (mode == LineMark::MarkCurrent)
         doc->showListingPosition(textStart);
 }
