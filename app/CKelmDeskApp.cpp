@@ -3,6 +3,8 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/COptionsDlg.h"
+#include "app/DesktopRegistration.h"
+#include "app/ShellRequests.h"
 #include "core/CSettingsKey.h"
 #include "core/SettingNames.h"
 #include "editor/CEditorDoc.h"
@@ -14,10 +16,12 @@
 #include "framework/Modal.h"
 #include "kernel/KernelConnection.h"
 #include "kernel/KernelTime.h"
+#include "model/ModelPickers.h"
 #include "monitor/CMonitorDoc.h"
 #include "monitor/CMonitorFrame.h"
 #include "monitor/ClientRouting.h"
 #include "res/Resource.h"
+#include "statement/CStatementDlg.h"
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
@@ -37,6 +41,9 @@ CKelmDeskApp::CKelmDeskApp()
     onCommand(Cmd::FileOpen, [this] { onFileOpen(); });
     onCommand(Cmd::AppAbout, [this] { onAppAbout(); });
     onCommand(Cmd::Options, [this] { onOptions(); });
+    // The editor and the statement dialog know nothing of model browsing; they get it from here.
+    CEditorDoc::setModelVariablePicker(pickModelVariable);
+    CStatementDlg::setTagPicker(pickTag);
 }
 
 CKelmDeskApp::~CKelmDeskApp()
@@ -45,6 +52,8 @@ CKelmDeskApp::~CKelmDeskApp()
     setMainWindow(nullptr);
     m_mainFrame.reset();
     m_templates.clear();
+    CEditorDoc::setModelVariablePicker({});
+    CStatementDlg::setTagPicker({});
 }
 
 CKelmDeskApp* CKelmDeskApp::instance()
@@ -61,6 +70,7 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
 {
     QApplication::setOrganizationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationName(QStringLiteral("kelmdesk"));
+    QGuiApplication::setDesktopFileName(QLatin1String(DesktopRegistration::AppId));
     AppTitle::set(QString::fromLatin1(Str::AppTitle));
 
     registerTemplates();
@@ -69,8 +79,19 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
     m_mainFrame->setAppTarget(this);
     setMainWindow(m_mainFrame.get());
 
-    // A plain start creates no document, and a file named on the command line is not opened.
+    // The file type is registered with the desktop at every start, and the shell's requests go before
+    // the program's own switches.
+    DesktopRegistration::registerForUser();
+    const auto open = [this](const QString& path) { return openDocumentFile(path); };
+    const std::optional<int> exitCode = ShellRequests::process(args, this, m_mainFrame.get(), open);
+
+    // A plain start creates no document, and a file named on the command line is not opened. The
+    // switches are stored by a start that a shell request ends, too.
     parseSwitches(args);
+    if (exitCode) {
+        m_exitCode = *exitCode;
+        return false;
+    }
 
     m_mainFrame->show();
     // The automatic log-on may block for seconds: let the window paint first.

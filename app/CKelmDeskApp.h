@@ -25,8 +25,10 @@ public:
 
     static CKelmDeskApp* instance();
 
-    // The start-up sequence. args is the argument vector, the program's path first.
+    // The start-up sequence. args is the argument vector, the program's path first. False: the process
+    // ends with exitCode() (a shell request was carried out, or start-up failed).
     bool initInstance(const QStringList& args);
+    int exitCode() const { return m_exitCode; }
 
     // Applies the program's own switches to the settings store (and the edit-only flag).
     void parseSwitches(const QStringList& args);
@@ -53,4 +55,5 @@ private:
 
     std::vector<std::unique_ptr<DocTemplate>> m_templates;
     std::unique_ptr<CMainFrame> m_mainFrame;
+    int m_exitCode = 1;
 };

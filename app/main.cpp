@@ -13,6 +13,6 @@ int main(int argc, char** argv)
     QApplication qapp(argc, argv);
     CKelmDeskApp app;
     if (!app.initInstance(args))
-        return 1;
+        return app.exitCode();
     return QApplication::exec();
 }

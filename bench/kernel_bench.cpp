@@ -5,24 +5,21 @@
 //  (b) one status request answered and decoded by KelmDesk against the bare vmsgRequestBlock.
 
 #include "app/CKelmDeskApp.h"
+#include "bench/KernelThread.h"
 #include "framework/CStatusBar.h"
 #include "kernel/KernelConnection.h"
 #include "kernel/KernelTime.h"
 #include "res/Resource.h"
-#include "sim/kernel/KernelServer.h"
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
 #include <QStandardPaths>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace std::chrono;
@@ -43,35 +40,6 @@ double micros(steady_clock::time_point start)
 {
     return duration<double, std::micro>(steady_clock::now() - start).count();
 }
-
-// The simulator's server on a thread of its own, listening on an ephemeral loopback port.
-class KernelThread
-{
-public:
-    KernelThread()
-    {
-        SimOptions options;
-        m_service = std::make_unique<KernelService>(options, vmsg::wallClockNow());
-        m_server = std::make_unique<KernelServer>(*m_service, m_log);
-        m_server->listen("127.0.0.1", 0);
-        m_port = m_server->localPort();
-        m_thread = std::thread([this] { m_server->run(milliseconds(50), [this] { return !m_stop.load(); }); });
-    }
-    ~KernelThread()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    std::ostringstream m_log;
-    std::unique_ptr<KernelService> m_service;
-    std::unique_ptr<KernelServer> m_server;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-    int m_port = 0;
-};
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "core/AppCore.h"
 #include "core/CSettingsKey.h"
 #include "core/MainWindowServices.h"
+#include "core/RunnerPath.h"
 #include "core/SettingNames.h"
 #include "editor/CEditorView.h"
 #include "framework/CMDIFrame.h"
@@ -43,6 +44,12 @@ bool canStoreRunnerPath()
 
 constexpr int LineEndProperty = QTextFormat::UserProperty;
 
+CEditorDoc::ModelVariablePicker& modelVariablePicker()
+{
+    static CEditorDoc::ModelVariablePicker picker;
+    return picker;
+}
+
 } // namespace
 
 CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
@@ -56,6 +63,9 @@ CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
     onCommand(
         Cmd::FileSave, [this] { doFileSave(); }, [this] { return isModified(); });
     onCommand(Cmd::InsertStatement, [this] { InsertStatement(); });
+    onCommand(
+        Cmd::InsertModelVariable, [this] { insertModelVariable(); },
+        [] { return !editOnly() && modelVariablePicker(); });
     onCommand(Cmd::Parse, [this] { onParse(); });
     onCommand(
         Cmd::Run, [this] { onRun(); }, [] { return !editOnly(); });
@@ -220,6 +230,28 @@ void CEditorDoc::InsertStatement()
     insertStatementText(view, caret, dlg.preview + QLatin1Char('\n'));
 }
 
+CEditorDoc::ModelVariablePicker CEditorDoc::setModelVariablePicker(ModelVariablePicker picker)
+{
+    ModelVariablePicker previous = std::move(modelVariablePicker());
+    modelVariablePicker() = std::move(picker);
+    return previous;
+}
+
+void CEditorDoc::insertModelVariable()
+{
+    const ModelVariablePicker picker = modelVariablePicker();
+    CEditorView* view = currentView();
+    if (!picker || !view)
+        return;
+    // Follows the selection through edits made while the dialogs are open.
+    const QTextCursor selection = view->textCursor();
+    const std::optional<QString> name = picker(view);
+    if (!name)
+        return;
+    replaceRange(view, selection.selectionStart(), selection.selectionEnd() - selection.selectionStart(),
+                 QLatin1Char('{') + *name + QLatin1Char('}'));
+}
+
 void CEditorDoc::EditStatementAtCaret(CEditorView* view)
 {
     if (!view)
@@ -316,7 +348,7 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
         }
     }
     for (;;) {
-        if (std::optional<QString> path = readSetting(SettingName::KelmPath)) {
+        if (std::optional<QString> path = readRunnerPath()) {
             settings.runnerPath = *path;
             return true;
         }

@@ -7,7 +7,9 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CEditorView;
@@ -41,6 +43,15 @@ public:
     void setCurrentView(CEditorView* view);
 
     void InsertStatement();
+    // Puts "{" + name + "}" in place of the selection of the current view, name being what the
+    // installed model-variable picker returns; nothing when it returns none.
+    void insertModelVariable();
+
+    // Chooses a model-variable name for the Insert Model Variable command (logging on first where
+    // needed); nothing when the user chose none. Without a picker the command is disabled. Returns
+    // the previous picker.
+    using ModelVariablePicker = std::function<std::optional<QString>(QWidget* parent)>;
+    static ModelVariablePicker setModelVariablePicker(ModelVariablePicker picker);
     // Opens the caret's line of view in the statement dialog and puts the result back.
     void EditStatementAtCaret(CEditorView* view);
     // line counts from 1. The caret goes to the start of that line, with an empty selection.

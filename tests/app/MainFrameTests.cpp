@@ -219,17 +219,15 @@ TEST(EditOnlyMode, DisablesRunAndLogOn)
 
 TEST_F(MainFrameTest, FileNewAndOpenUseTheProgramTemplateOnly)
 {
-    // The monitor template is registered first, the program template after it.
+    // Monitor first, then program: File New must pass over the monitor kind.
     ASSERT_EQ(app->templates().size(), 2u);
-    DocTemplate* monitors = app->templates().front().get();
-    DocTemplate* programs = app->templates().back().get();
-    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Monitor")), monitors);
-    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), programs);
+    EXPECT_EQ(app->templates().front()->resourceId(), Res::MonitorDoc);
+    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().back().get());
     EXPECT_EQ(app->findTemplate(QStringLiteral("kelm program file")), nullptr) << "compared byte for byte";
     app->onFileNew();
     app->onFileNew();
-    EXPECT_EQ(programs->documents().size(), 2u);
-    EXPECT_TRUE(monitors->documents().empty());
+    EXPECT_EQ(app->templates().back()->documents().size(), 2u);
+    EXPECT_TRUE(app->templates().front()->documents().empty());
 }
 
 } // namespace
