@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/MonitorRecord.h"
+#include "monitor/ClientMessageKind.h"
 #include "monitor/MonitorText.h"
 
 #include <QString>
@@ -33,20 +34,3 @@ void ReleaseCurrentLine(MonitorRecord& record);
 void SetMonitorState(MonitorRecord& record, MonitorState state);
 // Asks the client to stop (StopRequest); the monitor waits for its end.
 void SendStop(MonitorRecord& record);
-
-// Kinds of the messages between KelmDesk and its clients.
-enum ClientMessageKind : int {
-    FileDiagnostic = 201,
-    PrintText = 205,
-    ProgramName = 505,
-    ListingLine = 506,
-    ListingTop = 507,
-    LineCurrent = 508,
-    LineHighlight = 509,
-    LineStamp = 510,
-    LineRelease = 511,
-    ExecutionStarted = 512,
-    ExecutionFinished = 513,
-    StopRequest = 514,
-    MonitorOpen = 515,
-};

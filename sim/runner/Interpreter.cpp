@@ -94,14 +94,14 @@ void Interpreter::emit(int kind, int line, int status, std::string text)
 
 void Interpreter::print(std::string text)
 {
-    emit(ClientKind::PrintText, 0, 0, std::move(text) + "\n");
+    emit(ClientMessageKind::PrintText, 0, 0, std::move(text) + "\n");
 }
 
 void Interpreter::discard(Entry& entry, const std::string& why)
 {
     entry.phase = Phase::Discarded;
     print(lineText(entry.statement->line) + why);
-    emit(ClientKind::LineHighlight, entry.statement->line);
+    emit(ClientMessageKind::LineHighlight, entry.statement->line);
 }
 
 bool Interpreter::alive(const KernelReply& reply)
@@ -120,10 +120,10 @@ void Interpreter::start(double kernelTime, int state, double wallNow)
     m_t0 = m_time = kernelTime;
     m_state = state;
     m_calendar = kernelTime > wallNow - kCalendarWindow;
-    emit(ClientKind::ExecutionStarted);
+    emit(ClientMessageKind::ExecutionStarted);
     for (const LineFault& fault : m_program.faults) {
         print(lineText(fault.line) + fault.message);
-        emit(ClientKind::LineHighlight, fault.line);
+        emit(ClientMessageKind::LineHighlight, fault.line);
     }
     for (Entry& entry : m_entries) {
         const Statement& s = *entry.statement;
@@ -248,7 +248,7 @@ void Interpreter::fire(Entry& entry)
 {
     const int line = entry.statement->line;
     entry.phase = Phase::Done;
-    emit(ClientKind::LineCurrent, line);
+    emit(ClientMessageKind::LineCurrent, line);
     if (entry.late > 0.0)
         print("Fired " + formatNumber(entry.late) + " s late: its time had passed when the program started.");
     const int status = perform(entry);
@@ -256,11 +256,11 @@ void Interpreter::fire(Entry& entry)
         return;
     if (status == StampStatus::Active)
         entry.phase = Phase::Active;
-    emit(ClientKind::LineStamp, line, status);
-    emit(ClientKind::LineRelease);
+    emit(ClientMessageKind::LineStamp, line, status);
+    emit(ClientMessageKind::LineRelease);
     // The release greys the line like a done one; the highlight keeps a failure in sight.
     if (status == StampStatus::Failed)
-        emit(ClientKind::LineHighlight, line);
+        emit(ClientMessageKind::LineHighlight, line);
     if (entry.statement->operation == OperationKind::Stop)
         finish();
 }
@@ -360,14 +360,14 @@ void Interpreter::rampStep(Entry& entry)
     if (reply.status == KernelReply::Status::Failed) {
         entry.phase = Phase::Done;
         print(lineText(s.line) + "ramp stopped: " + braced(s.tag) + " = " + formatNumber(value) + ": " + reply.text);
-        emit(ClientKind::LineStamp, s.line, StampStatus::Failed);
-        emit(ClientKind::LineHighlight, s.line);
+        emit(ClientMessageKind::LineStamp, s.line, StampStatus::Failed);
+        emit(ClientMessageKind::LineHighlight, s.line);
         return;
     }
     if (last) {
         entry.phase = Phase::Done;
         print(lineText(s.line) + "ramp complete: " + braced(s.tag) + " = " + formatNumber(value));
-        emit(ClientKind::LineStamp, s.line, StampStatus::Done);
+        emit(ClientMessageKind::LineStamp, s.line, StampStatus::Done);
     }
 }
 
@@ -375,7 +375,7 @@ void Interpreter::finish()
 {
     if (m_ended)
         return;
-    emit(ClientKind::ExecutionFinished);
+    emit(ClientMessageKind::ExecutionFinished);
     m_ended = true;
     m_finished = true;
 }

@@ -5,31 +5,13 @@
 // reports go to a Reporter, and time comes in through start() and update(), so tests drive it with a
 // fake kernel and a fake clock.
 
+#include "monitor/ClientMessageKind.h"
 #include "sim/runner/Program.h"
 
 #include <string>
 #include <vector>
 
 namespace kelm {
-
-// Message kinds between a runner and KelmDesk.
-namespace ClientKind {
-enum : int {
-    FileDiagnostic = 201,
-    PrintText = 205,
-    ProgramName = 505,
-    ListingLine = 506,
-    ListingTop = 507,
-    LineCurrent = 508,
-    LineHighlight = 509,
-    LineStamp = 510,
-    LineRelease = 511,
-    ExecutionStarted = 512,
-    ExecutionFinished = 513,
-    StopRequest = 514,
-    MonitorOpen = 515,
-};
-} // namespace ClientKind
 
 // Status of a LineStamp.
 namespace StampStatus {

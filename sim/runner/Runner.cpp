@@ -279,7 +279,7 @@ public:
             if (m.handle == m_kernel && m.kind == KernelKind::Status && m.requestId == 0) {
                 if (const std::optional<KernelStatus> s = decodeStatus(m))
                     m_status = *s;
-            } else if (m.handle == m_desk && m.kind == ClientKind::StopRequest) {
+            } else if (m.handle == m_desk && m.kind == ClientMessageKind::StopRequest) {
                 m_stopRequested = true;
             }
         });
@@ -327,7 +327,7 @@ private:
             m.push(displayText(m_path, kMaxText));
             m.push(line);
             m.push(shown);
-            sendToDesk(ClientKind::FileDiagnostic, m);
+            sendToDesk(ClientMessageKind::FileDiagnostic, m);
             closeDesk();
             return;
         }
@@ -376,21 +376,21 @@ private:
     {
         vmsg::Message m;
         switch (r.kind) {
-        case ClientKind::PrintText:
+        case ClientMessageKind::PrintText:
             m.push(consoleText(r.text) + "\n");
             break;
-        case ClientKind::ProgramName:
+        case ClientMessageKind::ProgramName:
             m.push(displayText(r.text, kMaxText));
             break;
-        case ClientKind::ListingLine:
+        case ClientMessageKind::ListingLine:
             m.push(r.line);
             m.push(displayText(r.text, kMaxText));
             break;
-        case ClientKind::LineCurrent:
-        case ClientKind::LineHighlight:
+        case ClientMessageKind::LineCurrent:
+        case ClientMessageKind::LineHighlight:
             m.push(r.line);
             break;
-        case ClientKind::LineStamp:
+        case ClientMessageKind::LineStamp:
             m.push(r.line);
             m.push(r.status);
             break;
@@ -405,25 +405,25 @@ private:
     {
         const std::string t = "[" + formatKernelTime(r.time, vmsg::wallClockNow()) + "] ";
         switch (r.kind) {
-        case ClientKind::ProgramName:
+        case ClientMessageKind::ProgramName:
             m_out << "Program " << r.text << std::endl;
             break;
-        case ClientKind::ListingLine:
+        case ClientMessageKind::ListingLine:
             m_listing[r.line] = r.text;
             break;
-        case ClientKind::ExecutionStarted:
+        case ClientMessageKind::ExecutionStarted:
             m_out << t << "--- Started execution ---" << std::endl;
             break;
-        case ClientKind::ExecutionFinished:
+        case ClientMessageKind::ExecutionFinished:
             m_out << t << "--- Finished normally ---" << std::endl;
             break;
-        case ClientKind::PrintText:
+        case ClientMessageKind::PrintText:
             m_out << t << consoleText(r.text) << std::endl;
             break;
-        case ClientKind::LineCurrent:
+        case ClientMessageKind::LineCurrent:
             m_out << t << "Line " << r.line << ": " << displayText(m_listing[r.line], kMaxText) << std::endl;
             break;
-        case ClientKind::LineStamp:
+        case ClientMessageKind::LineStamp:
             m_out << t << "Line " << r.line << ' '
                   << (r.status == StampStatus::Done     ? "done"
                       : r.status == StampStatus::Active ? "under way"
@@ -448,11 +448,11 @@ private:
     // Monitor, program name, the listing from line 1 and the view back at its top.
     void openMonitor(const Program& program)
     {
-        emit(ClientKind::MonitorOpen);
-        emit(ClientKind::ProgramName, 0, m_name);
+        emit(ClientMessageKind::MonitorOpen);
+        emit(ClientMessageKind::ProgramName, 0, m_name);
         for (std::size_t i = 0; i < program.lines.size() && !m_deskGone; ++i)
-            emit(ClientKind::ListingLine, int(i + 1), program.lines[i]);
-        emit(ClientKind::ListingTop);
+            emit(ClientMessageKind::ListingLine, int(i + 1), program.lines[i]);
+        emit(ClientMessageKind::ListingTop);
     }
 
     // Logs on to the kernel and asks its status; the reason when that fails.
@@ -496,7 +496,7 @@ private:
         }
         openMonitor(program);
         if (!kernelProblem.empty()) {
-            emit(ClientKind::PrintText, 0, kernelProblem + "\n");
+            emit(ClientMessageKind::PrintText, 0, kernelProblem + "\n");
             closeDesk();
             return ExitCode::KernelLost;
         }
@@ -505,7 +505,7 @@ private:
         m_interpreter = &interpreter;
         m_shownState = m_status.state;
         if (!m_options.noStatus)
-            emit(ClientKind::PrintText, 0, stateText(m_status.state) + "\n");
+            emit(ClientMessageKind::PrintText, 0, stateText(m_status.state) + "\n");
         m_lastPoll = vmsg::wallClockNow();
         interpreter.start(m_status.time, m_status.state, m_lastPoll);
         if (!interpreter.ended() && !m_deskGone)
@@ -560,7 +560,7 @@ private:
             if (m_status.state != m_shownState) {
                 m_shownState = m_status.state;
                 if (!m_options.noStatus)
-                    emit(ClientKind::PrintText, 0, stateText(m_status.state) + "\n");
+                    emit(ClientMessageKind::PrintText, 0, stateText(m_status.state) + "\n");
             }
             interpreter.update(m_status.time, m_status.state, wall);
         }

@@ -67,16 +67,16 @@ public:
     {
         std::string text = std::to_string(r.kind);
         switch (r.kind) {
-        case ClientKind::PrintText:
+        case ClientMessageKind::PrintText:
             text += " " + r.text;
             if (!text.empty() && text.back() == '\n')
                 text.pop_back();
             break;
-        case ClientKind::LineCurrent:
-        case ClientKind::LineHighlight:
+        case ClientMessageKind::LineCurrent:
+        case ClientMessageKind::LineHighlight:
             text += " " + std::to_string(r.line);
             break;
-        case ClientKind::LineStamp:
+        case ClientMessageKind::LineStamp:
             text += " " + std::to_string(r.line) + "/" + std::to_string(r.status);
             break;
         default:
@@ -84,7 +84,7 @@ public:
         }
         texts.push_back(text);
         times.push_back(r.time);
-        endsInLineFeed.push_back(r.kind != ClientKind::PrintText || (!r.text.empty() && r.text.back() == '\n'));
+        endsInLineFeed.push_back(r.kind != ClientMessageKind::PrintText || (!r.text.empty() && r.text.back() == '\n'));
     }
     std::vector<std::string> take()
     {
