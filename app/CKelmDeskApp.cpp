@@ -3,10 +3,14 @@
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/COptionsDlg.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "app/DesktopRegistration.h"
+#include "app/ShellRequests.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
+#include "editor/Autosave.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
+#include "editor/CRecoveryDlg.h"
 #include "framework/AppTitle.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
@@ -14,43 +18,50 @@
 #include "framework/Modal.h"
 #include "kernel/KernelConnection.h"
 #include "kernel/KernelTime.h"
+#include "model/ModelPickers.h"
+#include "monitor/CMonitorDoc.h"
+#include "monitor/CMonitorFrame.h"
 #include "monitor/ClientRouting.h"
 #include "res/Resource.h"
+#include "statement/CStatementDlg.h"
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 namespace {
-CKelmDeskApp* s_app = nullptr;
-
 const char* const programDocString =
     "\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document";
 const char* const programFileNewName = "KELM Program File";
+const char* const monitorDocString = "\nMonitor\nKELM Monitor\n\n\n\n";
 
 constexpr int MaxFrame = 262144;
 } // namespace
 
 CKelmDeskApp::CKelmDeskApp()
 {
-    s_app = this;
-    onCommand(Cmd::FileNew, [this] { OnFileNew(); });
-    onCommand(Cmd::FileOpen, [this] { OnFileOpen(); });
-    onCommand(Cmd::AppAbout, [this] { OnAppAbout(); });
-    onCommand(Cmd::Options, [this] { OnOptions(); });
+    onCommand(Cmd::FileNew, [this] { onFileNew(); });
+    onCommand(Cmd::FileOpen, [this] { onFileOpen(); });
+    onCommand(Cmd::AppAbout, [this] { onAppAbout(); });
+    onCommand(Cmd::Options, [this] { onOptions(); });
+    // The editor and the statement dialog know nothing of model browsing; they get it from here.
+    CEditorDoc::setModelVariablePicker(pickModelVariable);
+    CStatementDlg::setTagPicker(pickTag);
 }
 
 CKelmDeskApp::~CKelmDeskApp()
 {
     // The frame goes before the templates: its windows refer to their documents.
+    setMainWindow(nullptr);
     m_mainFrame.reset();
     m_templates.clear();
-    if (s_app == this)
-        s_app = nullptr;
+    CEditorDoc::setModelVariablePicker({});
+    CStatementDlg::setTagPicker({});
 }
 
 CKelmDeskApp* CKelmDeskApp::instance()
 {
-    return s_app;
+    return dynamic_cast<CKelmDeskApp*>(AppCore::instance());
 }
 
 CStatusBar* CKelmDeskApp::statusBar() const
@@ -58,19 +69,32 @@ CStatusBar* CKelmDeskApp::statusBar() const
     return m_mainFrame ? m_mainFrame->statusBarPanes() : nullptr;
 }
 
-bool CKelmDeskApp::InitInstance(const QStringList& args)
+bool CKelmDeskApp::initInstance(const QStringList& args)
 {
     QApplication::setOrganizationName(QStringLiteral("Vantrel"));
     QApplication::setApplicationName(QStringLiteral("kelmdesk"));
+    QGuiApplication::setDesktopFileName(QLatin1String(DesktopRegistration::AppId));
     AppTitle::set(QString::fromLatin1(Str::AppTitle));
 
     registerTemplates();
 
     m_mainFrame = std::make_unique<CMainFrame>();
     m_mainFrame->setAppTarget(this);
+    setMainWindow(m_mainFrame.get());
 
-    // A plain start creates no document, and a file named on the command line is not opened.
-    ParseSwitches(args);
+    // The file type is registered with the desktop at every start, and the shell's requests go before
+    // the program's own switches.
+    DesktopRegistration::registerForUser();
+    const auto open = [this](const QString& path) { return openDocumentFile(path); };
+    const std::optional<int> exitCode = ShellRequests::process(args, this, m_mainFrame.get(), open);
+
+    // A plain start creates no document, and a file named on the command line is not opened. The
+    // switches are stored by a start that a shell request ends, too.
+    parseSwitches(args);
+    if (exitCode) {
+        m_exitCode = *exitCode;
+        return false;
+    }
 
     m_mainFrame->show();
     // The automatic log-on may block for seconds: let the window paint first.
@@ -79,17 +103,49 @@ bool CKelmDeskApp::InitInstance(const QStringList& args)
 
     setUpMessagePort();
     autoLogOn();
+    offerRecovery();
     return true;
+}
+
+void CKelmDeskApp::offerRecovery()
+{
+    std::vector<Autosave::Entry> orphans = Autosave::claimOrphans();
+    if (orphans.empty())
+        return;
+    CRecoveryDlg dlg(
+        std::move(orphans),
+        [this](const Autosave::Entry& e) {
+            const bool original = !e.originalPath.isEmpty() && QFileInfo(e.originalPath).isFile();
+            auto* doc = qobject_cast<CEditorDoc*>(original ? openDocumentFile(e.originalPath) : nullptr);
+            if (!doc && !original) {
+                DocTemplate* t = findTemplate(QStringLiteral("KELM Program File"));
+                doc = t ? qobject_cast<CEditorDoc*>(t->openDocumentFile(QString())) : nullptr;
+                if (doc && !e.originalPath.isEmpty())
+                    doc->setPathName(e.originalPath, false);
+            }
+            if (!doc)
+                return false;
+            doc->restoreText(e.text);
+            // Safe at once in this process's own side file.
+            doc->autosaveNow();
+            return true;
+        },
+        m_mainFrame.get());
+    Modal::run(dlg);
+    Autosave::releaseClaims();
 }
 
 void CKelmDeskApp::registerTemplates()
 {
     m_templates.push_back(std::make_unique<DocTemplate>(
+        Res::MonitorDoc, QString::fromLatin1(monitorDocString), [] { return std::make_unique<CMonitorDoc>(); },
+        [](CDocument* d) { return new CMonitorFrame(d); }));
+    m_templates.push_back(std::make_unique<DocTemplate>(
         Res::ProgramDoc, QString::fromLatin1(programDocString), [] { return std::make_unique<CEditorDoc>(); },
         [](CDocument* d) { return new CEditorFrame(d); }));
 }
 
-void CKelmDeskApp::ParseSwitches(const QStringList& args)
+void CKelmDeskApp::parseSwitches(const QStringList& args)
 {
     CSettingsKey key;
     key.open(CSettingsKey::Write);
@@ -117,7 +173,11 @@ void CKelmDeskApp::ParseSwitches(const QStringList& args)
         }
         if (i + 1 >= args.size())
             break;
-        key.write(valueName, args.at(++i));
+        const QString& value = args.at(++i);
+        // No writer stores an empty text: an empty token is consumed and changes nothing.
+        if (value.isEmpty())
+            continue;
+        key.write(valueName, value);
         if (logon)
             key.write(SettingName::DefLogon, QStringLiteral("on"));
     }
@@ -142,7 +202,7 @@ void CKelmDeskApp::autoLogOn()
         const QString host = key.read(SettingName::DefHostname).value_or(QString::fromLatin1(SettingDefault::Hostname));
         const QString instance =
             key.read(SettingName::DefInstance).value_or(QString::fromLatin1(SettingDefault::Instance));
-        LogOnKernel(host, AtoiText(instance), true);
+        LogOnKernel(host, atoiText(instance), true);
     }
     key.close();
 }
@@ -156,13 +216,13 @@ DocTemplate* CKelmDeskApp::findTemplate(const QString& fileNewName) const
     return nullptr;
 }
 
-void CKelmDeskApp::OnFileNew()
+void CKelmDeskApp::onFileNew()
 {
     if (DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName)))
         t->openDocumentFile(QString());
 }
 
-void CKelmDeskApp::OnFileOpen()
+void CKelmDeskApp::onFileOpen()
 {
     DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
     if (!t)
@@ -170,23 +230,27 @@ void CKelmDeskApp::OnFileOpen()
     const QString filter = t->fileDialogFilter() + QStringLiteral(";;All Files (*)");
     const QString path = Modal::getOpenFileName(m_mainFrame.get(), tr("Open"), QString(), filter);
     if (!path.isEmpty())
-        OpenDocumentFile(path);
+        openDocumentFile(path);
 }
 
-CDocument* CKelmDeskApp::OpenDocumentFile(const QString& path)
+CDocument* CKelmDeskApp::openDocumentFile(const QString& path)
 {
     DocTemplate* t = findTemplate(QString::fromLatin1(programFileNewName));
     return t ? t->openDocumentFile(path) : nullptr;
 }
 
-void CKelmDeskApp::OnAppAbout()
+void CKelmDeskApp::onAppAbout()
 {
     CAboutDlg dlg(m_mainFrame.get());
     Modal::run(dlg);
 }
 
-void CKelmDeskApp::OnOptions()
+void CKelmDeskApp::onOptions()
 {
-    COptionsDlg dlg(m_mainFrame.get());
+    if (m_mainFrame) {
+        m_mainFrame->showOptionsDialog();
+        return;
+    }
+    COptionsDlg dlg(nullptr);
     Modal::run(dlg);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "framework/CommandTarget.h"
-#include "monitor/MonitorRecord.h"
+#include "core/AppCore.h"
 
 #include <QObject>
 #include <QStringList>
@@ -14,9 +14,9 @@ class CMainFrame;
 class CStatusBar;
 class DocTemplate;
 
-// The one application object: start-up, the document kinds, the edit-only flag, the kernel
-// connection state and the monitor records.
-class CKelmDeskApp : public QObject, public CommandTarget
+// The one application object: start-up and the document kinds. The fields the subsystems share
+// (edit-only flag, kernel connection state, monitor records) are inherited from AppCore.
+class CKelmDeskApp : public QObject, public CommandTarget, public AppCore
 {
     Q_OBJECT
 public:
@@ -25,11 +25,13 @@ public:
 
     static CKelmDeskApp* instance();
 
-    // The start-up sequence. args is the argument vector, the program's path first.
-    bool InitInstance(const QStringList& args);
+    // The start-up sequence. args is the argument vector, the program's path first. False: the process
+    // ends with exitCode() (a shell request was carried out, or start-up failed).
+    bool initInstance(const QStringList& args);
+    int exitCode() const { return m_exitCode; }
 
     // Applies the program's own switches to the settings store (and the edit-only flag).
-    void ParseSwitches(const QStringList& args);
+    void parseSwitches(const QStringList& args);
 
     CMainFrame* mainFrame() const { return m_mainFrame.get(); }
     CStatusBar* statusBar() const;
@@ -39,18 +41,14 @@ public:
     // The template whose file-new name is name, byte for byte; null when none.
     DocTemplate* findTemplate(const QString& fileNewName) const;
 
-    void OnFileNew();
-    void OnFileOpen();
+    void onFileNew();
+    void onFileOpen();
     // The document-open hook: programs only. Null when nothing could be opened.
-    CDocument* OpenDocumentFile(const QString& path);
-    void OnAppAbout();
-    void OnOptions();
-
-    bool m_bEditOnly = false;
-    bool calendarTime = false;
-    int kernelHandle = 0;
-    int pendingSocket = 0;
-    std::vector<MonitorRecord*> monitors;
+    CDocument* openDocumentFile(const QString& path);
+    // Offers the side files of KelmDesk processes that ended without saving, if there are any.
+    void offerRecovery();
+    void onAppAbout();
+    void onOptions();
 
 private:
     void registerTemplates();
@@ -59,4 +57,5 @@ private:
 
     std::vector<std::unique_ptr<DocTemplate>> m_templates;
     std::unique_ptr<CMainFrame> m_mainFrame;
+    int m_exitCode = 1;
 };

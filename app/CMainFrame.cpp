@@ -1,9 +1,18 @@
 #include "app/CMainFrame.h"
 
 #include "app/CKelmDeskApp.h"
+#include "app/COptionsDlg.h"
 #include "app/KeyboardLocks.h"
+#include "core/AppCore.h"
+#include "framework/CChildFrame.h"
+#include "framework/CDocument.h"
+#include "monitor/CMonitorDoc.h"
+#include "editor/CEditorDoc.h"
+#include "editor/CProblemsPane.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
+#include "framework/DocTemplate.h"
+#include "framework/Modal.h"
 #include "framework/Printing.h"
 #include "kernel/KernelConnection.h"
 #include "res/Icons.h"
@@ -14,6 +23,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMenu>
+#include <QMdiArea>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QTimer>
@@ -27,58 +37,59 @@ struct CommandText
     const char* caption;
     const char* prompt;
     std::initializer_list<QKeySequence> shortcuts;
+    bool menuShowsKey = true;
 };
 
-// Captions as the menus show them ("&" marks the access key, a tab precedes the shortcut text).
+// "&" marks the access key. A menu item shows its first shortcut after a tab (menuCaption), so each
+// key is written once, here.
 const CommandText commandTable[] = {
-    {Cmd::FileNew, "&New\tCtrl+N", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
-    {Cmd::FileOpen, "&Open...\tCtrl+O", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+    {Cmd::FileNew, "&New", "Create a new document\nNew", {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+    {Cmd::FileOpen, "&Open...", "Open an existing document\nOpen", {QKeySequence(Qt::CTRL | Qt::Key_O)}},
     {Cmd::FileClose, "&Close", "Close the active document\nClose", {}},
     {Cmd::CloseFinishedMonitors,
      "Close &Finished Monitors",
      "Close all finished monitor windows\nClose finished monitors",
      {}},
-    {Cmd::FileSave, "&Save\tCtrl+S", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+    {Cmd::FileSave, "&Save", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
     {Cmd::FileSaveAs, "Save &As...", "Save the active document with a new name\nSave As", {}},
     {Cmd::LogOn, "Lo&g On...", "Log on to a kernel\nLog on", {}},
     {Cmd::Run, "R&un", "Run KELM program\nRun", {}},
     {Cmd::Parse, "Pars&e", "Parse KELM file\nParse", {}},
     {Cmd::Stop, "&Stop", "Stop executing KELM program\nStop", {}},
-    {Cmd::FilePrint, "&Print...\tCtrl+P", "Print the active document\nPrint", {QKeySequence(Qt::CTRL | Qt::Key_P)}},
+    {Cmd::FilePrint, "&Print...", "Print the active document\nPrint", {QKeySequence(Qt::CTRL | Qt::Key_P)}},
     {Cmd::FilePrintPreview, "Print Pre&view", "Display full pages\nPrint Preview", {}},
     {Cmd::FilePrintSetup, "P&rint Setup...", "Change the printer and printing options\nPrint Setup", {}},
     {Cmd::AppExit, "E&xit", "Quit the application; prompts to save documents\nExit", {}},
     {Cmd::EditUndo,
-     "&Undo\tCtrl+Z",
+     "&Undo",
      "Undo the last action\nUndo",
      {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
     {Cmd::EditCut,
-     "Cu&t\tCtrl+X",
+     "Cu&t",
      "Cut the selection and put it on the Clipboard\nCut",
      {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
     {Cmd::EditCopy,
-     "&Copy\tCtrl+C",
+     "&Copy",
      "Copy the selection and put it on the Clipboard\nCopy",
      {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
     {Cmd::EditPaste,
-     "&Paste\tCtrl+V",
+     "&Paste",
      "Insert Clipboard contents\nPaste",
      {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
-    {Cmd::EditSelectAll,
-     "Select A&ll\tCtrl+A",
-     "Select the entire document\nSelect All",
-     {QKeySequence(Qt::CTRL | Qt::Key_A)}},
+    {Cmd::EditSelectAll, "Select A&ll", "Select the entire document\nSelect All", {QKeySequence(Qt::CTRL | Qt::Key_A)}},
     {Cmd::InsertModelVariable, "Insert Model &Variable...", "Insert model variable name\nInsert model variable", {}},
     {Cmd::InsertStatement,
      "Insert &Statement...",
      "Insert a new statement at or after the current position\nInsert Statement",
      {}},
-    {Cmd::EditFind, "&Find...\tCtrl+F", "Find the specified text\nFind", {QKeySequence(Qt::CTRL | Qt::Key_F)}},
-    {Cmd::EditFindNext, "F&ind Next\tF3", "Repeat the last find\nFind Next", {QKeySequence(Qt::Key_F3)}},
+    {Cmd::EditFind, "&Find...", "Find the specified text\nFind", {QKeySequence(Qt::CTRL | Qt::Key_F)}},
+    {Cmd::EditFindNext, "F&ind Next", "Repeat the last find\nFind Next", {QKeySequence(Qt::Key_F3)}},
     {Cmd::EditReplace,
-     "R&eplace\tCtrl+H",
+     "R&eplace",
      "Replace specific text with different text\nReplace",
      {QKeySequence(Qt::CTRL | Qt::Key_H)}},
+    {Cmd::GoToLine, "&Go to Line...", "Move to a line by its number\nGo to Line", {QKeySequence(Qt::CTRL | Qt::Key_G)}},
+    {Cmd::ViewProblems, "&Problems", "Show or hide the faulty lines of the active program\nProblems", {}},
     {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
     {Cmd::ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
     {Cmd::Options, "&Options...", "Bring up options dialog\nOptions", {}},
@@ -87,12 +98,38 @@ const CommandText commandTable[] = {
     {Cmd::WindowTile, "&Tile", "Arrange windows as non-overlapping tiles\nTile Windows", {}},
     {Cmd::WindowArrange, "&Arrange Icons", "Arrange icons at the bottom of the window\nArrange Icons", {}},
     {Cmd::AppAbout, "&About KelmDesk...", "Display program information, version number and copyright\nAbout", {}},
-    {Cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}},
+    {Cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane", {QKeySequence(Qt::Key_F6)}, false},
     {Cmd::PrevPane,
      "Previous Pane",
      "Switch back to the previous window pane\nPrevious Pane",
-     {QKeySequence(Qt::SHIFT | Qt::Key_F6)}},
+     {QKeySequence(Qt::SHIFT | Qt::Key_F6)},
+     false},
 };
+
+MonitorRecord* firstFinishedMonitor()
+{
+    AppCore* core = AppCore::instance();
+    if (!core)
+        return nullptr;
+    for (auto& record : core->monitors) {
+        if (record->state == MonitorState::Finished)
+            return record.get();
+    }
+    return nullptr;
+}
+
+bool hasFinishedMonitor()
+{
+    return firstFinishedMonitor() != nullptr;
+}
+
+QString menuCaption(const CommandText& c)
+{
+    QString caption = QString::fromLatin1(c.caption);
+    if (c.menuShowsKey && c.shortcuts.size() > 0)
+        caption += QLatin1Char('\t') + c.shortcuts.begin()->toString(QKeySequence::PortableText);
+    return caption;
+}
 
 constexpr int Sep = 0;
 constexpr int Recent = -1;
@@ -116,8 +153,8 @@ const MenuText fileMenu130 = {"&File",
 const MenuText editMenu129 = {"&Edit",
                               {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll, Sep,
                                Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind, Cmd::EditFindNext,
-                               Cmd::EditReplace}};
-const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options}};
+                               Cmd::EditReplace, Sep, Cmd::GoToLine}};
+const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems}};
 const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
 const MenuText helpMenu = {"&Help", {Cmd::AppAbout}};
 
@@ -137,6 +174,7 @@ CMainFrame::CMainFrame(QWidget* parent) : CMDIFrame(parent)
     createMenus();
     createToolBar();
     createStatusBar();
+    createProblemsPane();
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("timer%1").arg(Res::SchedulerTimer));
@@ -152,7 +190,7 @@ CMainFrame::~CMainFrame() = default;
 void CMainFrame::createCommands()
 {
     for (const CommandText& c : commandTable) {
-        QAction* a = addCommand(c.id, QString::fromLatin1(c.caption), QString::fromLatin1(c.prompt), c.shortcuts);
+        QAction* a = addCommand(c.id, menuCaption(c), QString::fromLatin1(c.prompt), c.shortcuts);
         a->setIcon(Icons::command(c.id));
         a->setIconVisibleInMenu(false);
     }
@@ -161,7 +199,9 @@ void CMainFrame::createCommands()
 
     onCommand(Cmd::FilePrintSetup, [this] { Printing::pageSetup(this); });
     onCommand(
-        Cmd::LogOn, [] { OnLogOn(); },
+        Cmd::CloseFinishedMonitors, [this] { CloseFinishedMonitors(); }, [] { return hasFinishedMonitor(); });
+    onCommand(
+        Cmd::LogOn, [] { onLogOn(); },
         [] { return CKelmDeskApp::instance() && !CKelmDeskApp::instance()->m_bEditOnly; });
 }
 
@@ -205,6 +245,29 @@ void CMainFrame::createToolBar()
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 }
 
+void CMainFrame::createProblemsPane()
+{
+    m_problems = new CProblemsPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_problems);
+    m_problems->hide();
+    onCommand(
+        Cmd::ViewProblems,
+        [this] {
+            m_problems->setOpenedByUser(!m_problems->isVisible());
+            if (m_problems->isVisible())
+                m_problems->raise();
+        },
+        {}, [this] { return m_problems->isVisible(); });
+    connect(m_problems, &QDockWidget::visibilityChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
+    // The pane follows the active program; other windows leave it with the last one.
+    connect(mdiArea(), &QMdiArea::subWindowActivated, this, [this] {
+        if (auto* doc = qobject_cast<CEditorDoc*>(activeDocument()))
+            m_problems->setDocument(doc);
+        else if (!m_problems->document())
+            m_problems->setDocument(nullptr);
+    });
+}
+
 void CMainFrame::createStatusBar()
 {
     m_statusBar = new CStatusBar(this);
@@ -241,7 +304,47 @@ void CMainFrame::updateKeyIndicators()
 CDocument* CMainFrame::openDocumentFile(const QString& path)
 {
     CKelmDeskApp* app = CKelmDeskApp::instance();
-    return app ? app->OpenDocumentFile(path) : nullptr;
+    return app ? app->openDocumentFile(path) : nullptr;
+}
+
+void CMainFrame::CloseFinishedMonitors()
+{
+    // Each pass closes the windows of the first finished monitor, which removes its record. A
+    // monitor with several windows loses them all; one that stays (a refused close) ends the walk.
+    while (MonitorRecord* record = firstFinishedMonitor()) {
+        CDocument* document = record->document;
+        const QList<CChildFrame*> frames = document ? document->frames() : QList<CChildFrame*>();
+        for (CChildFrame* frame : frames)
+            frame->close();
+        if (firstFinishedMonitor() == record)
+            break;
+    }
+    updateCommands();
+}
+
+void CMainFrame::setPaneText(int pane, const QString& text)
+{
+    m_statusBar->SetPaneText(pane, text);
+}
+
+void CMainFrame::showOptionsDialog()
+{
+    COptionsDlg dlg(this);
+    Modal::run(dlg);
+}
+
+CDocument* CMainFrame::newDocument(const QString& fileNewName)
+{
+    CKelmDeskApp* app = CKelmDeskApp::instance();
+    DocTemplate* t = app ? app->findTemplate(fileNewName) : nullptr;
+    return t ? t->openDocumentFile(QString()) : nullptr;
+}
+
+std::vector<CDocument*> CMainFrame::openDocuments(const QString& fileNewName) const
+{
+    CKelmDeskApp* app = CKelmDeskApp::instance();
+    DocTemplate* t = app ? app->findTemplate(fileNewName) : nullptr;
+    return t ? t->documents() : std::vector<CDocument*>();
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

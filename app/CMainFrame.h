@@ -1,14 +1,16 @@
 #pragma once
 
+#include "core/MainWindowServices.h"
 #include "framework/CMDIFrame.h"
 
+class CProblemsPane;
 class CStatusBar;
 class QTimer;
 class QToolBar;
 
 // The main window: tool bar 128, the six-pane status bar, menus 128/129/130 and timer 101,
 // which drives the message port.
-class CMainFrame : public CMDIFrame
+class CMainFrame : public CMDIFrame, public MainWindowServices
 {
     Q_OBJECT
 public:
@@ -17,8 +19,18 @@ public:
 
     CStatusBar* statusBarPanes() const { return m_statusBar; }
     QToolBar* toolBar() const { return m_toolBar; }
+    CProblemsPane* problemsPane() const { return m_problems; }
 
     CDocument* openDocumentFile(const QString& path) override;
+
+    // Closes the window of every monitor whose program has finished.
+    void CloseFinishedMonitors();
+
+    void setPaneText(int pane, const QString& text) override;
+    QWidget* dialogParent() override { return this; }
+    void showOptionsDialog() override;
+    CDocument* newDocument(const QString& fileNewName) override;
+    std::vector<CDocument*> openDocuments(const QString& fileNewName) const override;
 
     static constexpr int FirstTickMs = 1000;
     static constexpr int TickMs = 50;
@@ -33,11 +45,13 @@ private:
     void createMenus();
     void createToolBar();
     void createStatusBar();
+    void createProblemsPane();
     void onTimer();
     void updateKeyIndicators();
 
     CStatusBar* m_statusBar = nullptr;
     QToolBar* m_toolBar = nullptr;
+    CProblemsPane* m_problems = nullptr;
     QTimer* m_timer = nullptr;
     int m_ticks = 0;
 };

@@ -1,8 +1,9 @@
 #include "app/COptionsDlg.h"
 
 #include "app/CKelmDeskApp.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/RunnerPath.h"
+#include "core/SettingNames.h"
 #include "framework/Modal.h"
 
 #include <QCheckBox>
@@ -139,6 +140,8 @@ void COptionsDlg::OnInitDialog()
     key.open(CSettingsKey::Read);
     if (auto v = key.read(SettingName::KelmPath))
         m_runnerEdit->setText(*v);
+    else
+        m_runnerEdit->setPlaceholderText(installedRunnerPath()); // used, but not stored, while the field is empty
     if (auto v = key.read(SettingName::DefHostname))
         m_hostCombo->setEditText(*v);
     if (auto v = key.read(SettingName::DefInstance))

@@ -12,7 +12,7 @@ int main(int argc, char** argv)
         args << QString::fromLocal8Bit(argv[i]);
     QApplication qapp(argc, argv);
     CKelmDeskApp app;
-    if (!app.InitInstance(args))
-        return 1;
+    if (!app.initInstance(args))
+        return app.exitCode();
     return QApplication::exec();
 }

@@ -4,12 +4,17 @@
 //      setPlainText, a plain-text document filled before the view is given it, and one insertText
 //      without undo). Each open runs in a fresh process (this program started again with --open), so
 //      that no run inherits another's warm caches or memory: wall and processor time of the open, and
-//      the peak memory it added.
-//  (b) ParseStatement followed by ComposeStatement on every statement line of that program, per line.
+//      the peak memory it added;
+//  (b) ParseStatement followed by ComposeStatement on every statement line of that program, per line;
+//  (c) one keystroke in the middle of that program, from the key event to the repainted view, in a
+//      program view (highlighting, gutter, live check armed) against a bare QPlainTextEdit;
+//  (d) the resident memory the open program takes, against a bare QPlainTextEdit with its text.
 
 #include "bench/BenchSupport.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
+#include "editor/CEditorView.h"
+#include "editor/CProgramHighlighter.h"
 #include "editor/ProgramText.h"
 #include "framework/CChildFrame.h"
 #include "framework/DocTemplate.h"
@@ -17,16 +22,19 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <malloc.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -70,6 +78,43 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+template <typename F> double millisecondsOf(F&& f);
+
+// Resident memory of the process in MB, after giving freed memory back.
+double residentMb()
+{
+    malloc_trim(0);
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+// Median time of typing one character in the middle of edit's text and repainting.
+double keystrokeMs(QPlainTextEdit* edit)
+{
+    edit->window()->resize(800, 600);
+    edit->window()->show();
+    QTextCursor c(edit->document()->findBlockByNumber(edit->document()->blockCount() / 2));
+    c.movePosition(QTextCursor::EndOfBlock);
+    edit->setTextCursor(c);
+    edit->ensureCursorVisible();
+    QCoreApplication::processEvents();
+    edit->viewport()->repaint();
+    std::vector<double> times;
+    for (int i = 0; i < 41; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        times.push_back(millisecondsOf([&] {
+            QCoreApplication::sendEvent(edit, &press);
+            QCoreApplication::sendEvent(edit, &release);
+            edit->viewport()->repaint();
+        }));
+    }
+    return median(times);
 }
 
 template <typename F> double millisecondsOf(F&& f)
@@ -148,6 +193,10 @@ int main(int argc, char** argv)
         }
     }
 
+    DocTemplate programs(
+        129, QStringLiteral("\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document"),
+        [] { return std::make_unique<CEditorDoc>(); }, [](CDocument* d) { return new CEditorFrame(d); });
+
     const char* ways[] = {"editor", "setPlainText", "document", "insertText"};
     constexpr int wayCount = 4;
     Opens opens[wayCount];
@@ -190,7 +239,7 @@ int main(int argc, char** argv)
     statements.reserve(lines.size());
     for (const QByteArray& l : lines) {
         const QString line = QString::fromUtf8(l);
-        if (!line.isEmpty() && !ProgramText::IsCommentLine(line)) // as the double click skips them
+        if (!line.isEmpty() && !ProgramText::isCommentLine(line)) // as the double click skips them
             statements.push_back(l.toStdString());
     }
     std::vector<double> perLine;
@@ -212,5 +261,37 @@ int main(int argc, char** argv)
     std::printf("ParseStatement + ComposeStatement over %zu statement lines (%d do not parse, %zu bytes composed)\n",
                 statements.size(), failures, composedBytes);
     std::printf("  per line          %8.0f ns  (median of %d rounds)\n", median(perLine), rounds);
+
+    // (d) first, each side from the same starting point, then (c) on the open program.
+    const double before = residentMb();
+    double bareMb = 0;
+    double bareKey = 0;
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        QPlainTextEdit edit;
+        edit.setPlainText(QString::fromUtf8(f.readAll()));
+        bareMb = residentMb() - before;
+        bareKey = keystrokeMs(&edit);
+    }
+    const double between = residentMb();
+    CDocument* doc = programs.openDocumentFile(path, false);
+    auto* program = static_cast<CEditorDoc*>(doc);
+    program->highlighter()->checkNow();
+    const double editorMb = residentMb() - between;
+    const double editorKey = keystrokeMs(static_cast<CEditorFrame*>(doc->frames().front())->view());
+    std::printf("one keystroke in the middle, event to repaint, median of 41\n");
+    std::printf("  program view      %8.3f ms\n", editorKey);
+    std::printf("  bare QPlainTextEdit %6.3f ms\n", bareKey);
+    std::printf("  ratio             %8.2fx  (goal <= 1.5x)\n", editorKey / bareKey);
+    const double checkMs = millisecondsOf([&] { program->highlighter()->checkNow(); });
+    std::printf("  live check after the pause %.3f ms\n", checkMs);
+    std::printf("resident memory of the open program\n");
+    std::printf("  program document  %8.1f MB\n", editorMb);
+    std::printf("  bare QPlainTextEdit %6.1f MB\n", bareMb);
+    std::printf("  ratio             %8.2fx  (goal <= 1.5x)\n", editorMb / bareMb);
+    for (CChildFrame* f : doc->frames())
+        delete f;
+    programs.closeDocument(doc);
     return 0;
 }

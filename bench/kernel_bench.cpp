@@ -218,7 +218,7 @@ int main(int argc, char** argv)
     QStandardPaths::setTestModeEnabled(true); // leaves the user's settings alone
     QApplication qapp(argc, argv);
     CKelmDeskApp app;
-    if (!app.InitInstance({QStringLiteral("kernel_bench")}))
+    if (!app.initInstance({QStringLiteral("kernel_bench")}))
         return 1;
     CStatusBar* bar = app.statusBar();
     int failures = 0;

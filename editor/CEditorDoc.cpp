@@ -1,10 +1,13 @@
 #include "editor/CEditorDoc.h"
 
-#include "app/CKelmDeskApp.h"
-#include "app/COptionsDlg.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/AppCore.h"
+#include "core/CSettingsKey.h"
+#include "core/MainWindowServices.h"
+#include "core/RunnerPath.h"
+#include "core/SettingNames.h"
+#include "editor/Autosave.h"
 #include "editor/CEditorView.h"
+#include "editor/CProgramHighlighter.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
@@ -21,6 +24,7 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -28,7 +32,7 @@ namespace {
 
 bool editOnly()
 {
-    const CKelmDeskApp* app = CKelmDeskApp::instance();
+    const AppCore* app = AppCore::instance();
     return app && app->m_bEditOnly;
 }
 
@@ -43,25 +47,72 @@ bool canStoreRunnerPath()
 
 constexpr int LineEndProperty = QTextFormat::UserProperty;
 
+CEditorDoc::ModelVariablePicker& modelVariablePicker()
+{
+    static CEditorDoc::ModelVariablePicker picker;
+    return picker;
+}
+
 } // namespace
 
 CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
 {
     m_text->setDocumentLayout(new QPlainTextDocumentLayout(m_text.get()));
+    m_highlighter = new CProgramHighlighter(m_text.get());
     connect(m_text.get(), &QTextDocument::modificationChanged, this, [this](bool modified) {
         CDocument::setModified(modified);
         CMDIFrame::requestCommandUpdate();
+        if (!modified)
+            autosaveNow(); // back to the file's text (saved, or undone): the side file goes
+    });
+    m_autosaveTimer = new QTimer(this);
+    m_autosaveTimer->setSingleShot(true);
+    m_autosaveTimer->setInterval(AutosaveDelayMs);
+    connect(m_autosaveTimer, &QTimer::timeout, this, &CEditorDoc::autosaveNow);
+    connect(m_text.get(), &QTextDocument::contentsChanged, this, [this] {
+        if (m_text->isModified())
+            m_autosaveTimer->start();
     });
 
     onCommand(
         Cmd::FileSave, [this] { doFileSave(); }, [this] { return isModified(); });
     onCommand(Cmd::InsertStatement, [this] { InsertStatement(); });
-    onCommand(Cmd::Parse, [this] { OnParse(); });
     onCommand(
-        Cmd::Run, [this] { OnRun(); }, [] { return !editOnly(); });
+        Cmd::InsertModelVariable, [this] { insertModelVariable(); },
+        [] { return !editOnly() && modelVariablePicker(); });
+    onCommand(Cmd::Parse, [this] { onParse(); });
+    onCommand(
+        Cmd::Run, [this] { onRun(); }, [] { return !editOnly(); });
 }
 
-CEditorDoc::~CEditorDoc() = default;
+CEditorDoc::~CEditorDoc()
+{
+    // Closed, saved or not: the side file has served its purpose.
+    Autosave::remove(m_autosaveFile);
+}
+
+void CEditorDoc::autosaveNow()
+{
+    m_autosaveTimer->stop();
+    if (!m_text->isModified()) {
+        Autosave::remove(m_autosaveFile);
+        m_autosaveFile.clear();
+        return;
+    }
+    const QString encoding =
+        m_format.encoding == ProgramText::Encoding::Latin1 ? QStringLiteral("ISO-8859-1") : QStringLiteral("UTF-8");
+    const QString written = Autosave::write(m_autosaveFile, pathName(), encoding, text());
+    if (!written.isEmpty())
+        m_autosaveFile = written;
+}
+
+void CEditorDoc::restoreText(const QString& text)
+{
+    QTextCursor all(m_text.get());
+    all.select(QTextCursor::Document);
+    all.insertText(text);
+    m_text->setModified(true);
+}
 
 QString CEditorDoc::text() const
 {
@@ -108,6 +159,8 @@ bool CEditorDoc::onOpenDocument(const QString& path)
     setLineEnds(decoded.decoded->lineEnds);
     m_text->setUndoRedoEnabled(true);
     setModified(false);
+    // A file opens with its faulty lines already marked.
+    m_highlighter->checkNow();
     return true;
 }
 
@@ -220,6 +273,28 @@ void CEditorDoc::InsertStatement()
     insertStatementText(view, caret, dlg.preview + QLatin1Char('\n'));
 }
 
+CEditorDoc::ModelVariablePicker CEditorDoc::setModelVariablePicker(ModelVariablePicker picker)
+{
+    ModelVariablePicker previous = std::move(modelVariablePicker());
+    modelVariablePicker() = std::move(picker);
+    return previous;
+}
+
+void CEditorDoc::insertModelVariable()
+{
+    const ModelVariablePicker picker = modelVariablePicker();
+    CEditorView* view = currentView();
+    if (!picker || !view)
+        return;
+    // Follows the selection through edits made while the dialogs are open.
+    const QTextCursor selection = view->textCursor();
+    const std::optional<QString> name = picker(view);
+    if (!name)
+        return;
+    replaceRange(view, selection.selectionStart(), selection.selectionEnd() - selection.selectionStart(),
+                 QLatin1Char('{') + *name + QLatin1Char('}'));
+}
+
 void CEditorDoc::EditStatementAtCaret(CEditorView* view)
 {
     if (!view)
@@ -227,7 +302,7 @@ void CEditorDoc::EditStatementAtCaret(CEditorView* view)
     const QTextCursor caret = view->textCursor();
     const QTextBlock block = caret.block();
     const QString line = block.text();
-    if (line.isEmpty() || ProgramText::IsCommentLine(line))
+    if (line.isEmpty() || ProgramText::isCommentLine(line))
         return;
 
     // Follows the line through any edit made while the dialog is open.
@@ -250,7 +325,7 @@ void CEditorDoc::EditStatementAtCaret(CEditorView* view)
 void CEditorDoc::insertStatementText(CEditorView* view, const QTextCursor& caret, const QString& statement)
 {
     const QTextBlock block = caret.block();
-    const ProgramText::Placement p = ProgramText::PlaceInsertion(block.position(), block.length() - 1,
+    const ProgramText::Placement p = ProgramText::placeInsertion(block.position(), block.length() - 1,
                                                                  caret.selectionStart(), m_text->characterCount() - 1);
     if (p.leadingLineBreak)
         replaceRange(view, p.position, 0, QLatin1Char('\n') + statement, p.position + 1);
@@ -266,7 +341,7 @@ void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QS
     QTextCursor cursor(m_text.get());
     cursor.setPosition(start);
     cursor.setPosition(start + length, QTextCursor::KeepAnchor);
-    cursor.insertText(ProgramText::PlainLineBreaks(text));
+    cursor.insertText(ProgramText::plainLineBreaks(text));
     if (newLine >= 0) {
         // The split line's format, and with it its line end, went to both halves.
         const QTextBlock line = m_text->findBlock(newLine);
@@ -290,7 +365,7 @@ void CEditorDoc::GoToLine(int line)
     view->ensureCursorVisible();
 }
 
-void CEditorDoc::SaveBeforeUse()
+void CEditorDoc::saveBeforeUse()
 {
     if (isModified())
         doFileSave();
@@ -316,7 +391,7 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
         }
     }
     for (;;) {
-        if (std::optional<QString> path = readSetting(SettingName::KelmPath)) {
+        if (std::optional<QString> path = readRunnerPath()) {
             settings.runnerPath = *path;
             return true;
         }
@@ -325,8 +400,12 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
         // The Options dialog could never end the loop here.
         if (!canStoreRunnerPath())
             return false;
-        COptionsDlg options(parent);
-        Modal::run(options);
+        // Without a main window there is nobody to ask for a path.
+        AppCore* app = AppCore::instance();
+        MainWindowServices* window = app ? app->mainWindow() : nullptr;
+        if (!window)
+            return false;
+        window->showOptionsDialog();
     }
 }
 
@@ -335,25 +414,25 @@ QString CEditorDoc::nativePath() const
     return QDir::toNativeSeparators(pathName());
 }
 
-void CEditorDoc::OnParse()
+void CEditorDoc::onParse()
 {
-    SaveBeforeUse();
+    saveBeforeUse();
     RunSettings settings;
     if (!GetRunSettings(settings))
         return;
     // On this platform argument 0 of the started process is the runner path; "kelm" cannot be given.
-    QProcess::startDetached(settings.runnerPath, ProgramText::ParseArguments(nativePath()));
+    QProcess::startDetached(settings.runnerPath, ProgramText::parseArguments(nativePath()));
 }
 
-void CEditorDoc::OnRun()
+void CEditorDoc::onRun()
 {
-    SaveBeforeUse();
+    saveBeforeUse();
     RunSettings settings;
     if (!GetRunSettings(settings))
         return;
     const QString path = nativePath();
     if (!QProcess::startDetached(settings.runnerPath,
-                                 ProgramText::RunArguments(settings.host, settings.instance, path))) {
+                                 ProgramText::runArguments(settings.host, settings.instance, path))) {
         qWarning("CreateProcess for kelm failed.");
     }
 }

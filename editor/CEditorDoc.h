@@ -1,22 +1,27 @@
 #pragma once
 
+#include "core/LineNavigation.h"
 #include "editor/ProgramText.h"
 #include "framework/CDocument.h"
 
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CEditorView;
+class CProgramHighlighter;
 class QTextCursor;
+class QTimer;
 class QTextDocument;
 class QWidget;
 
 // A KELM program file, edited as plain text. The document owns the one QTextDocument that all its
 // views show, and the Parse, Run and Insert Statement commands.
-class CEditorDoc : public CDocument
+class CEditorDoc : public CDocument, public LineNavigation
 {
     Q_OBJECT
 public:
@@ -27,6 +32,8 @@ public:
     // The whole text, with "\n" line ends.
     QString text() const;
     const ProgramText::FileFormat& fileFormat() const { return m_format; }
+    // Colours the text and checks its lines as they change.
+    CProgramHighlighter* highlighter() const { return m_highlighter; }
 
     bool isModified() const override;
     void setModified(bool modified) override;
@@ -40,12 +47,21 @@ public:
     void setCurrentView(CEditorView* view);
 
     void InsertStatement();
+    // Puts "{" + name + "}" in place of the selection of the current view, name being what the
+    // installed model-variable picker returns; nothing when it returns none.
+    void insertModelVariable();
+
+    // Chooses a model-variable name for the Insert Model Variable command (logging on first where
+    // needed); nothing when the user chose none. Without a picker the command is disabled. Returns
+    // the previous picker.
+    using ModelVariablePicker = std::function<std::optional<QString>(QWidget* parent)>;
+    static ModelVariablePicker setModelVariablePicker(ModelVariablePicker picker);
     // Opens the caret's line of view in the statement dialog and puts the result back.
     void EditStatementAtCaret(CEditorView* view);
     // line counts from 1. The caret goes to the start of that line, with an empty selection.
-    void GoToLine(int line);
+    void GoToLine(int line) override;
     // Saves through the Save command when modified; the outcome is not examined.
-    void SaveBeforeUse();
+    void saveBeforeUse();
 
     struct RunSettings
     {
@@ -55,8 +71,16 @@ public:
     };
     // False when the user declined (or no runner path can be stored); then nothing is started.
     bool GetRunSettings(RunSettings& settings);
-    void OnParse();
-    void OnRun();
+    void onParse();
+    void onRun();
+
+    // Side file of the unsaved changes, written AutosaveDelayMs after the last change while
+    // modified; gone once the document is saved or closed.
+    static constexpr int AutosaveDelayMs = 30000;
+    QString autosaveFile() const { return m_autosaveFile; }
+    void autosaveNow();
+    // Puts recovered text in place of the document's as one undoable edit; the document is modified.
+    void restoreText(const QString& text);
 
 private:
     // Inserts statement at or behind the line of caret, a cursor taken before the dialog ran.
@@ -74,4 +98,7 @@ private:
     std::unique_ptr<QTextDocument> m_text;
     ProgramText::FileFormat m_format;
     QPointer<CEditorView> m_currentView;
+    CProgramHighlighter* m_highlighter = nullptr;
+    QTimer* m_autosaveTimer = nullptr;
+    QString m_autosaveFile;
 };

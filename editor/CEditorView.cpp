@@ -1,38 +1,30 @@
 #include "editor/CEditorView.h"
 
 #include "editor/CEditorDoc.h"
+#include "editor/CLineNumberArea.h"
+#include "editor/CProgramHighlighter.h"
 #include "editor/ProgramText.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
+#include "framework/Modal.h"
 #include "framework/Printing.h"
+#include "res/Resource.h"
+#include "res/Fonts.h"
 
 #include <QApplication>
+#include <QHelpEvent>
+#include <QInputDialog>
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTextCursor>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QToolTip>
 
 namespace {
-
-// "Courier New" where it is installed, else the system's fixed-pitch font, at the view's size.
-QFont programFont(const QFont& base)
-{
-    const QString family = QStringLiteral("Courier New");
-    QFont font = base;
-    if (QFontDatabase::families().contains(family)) {
-        font.setFamily(family);
-    } else {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        if (base.pointSizeF() > 0)
-            font.setPointSizeF(base.pointSizeF());
-    }
-    font.setBold(false);
-    return font;
-}
 
 QTextDocument::FindFlags findFlags(const CFindReplaceDlg::Options& o)
 {
@@ -52,7 +44,7 @@ CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : QPlainTextEdit
 {
     Q_ASSERT(document);
     setDocument(document->textDocument());
-    setFont(programFont(font()));
+    setFont(Fonts::programFont(font()));
     // Every view of a document shares one layout, whose width would follow the last view resized.
     setLineWrapMode(QPlainTextEdit::NoWrap);
     m_undoAvailable = document->textDocument()->isUndoAvailable();
@@ -67,6 +59,7 @@ CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : QPlainTextEdit
     });
     connect(this, &QPlainTextEdit::modificationChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
+    m_lineNumbers = new CLineNumberArea(this);
     registerCommands();
 }
 
@@ -96,6 +89,7 @@ void CEditorView::registerCommands()
     onCommand(Cmd::EditFind, [this] { showFindDialog(false); });
     onCommand(Cmd::EditFindNext, [this] { findAgain(); });
     onCommand(Cmd::EditReplace, [this] { showFindDialog(true); });
+    onCommand(Cmd::GoToLine, [this] { goToLineDialog(); });
     onCommand(Cmd::FilePrint, [this] { print(false); });
     onCommand(Cmd::FilePrintDirect, [this] { print(true); });
     onCommand(Cmd::FilePrintPreview, [this] {
@@ -144,7 +138,7 @@ void CEditorView::insertFromMimeData(const QMimeData* source)
         return;
     }
     const QString text = source->text();
-    const QString plain = ProgramText::PlainLineBreaks(text);
+    const QString plain = ProgramText::plainLineBreaks(text);
     if (plain == text) {
         QPlainTextEdit::insertFromMimeData(source);
         return;
@@ -152,6 +146,42 @@ void CEditorView::insertFromMimeData(const QMimeData* source)
     QMimeData mapped;
     mapped.setText(plain);
     QPlainTextEdit::insertFromMimeData(&mapped);
+}
+
+void CEditorView::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    m_lineNumbers->updateGeometry();
+}
+
+bool CEditorView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QTextBlock block = cursorForPosition(help->pos()).block();
+        const QString fault = CProgramHighlighter::faultOf(block);
+        if (fault.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(fault, Qt::WhiteSpaceNormal), viewport());
+        return true;
+    }
+    return QPlainTextEdit::viewportEvent(event);
+}
+
+void CEditorView::goToLineDialog()
+{
+    const int count = QPlainTextEdit::document()->blockCount();
+    QInputDialog dlg(this);
+    dlg.setWindowTitle(tr("Go to Line"));
+    dlg.setInputMode(QInputDialog::IntInput);
+    dlg.setLabelText(tr("&Line number (1 - %1):").arg(count));
+    dlg.setIntRange(1, count);
+    dlg.setIntValue(textCursor().blockNumber() + 1);
+    if (Modal::run(dlg) != QDialog::Accepted)
+        return;
+    editorDocument()->setCurrentView(this);
+    editorDocument()->GoToLine(dlg.intValue());
 }
 
 void CEditorView::showFindDialog(bool replace)
@@ -229,7 +259,7 @@ void CEditorView::replaceText(const CFindReplaceDlg::Options& options)
                                                                    findFlags(options) & ~QTextDocument::FindBackward);
         if (!match.isNull() && match.selectionStart() == cursor.selectionStart() &&
             match.selectionEnd() == cursor.selectionEnd()) {
-            cursor.insertText(ProgramText::PlainLineBreaks(options.replaceWith));
+            cursor.insertText(ProgramText::plainLineBreaks(options.replaceWith));
             setTextCursor(cursor);
         }
     }
@@ -242,7 +272,7 @@ int CEditorView::replaceAllText(const CFindReplaceDlg::Options& options)
         return 0;
     QTextDocument* doc = QPlainTextEdit::document();
     const QTextDocument::FindFlags flags = findFlags(options) & ~QTextDocument::FindBackward;
-    const QString replacement = ProgramText::PlainLineBreaks(options.replaceWith);
+    const QString replacement = ProgramText::plainLineBreaks(options.replaceWith);
     QTextCursor edit(doc);
     int count = 0;
     QTextCursor found = doc->find(options.findWhat, QTextCursor(doc), flags);

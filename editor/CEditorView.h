@@ -7,6 +7,7 @@
 #include <QPointer>
 
 class CEditorDoc;
+class CLineNumberArea;
 
 // A view of a program document: plain text in a fixed-pitch font, the standard editing, find,
 // replace and print commands, and the double click that opens a line in the statement dialog.
@@ -34,6 +35,9 @@ public:
     // Replaces every match in one undo step; returns how many.
     int replaceAllText(const CFindReplaceDlg::Options& options);
     CFindReplaceDlg* findDialog() const { return m_findDialog; }
+    CLineNumberArea* lineNumberArea() const { return m_lineNumbers; }
+    // Asks for a line number and puts the caret there.
+    void goToLineDialog();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -42,6 +46,9 @@ protected:
     // make plain line breaks instead.
     void keyPressEvent(QKeyEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
+    void resizeEvent(QResizeEvent* event) override;
+    // The tool tip of a faulty line is its message.
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void registerCommands();
@@ -53,4 +60,5 @@ private:
     bool m_undoAvailable = false;
     bool m_copyAvailable = false;
     QPointer<CFindReplaceDlg> m_findDialog;
+    CLineNumberArea* m_lineNumbers = nullptr;
 };

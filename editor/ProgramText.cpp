@@ -174,7 +174,7 @@ std::optional<QByteArray> encode(const QString& text, const FileFormat& format, 
     return bytes;
 }
 
-QString PlainLineBreaks(QString text)
+QString plainLineBreaks(QString text)
 {
     text.replace(QChar::LineSeparator, QLatin1Char('\n'));
     text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
@@ -215,12 +215,12 @@ ReadResult readFile(const QString& path)
     return result;
 }
 
-bool IsCommentLine(const QString& line)
+bool isCommentLine(const QString& line)
 {
     return line.startsWith(QLatin1Char('*')) || line.startsWith(QLatin1String("//"));
 }
 
-Placement PlaceInsertion(int lineStart, int lineLength, int selectionStart, int textLength)
+Placement placeInsertion(int lineStart, int lineLength, int selectionStart, int textLength)
 {
     Placement p;
     p.position = selectionStart > lineStart ? lineStart + lineLength + 1 : lineStart;
@@ -231,13 +231,13 @@ Placement PlaceInsertion(int lineStart, int lineLength, int selectionStart, int 
     return p;
 }
 
-QString RunCommandLine(const QString& host, const QString& instance, const QString& path)
+QString runCommandLine(const QString& host, const QString& instance, const QString& path)
 {
     return QStringLiteral("kelm -npstatus -host ") + host + QStringLiteral(" -instance norvex:") + instance +
            QStringLiteral(" \"") + path + QStringLiteral("\"");
 }
 
-QStringList RunArguments(const QString& host, const QString& instance, const QString& path)
+QStringList runArguments(const QString& host, const QString& instance, const QString& path)
 {
     return {QStringLiteral("-npstatus"),
             QStringLiteral("-host"),
@@ -247,7 +247,7 @@ QStringList RunArguments(const QString& host, const QString& instance, const QSt
             path};
 }
 
-QStringList ParseArguments(const QString& path)
+QStringList parseArguments(const QString& path)
 {
     return {QStringLiteral("-parse"), QStringLiteral("-npstatus"), path};
 }

@@ -60,7 +60,7 @@ std::optional<QByteArray> encode(const QString& text, const FileFormat& format,
 
 // Text to be put into the editor with the Unicode line and paragraph separators as "\n", so that
 // every line the user sees is a line of the file.
-QString PlainLineBreaks(QString text);
+QString plainLineBreaks(QString text);
 
 // Reads a file for decode(), refusing before reading anything that is not a regular file (a named
 // pipe or a device would block or never end) or is larger than MaxFileSize.
@@ -72,7 +72,7 @@ struct ReadResult
 ReadResult readFile(const QString& path);
 
 // A comment line starts with "*" or "//"; no blanks are skipped first.
-bool IsCommentLine(const QString& line);
+bool isCommentLine(const QString& line);
 
 // Where an inserted statement goes. lineStart and lineLength (without its line break) describe the
 // caret's line, selectionStart is the start of the selection and textLength the length of the whole
@@ -83,14 +83,14 @@ struct Placement
     int position = 0;
     bool leadingLineBreak = false;
 };
-Placement PlaceInsertion(int lineStart, int lineLength, int selectionStart, int textLength);
+Placement placeInsertion(int lineStart, int lineLength, int selectionStart, int textLength);
 
 // The runner's Run command line as one text, and the argument vector it stands for (without the
 // program name), host, instance and path each one argument.
-QString RunCommandLine(const QString& host, const QString& instance, const QString& path);
-QStringList RunArguments(const QString& host, const QString& instance, const QString& path);
+QString runCommandLine(const QString& host, const QString& instance, const QString& path);
+QStringList runArguments(const QString& host, const QString& instance, const QString& path);
 
 // The Parse argument vector after argument 0, as a process starter takes it.
-QStringList ParseArguments(const QString& path);
+QStringList parseArguments(const QString& path);
 
 } // namespace ProgramText

@@ -1,7 +1,7 @@
 #include "kernel/CLogOnDlg.h"
 
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

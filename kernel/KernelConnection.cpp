@@ -1,8 +1,7 @@
 #include "kernel/KernelConnection.h"
 
-#include "app/CKelmDeskApp.h"
-#include "app/CMainFrame.h"
-#include "framework/CStatusBar.h"
+#include "core/AppCore.h"
+#include "core/MainWindowServices.h"
 #include "framework/Modal.h"
 #include "kernel/CLogOnDlg.h"
 #include "kernel/KernelTime.h"
@@ -15,9 +14,7 @@ namespace {
 
 void setPane(int pane, const QString& text)
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
-    if (CStatusBar* bar = app ? app->statusBar() : nullptr)
-        bar->SetPaneText(pane, text);
+    setMainWindowPane(pane, text);
 }
 
 void showNotLoggedOn()
@@ -30,7 +27,7 @@ void showNotLoggedOn()
 
 bool LogOnKernel(const QString& host, int instance, bool flag)
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
+    AppCore* app = AppCore::instance();
     if (!app || host.size() > kMaxHostNameLength)
         return false;
     vmsgMsgPort port;
@@ -56,19 +53,19 @@ bool IsLoggedOn()
 
 int GetKernelHandle()
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
+    AppCore* app = AppCore::instance();
     return app ? app->kernelHandle : 0;
 }
 
 void DecodeKernelStatus(int kind, vmsgMsgPort* message)
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
+    AppCore* app = AppCore::instance();
     if (kind != kKernelStatusKind || !message || !app)
         return;
     const std::optional<KernelStatus> status = decodeKernelStatusValues(*message);
     if (!status)
         return;
-    app->calendarTime = IsCalendarTime(status->time, kernelClockNow());
+    app->calendarTime = isCalendarTime(status->time, kernelClockNow());
     setPane(Pane::KernelTime, FormatKernelTime(status->time, app->calendarTime));
     switch (status->state) {
     case 0:
@@ -87,22 +84,21 @@ void DecodeKernelStatus(int kind, vmsgMsgPort* message)
 
 void OnKernelDisconnected()
 {
-    if (CKelmDeskApp* app = CKelmDeskApp::instance())
+    if (AppCore* app = AppCore::instance())
         app->kernelHandle = 0;
     showNotLoggedOn();
 }
 
-void OnLogOn()
+void onLogOn()
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
-    CLogOnDlg dlg(app ? app->mainFrame() : nullptr);
+    CLogOnDlg dlg(mainWindowDialogParent());
     if (Modal::run(dlg) != QDialog::Accepted)
         return;
-    LogOnKernel(dlg.hostname, AtoiText(dlg.instance), false);
+    LogOnKernel(dlg.hostname, atoiText(dlg.instance), false);
 }
 
 QString FormatKernelTime(double t)
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
+    AppCore* app = AppCore::instance();
     return FormatKernelTime(t, app && app->calendarTime);
 }

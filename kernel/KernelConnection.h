@@ -5,7 +5,7 @@
 class vmsgMsgPort;
 
 // The one kernel connection of the application: log-on, the kernel's status in panes 2 and 3 of the
-// status bar, and the reaction to a lost connection. The state lives in CKelmDeskApp (kernelHandle,
+// status bar, and the reaction to a lost connection. The state lives in AppCore (kernelHandle,
 // calendarTime).
 
 // Service number of the kernel for log_on and log_off.
@@ -26,7 +26,7 @@ void DecodeKernelStatus(int kind, vmsgMsgPort* message);
 void OnKernelDisconnected();
 
 // The Log On command: runs CLogOnDlg and on OK logs on to the chosen kernel.
-void OnLogOn();
+void onLogOn();
 
 // FormatKernelTime with the calendar flag of the last status message.
 QString FormatKernelTime(double t);

@@ -31,7 +31,7 @@ std::time_t kernelClockNow()
     return clockSlot() ? clockSlot()() : std::time(nullptr);
 }
 
-bool IsCalendarTime(double t, std::time_t now)
+bool isCalendarTime(double t, std::time_t now)
 {
     return static_cast<double>(now) - kCalendarTimeWindow < t;
 }
@@ -84,7 +84,7 @@ std::optional<KernelStatus> decodeKernelStatusValues(vmsgMsgPort& message)
     return std::nullopt;
 }
 
-int AtoiText(const QString& text)
+int atoiText(const QString& text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();

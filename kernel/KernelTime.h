@@ -31,7 +31,7 @@ KernelClock setKernelClock(KernelClock clock);
 std::time_t kernelClockNow();
 
 // True when t is later than 356 days before now.
-bool IsCalendarTime(double t, std::time_t now);
+bool isCalendarTime(double t, std::time_t now);
 
 // Elapsed: "%02d:%02d:%02d" of hours, minutes, seconds, each truncated toward zero and keeping the
 // sign of t. Calendar: the workstation's local date and time now (not t), "dd-mm-yy hh:mm:ss".
@@ -51,4 +51,4 @@ std::optional<KernelStatus> decodeKernelStatusValues(vmsgMsgPort& message);
 
 // The decimal number at the start of text after optional white space and sign, as atoi reads it;
 // 0 when there is none. Numbers beyond the int range are clamped.
-int AtoiText(const QString& text);
+int atoiText(const QString& text);

@@ -1,23 +1,71 @@
 #include "monitor/ClientRouting.h"
 
-#include "app/CKelmDeskApp.h"
-#include "framework/CStatusBar.h"
+#include "core/AppCore.h"
+#include "core/LineNavigation.h"
+#include "core/MainWindowServices.h"
+#include "framework/CDocument.h"
+#include "framework/MessageBox.h"
 #include "kernel/KernelConnection.h"
+#include "monitor/Monitor.h"
 #include "res/Resource.h"
 #include "vmsg/vmsg.h"
 
+#include <QDir>
+
 namespace {
+
+const char* const programFileNewName = "KELM Program File";
+const char* const monitorFileNewName = "KELM Monitor";
 
 void setClientPane(const QString& text)
 {
-    CKelmDeskApp* app = CKelmDeskApp::instance();
-    if (CStatusBar* bar = app ? app->statusBar() : nullptr)
-        bar->SetPaneText(Pane::Clients, text);
+    setMainWindowPane(Pane::Clients, text);
 }
 
 bool isKernelHandle(int handle)
 {
     return handle != 0 && handle == GetKernelHandle();
+}
+
+MainWindowServices* mainWindow()
+{
+    AppCore* core = AppCore::instance();
+    return core ? core->mainWindow() : nullptr;
+}
+
+void showFileDiagnostic(vmsgMsgPort* message)
+{
+    char* rawPath = nullptr;
+    char* rawText = nullptr;
+    int line = 0;
+    if (!message->pop(rawPath, -99999, -1) || !message->pop(line, -99999) || !message->pop(rawText, -99999, -1))
+        return;
+    const QString path = QString::fromUtf8(rawPath);
+    KMessageBox::show(QString::fromUtf8(rawText), KMessageBox::Icon::None, QMessageBox::Ok, mainWindowDialogParent());
+    if (line == -1)
+        return;
+    // The box was modal: look for the program only now, it may have been closed meanwhile.
+    MainWindowServices* window = mainWindow();
+    if (!window)
+        return;
+    const QString wanted = QDir::fromNativeSeparators(path);
+    for (CDocument* doc : window->openDocuments(QString::fromLatin1(programFileNewName))) {
+        if (QDir::fromNativeSeparators(doc->pathName()).compare(wanted, Qt::CaseInsensitive) != 0)
+            continue;
+        if (auto* target = dynamic_cast<LineNavigation*>(doc))
+            target->GoToLine(line);
+        return;
+    }
+}
+
+void openMonitor(int handle)
+{
+    AppCore* core = AppCore::instance();
+    MainWindowServices* window = mainWindow();
+    if (!core || !window)
+        return;
+    core->pendingSocket = handle;
+    window->newDocument(QString::fromLatin1(monitorFileNewName));
 }
 
 } // namespace
@@ -35,6 +83,10 @@ void OnClientNotify(int handle, int event, long /*user*/)
         return;
     }
     setClientPane(QString::asprintf("Client disconnected on socket %d", handle));
+    if (MonitorRecord* record = FindMonitorBySocket(handle)) {
+        AppendConsoleLine(*record, QLatin1String(MonitorText::abnormalText), QLatin1String(MonitorText::unknownTime));
+        SetMonitorState(*record, MonitorState::Finished);
+    }
 }
 
 void OnNonReplyMessage(int kind, vmsgMsgPort* message)
@@ -45,5 +97,18 @@ void OnNonReplyMessage(int kind, vmsgMsgPort* message)
         DecodeKernelStatus(kind, message);
         return;
     }
-    // Messages of runner clients have no receiver yet and are dropped.
+    if (MonitorRecord* record = FindMonitorBySocket(message->handle())) {
+        HandleMonitorMessage(*record, kind, message);
+        return;
+    }
+    switch (kind) {
+    case FileDiagnostic:
+        showFileDiagnostic(message);
+        break;
+    case MonitorOpen:
+        openMonitor(message->handle());
+        break;
+    default:
+        break;
+    }
 }

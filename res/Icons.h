@@ -2,7 +2,8 @@
 
 #include <QIcon>
 
-// Tool-bar and window icons: the desktop theme's where it has one, else a drawn one of our own.
+// Tool-bar icons: the desktop theme's where it has one, else our own SVG. Window icons: our own SVG,
+// the same as installed into the desktop's icon theme.
 namespace Icons {
 QIcon command(int id);
 // Window icons: Res::MainFrame, Res::ProgramDoc, Res::MonitorDoc.

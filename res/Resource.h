@@ -11,6 +11,8 @@ enum : int {
     InsertModelVariable = 32777,
     Options = 32779,
     InsertStatement = 32780,
+    GoToLine = 32790,
+    ViewProblems = 32791,
 };
 } // namespace Cmd
 

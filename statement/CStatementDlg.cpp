@@ -4,6 +4,7 @@
 #include "statement/CSpinButton.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -49,6 +50,17 @@ QLabel* label(const char* text, QWidget* buddy, QWidget* parent)
 QString fromStd(const std::string& s)
 {
     return QString::fromStdString(s);
+}
+
+CStatementDlg::TagPicker& tagPicker()
+{
+    static CStatementDlg::TagPicker picker;
+    return picker;
+}
+
+bool hasTagPicker()
+{
+    return static_cast<bool>(tagPicker());
 }
 
 } // namespace
@@ -182,6 +194,9 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
         if (!m_writingControls)
             applyOperationRule();
     });
+    connect(m_insertTagButton, &QPushButton::clicked, this, &CStatementDlg::onInsertTag);
+    connect(m_tagsButton, &QPushButton::clicked, this, &CStatementDlg::onTags);
+    m_expressionEdit->installEventFilter(this);
     connect(m_insertButton, &QPushButton::clicked, this, [this] { closeWithResult(true); });
     connect(m_replaceButton, &QPushButton::clicked, this, [this] { closeWithResult(false); });
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -209,6 +224,10 @@ void CStatementDlg::UpdateData(bool saveAndValidate)
     // Each control's change signal would otherwise read the half-written controls back into the members.
     const bool wasWriting = m_writingControls;
     m_writingControls = true;
+    // An editable combo box takes a text without moving its list: select the entry that matches.
+    const int opcodeEntry = m_opcodeCombo->findText(opcode, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (opcodeEntry >= 0)
+        m_opcodeCombo->setCurrentIndex(opcodeEntry);
     m_opcodeCombo->setCurrentText(opcode);
     m_triggerList->setCurrentIndex(trigger);
     m_operationList->setCurrentIndex(operation);
@@ -242,7 +261,7 @@ void CStatementDlg::OnInitDialog()
     for (QWidget* w : std::initializer_list<QWidget*>{m_expressionEdit, m_rampTimeEdit, m_rampStepEdit, m_argumentsEdit,
                                                       m_opcodeCombo, m_insertTagButton})
         w->setEnabled(false);
-    m_tagsButton->setEnabled(false); // both tag buttons stay off until model browsing exists
+    m_tagsButton->setEnabled(hasTagPicker());
     if (statementText.isEmpty())
         m_replaceButton->setEnabled(false);
     for (CSpinButton* spin : {m_hoursSpin, m_minutesSpin, m_secondsSpin})
@@ -282,6 +301,7 @@ void CStatementDlg::applyTriggerRule()
                                                           m_minutesSpin, m_secondsSpin})
             w->setEnabled(timed);
         m_expressionEdit->setEnabled(!timed);
+        m_insertTagButton->setEnabled(!timed && hasTagPicker());
     }
     refreshPreview();
 }
@@ -293,6 +313,7 @@ void CStatementDlg::applyOperationRule()
         const auto kind = static_cast<OperationKind>(selected);
         const bool withTag = kind == OperationKind::Ramp || kind == OperationKind::Set;
         m_tagEdit->setEnabled(withTag);
+        m_tagsButton->setEnabled(withTag && hasTagPicker());
         m_valueEdit->setEnabled(withTag);
         m_rampTimeEdit->setEnabled(kind == OperationKind::Ramp);
         m_rampStepEdit->setEnabled(kind == OperationKind::Ramp);
@@ -300,6 +321,52 @@ void CStatementDlg::applyOperationRule()
         m_opcodeCombo->setEnabled(kind == OperationKind::Send);
     }
     refreshPreview();
+}
+
+CStatementDlg::TagPicker CStatementDlg::setTagPicker(TagPicker picker)
+{
+    TagPicker previous = std::move(tagPicker());
+    tagPicker() = std::move(picker);
+    return previous;
+}
+
+bool CStatementDlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // The line edit drops its selection when a click takes the focus away.
+    if (watched == m_expressionEdit && event->type() == QEvent::FocusOut) {
+        m_expressionSelectionStart = m_expressionEdit->hasSelectedText() ? m_expressionEdit->selectionStart() : -1;
+        m_expressionSelectionLength = m_expressionEdit->selectionLength();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CStatementDlg::onInsertTag()
+{
+    const TagPicker picker = tagPicker(); // the picker's dialogs may replace it meanwhile
+    if (!picker)
+        return;
+    const int start = m_expressionSelectionStart;
+    const int length = m_expressionSelectionLength;
+    const QString before = m_expressionEdit->text();
+    const std::optional<QString> name = picker(this);
+    if (!name)
+        return;
+    if (!m_expressionEdit->hasSelectedText() && start >= 0 && m_expressionEdit->text() == before &&
+        start + length <= before.size())
+        m_expressionEdit->setSelection(start, length);
+    m_expressionEdit->insert(QLatin1Char('{') + *name + QLatin1Char('}'));
+    m_expressionEdit->setFocus();
+}
+
+void CStatementDlg::onTags()
+{
+    const TagPicker picker = tagPicker();
+    if (!picker)
+        return;
+    if (const std::optional<QString> name = picker(this)) {
+        m_tagEdit->setText(*name);
+        m_valueEdit->setFocus();
+    }
 }
 
 void CStatementDlg::closeWithResult(bool insert)

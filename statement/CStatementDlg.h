@@ -5,6 +5,9 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 class CSpinButton;
 class QComboBox;
 class QLineEdit;
@@ -22,6 +25,12 @@ public:
 
     // Moves the members into the controls (false) or the controls into the members (true).
     void UpdateData(bool saveAndValidate);
+
+    // Chooses the tag name for "Insert Tag..." and "Tags...", from whatever source the application
+    // decides; nothing when the user chose none. While no picker is installed both buttons stay
+    // disabled. Returns the previous picker.
+    using TagPicker = std::function<std::optional<QString>(QWidget* parent)>;
+    static TagPicker setTagPicker(TagPicker picker);
 
     bool insertRequested = false;
     QString opcode = QStringLiteral("SetVariable");
@@ -43,6 +52,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnInitDialog();
@@ -50,6 +60,8 @@ private:
     void applyTriggerRule();
     void applyOperationRule();
     void closeWithResult(bool insert);
+    void onInsertTag();
+    void onTags();
     StatementFields fields() const;
     void setFields(const StatementFields& f);
 
@@ -77,4 +89,7 @@ private:
     QPushButton* m_cancelButton;
     bool m_initialised = false;
     bool m_writingControls = false;
+    // The expression's selection when it last lost the focus, which a click on a button takes.
+    int m_expressionSelectionStart = -1;
+    int m_expressionSelectionLength = 0;
 };

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 namespace {
@@ -50,8 +50,8 @@ bool startsWith(const std::string& s, char c)
 }
 
 // Leading white space, an optional sign and the leading digits; no digits reads as 0. Saturates at
-// the range of int instead of overflowing.
-long long readInteger(const std::string& text)
+// +-limit instead of overflowing.
+long long readInteger(const std::string& text, long long limit = INT_MAX)
 {
     std::size_t i = text.find_first_not_of(kWhiteSpace);
     if (i == std::string::npos)
@@ -61,14 +61,51 @@ long long readInteger(const std::string& text)
         negative = text[i] == '-';
         ++i;
     }
+    // The negative side reaches one further, as int's own range does.
+    const long long bound = negative ? limit + 1 : limit;
     long long n = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (n <= INT_MAX)
-            n = n * 10 + (text[i] - '0');
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        n = n > (bound - (text[i] - '0')) / 10 ? bound : n * 10 + (text[i] - '0');
+    return negative ? -n : n;
+}
+
+// Hours are read and carried in 64 bits up to this bound, so a composed line reads back exactly.
+constexpr long long kHoursLimit = LLONG_MAX / 4;
+
+// Seconds as readInteger reads them, except that a number in exponent form ("1.23457e+06", as
+// earlier versions wrote large plain times) counts as the number it denotes, truncated.
+long long readSeconds(const std::string& text)
+{
+    std::size_t i = text.find_first_not_of(kWhiteSpace);
+    if (i == std::string::npos)
+        return 0;
+    std::size_t j = i;
+    if (text[j] == '+' || text[j] == '-')
+        ++j;
+    const std::size_t digits = j;
+    while (j < text.size() && text[j] >= '0' && text[j] <= '9')
+        ++j;
+    if (j == digits)
+        return 0;
+    if (j < text.size() && text[j] == '.') {
+        ++j;
+        while (j < text.size() && text[j] >= '0' && text[j] <= '9')
+            ++j;
     }
-    if (negative)
-        return n > -static_cast<long long>(INT_MIN) ? INT_MIN : -n;
-    return n > INT_MAX ? INT_MAX : n;
+    if (j < text.size() && (text[j] == 'e' || text[j] == 'E')) {
+        std::size_t k = j + 1;
+        if (k < text.size() && (text[k] == '+' || text[k] == '-'))
+            ++k;
+        if (k < text.size() && text[k] >= '0' && text[k] <= '9') {
+            const double value = std::strtod(text.c_str() + i, nullptr);
+            if (!(value < static_cast<double>(INT_MAX)))
+                return INT_MAX;
+            if (!(value > static_cast<double>(INT_MIN)))
+                return INT_MIN;
+            return static_cast<long long>(value);
+        }
+    }
+    return readInteger(text);
 }
 
 template <typename... Args> std::string format(const char* pattern, Args... args)
@@ -206,6 +243,11 @@ StatementError parseSend(std::string s, StatementFields& fields)
     if (!startsWith(s, '('))
         return kOpeningBracket;
     s = trimLeft(s.substr(1));
+    // "send(OPCODE)" has no arguments; the composer writes it that way.
+    if (s.find(',') == std::string::npos && takeUpTo(s, ')', fields.opcode)) {
+        fields.arguments.clear();
+        return std::nullopt;
+    }
     if (!takeUpTo(s, ',', fields.opcode))
         return kComma;
     s = trimLeft(s);
@@ -216,13 +258,13 @@ StatementError parseSend(std::string s, StatementFields& fields)
 
 } // namespace
 
-const char* TriggerKeyword(TriggerKind kind)
+const char* triggerKeyword(TriggerKind kind)
 {
     const int i = static_cast<int>(kind);
     return (i >= 0 && i < kTriggerKindCount) ? kTriggerKeywords[i] : "";
 }
 
-const char* OperationKeyword(OperationKind kind)
+const char* operationKeyword(OperationKind kind)
 {
     const int i = static_cast<int>(kind);
     return (i >= 0 && i < kOperationKindCount) ? kOperationKeywords[i] : "";
@@ -272,35 +314,36 @@ StatementError ParseStatement(const std::string& line, StatementFields& fields)
 
 std::string ComposeStatement(const StatementFields& fields)
 {
-    std::string line = TriggerKeyword(fields.trigger);
+    std::string line = triggerKeyword(fields.trigger);
     line += " (";
 
     if (fields.trigger != TriggerKind::After && fields.trigger != TriggerKind::At) {
         line += fields.expression;
     } else {
-        long long h = readInteger(fields.hours);
+        long long h = readInteger(fields.hours, kHoursLimit);
         long long m = readInteger(fields.minutes);
-        double x = static_cast<double>(readInteger(fields.seconds));
+        long long x = readSeconds(fields.seconds);
         if (!fields.date.empty() || h > 0 || m > 0) {
             line += '[';
             if (!fields.date.empty() && fields.trigger != TriggerKind::After)
                 line += fields.date + ' ';
             if (x >= 60) {
-                m += static_cast<long long>(x / 60);
-                x = std::fmod(x, 60);
+                m += x / 60;
+                x %= 60;
             }
             if (m >= 60) {
-                h += m / 60;
+                h = std::min(h + m / 60, kHoursLimit);
                 m %= 60;
             }
             if (h > 0)
                 line += format("%lld:%02lld:", h, m);
             else if (m > 0)
                 line += format("%02lld:", m);
-            line += format("%05.2f", x);
+            line += format("%05.2f", static_cast<double>(x));
             line += ']';
         } else {
-            line += format("%g", x);
+            // In full: an exponent form would change the time and read back as another one.
+            line += format("%lld", x);
         }
     }
     line += ") ";

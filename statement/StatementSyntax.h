@@ -21,8 +21,8 @@ inline constexpr const char* kOperationKeywords[kOperationKindCount] = {"ramp", 
 inline constexpr const char* kSendOpcodes[] = {"ModelFreeze", "ModelRun", "SetModelParameter", "SetVariable"};
 
 // The keyword of a kind; empty for no choice or a value outside the table.
-const char* TriggerKeyword(TriggerKind kind);
-const char* OperationKeyword(OperationKind kind);
+const char* triggerKeyword(TriggerKind kind);
+const char* operationKeyword(OperationKind kind);
 
 // Every part except the two kinds is kept as text, exactly as typed or parsed (UTF-8). The
 // initial values are those of a fresh statement.

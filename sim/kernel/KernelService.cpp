@@ -110,11 +110,16 @@ std::string describeValues(const vmsg::Message& message)
     return text.empty() ? "(no values)" : text;
 }
 
+GeneratedModel KernelService::generatedModel() const
+{
+    return GeneratedModel{std::size_t(m_options.blocks), std::size_t(m_options.tags)};
+}
+
 KernelService::KernelService(const SimOptions& options, double wallNow)
     : m_options(options), m_clock(options.speed, options.calendar)
 {
     if (options.state != KernelState::NoModel) {
-        m_model = std::make_unique<ProcessModel>();
+        m_model = std::make_unique<ProcessModel>(generatedModel());
         m_clock.load(wallNow);
         if (options.state == KernelState::Running)
             m_clock.run();
@@ -193,7 +198,7 @@ KernelService::Outcome KernelService::control(int kind, double wallNow)
         break;
     case SimKind::Load:
         if (!m_model) {
-            m_model = std::make_unique<ProcessModel>();
+            m_model = std::make_unique<ProcessModel>(generatedModel());
             out.stateChanged = m_clock.load(wallNow);
         }
         what = "load";
@@ -278,19 +283,19 @@ KernelService::Outcome KernelService::query(const vmsg::Message& request)
             return failure(SimError::Malformed, "a query is a text, an optional integer, then a divider");
         }
     }
-    const QueryResult result = answerQueries(*m_model, parts);
+    QueryResult result = answerQueries(*m_model, parts);
     if (!result.error.empty())
         return failure(SimError::Malformed, result.error);
     Outcome out;
     std::size_t items = 0;
-    for (const QueryAnswer& answer : result.answers) {
+    for (QueryAnswer& answer : result.answers) {
         if (const int* i = std::get_if<int>(&answer)) {
             out.reply.push(*i);
             ++items;
         } else {
-            const auto& names = std::get<std::vector<std::string>>(answer);
+            auto& names = std::get<std::vector<std::string>>(answer);
             items += names.size();
-            out.reply.push(names);
+            out.reply.push(std::move(names));
         }
     }
     out.log = "query " + std::to_string(parts.size()) + " part(s), " + std::to_string(items) + " item(s)";

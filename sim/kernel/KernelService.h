@@ -65,6 +65,7 @@ private:
     Outcome write(const vmsg::Message& request);
     Outcome query(const vmsg::Message& request);
     Outcome blockTypes(const vmsg::Message& request);
+    GeneratedModel generatedModel() const;
 
     SimOptions m_options;
     SimClock m_clock;

@@ -56,6 +56,7 @@ std::vector<std::string> listBlocks(const ProcessModel& model, const ParsedQuery
     const std::string tagValue = filterOf(q, "tagvalue");
     const bool anyTag = tagName == "*" && tagValue == "*";
     std::vector<std::string> names;
+    names.reserve(model.blocks().size());
     for (const Block& b : model.blocks()) {
         if (!globMatch(name, b.name) || !globMatch(type, b.type))
             continue;

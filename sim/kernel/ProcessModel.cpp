@@ -12,22 +12,43 @@ constexpr double kAtmosphere = 1.013;
 constexpr double kGravity = 9.81;
 constexpr double kMaxSubstep = 0.25;
 constexpr int kMaxSubsteps = 400;
+// Block updates one step may make: a large model takes coarser substeps rather than hold up the
+// requests that wait behind the step.
+constexpr std::size_t kMaxBlockUpdates = 4800;
 constexpr std::size_t kTrendLength = 10;
 constexpr std::size_t kMaxStringLength = 99;
 
 const double kMolarMass[] = {18.015, 86.18, 16.04, 44.01};
 const double kLiquidDensity[] = {998.0, 655.0, 420.0, 770.0};
 
+char foldAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
 std::string lower(std::string s)
 {
     for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        c = foldAscii(c);
     return s;
 }
 
-bool sameName(const std::string& a, const std::string& b)
+// Compared inline: for names this short a library call costs more than the comparison.
+bool sameSpelling(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && lower(a) == lower(b);
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAscii(x) == foldAscii(y); });
 }
 
 Tag dble(const char* name, double value, bool writable, double minimum = -1e300, double maximum = 1e300)
@@ -319,8 +340,13 @@ TagType Tag::type() const
     }
 }
 
-Tag* Block::tag(const std::string& tagName)
+Tag* Block::tag(std::string_view tagName)
 {
+    // The model itself asks in the tags' own spelling, many times a step: an exact match comes first.
+    for (Tag& t : tags) {
+        if (sameSpelling(t.name, tagName))
+            return &t;
+    }
     for (Tag& t : tags) {
         if (sameName(t.name, tagName))
             return &t;
@@ -328,12 +354,12 @@ Tag* Block::tag(const std::string& tagName)
     return nullptr;
 }
 
-const Tag* Block::tag(const std::string& tagName) const
+const Tag* Block::tag(std::string_view tagName) const
 {
     return const_cast<Block*>(this)->tag(tagName);
 }
 
-ProcessModel::ProcessModel()
+ProcessModel::ProcessModel(const GeneratedModel& generated)
 {
     const auto line = [this](Block b, int table) {
         b.thermoTable = table;
@@ -351,8 +377,86 @@ ProcessModel::ProcessModel()
     line(tank("T201", "FV201", 0.5, 25.0, "Separator tank line 2"), 2);
     line(controller("LC201", "T201:LEVEL", "FV202:POS", 2.0, 30.0, 1, "Level control T201"), 2);
     line(valve("FV202", "T201", 30.0, 85.0, "Outlet valve T201"), 2);
+    addGeneratedLines(generated);
+
+    m_index.reserve(m_blocks.size());
+    for (std::size_t i = 0; i < m_blocks.size(); ++i)
+        m_index.emplace(lower(m_blocks[i].name), i);
+    m_upstream.assign(m_blocks.size(), std::string::npos);
+    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+        if (const auto it = m_index.find(lower(m_blocks[i].upstream)); it != m_index.end())
+            m_upstream[i] = it->second;
+    }
+    m_outflow.assign(m_blocks.size(), 0.0);
+    m_kinds.reserve(m_blocks.size());
+    for (const Block& b : m_blocks) {
+        static const std::pair<const char*, Kind> kinds[] = {
+            {"FEED", Kind::Feed}, {"PUMP", Kind::Pump}, {"VALVE", Kind::Valve}, {"TANK", Kind::Tank}};
+        Kind kind = Kind::Controller;
+        for (const auto& [type, k] : kinds) {
+            if (b.type == type)
+                kind = k;
+        }
+        m_kinds.push_back(kind);
+    }
     // Settle the streams and the controllers' measurements without advancing time.
     substep(0.0);
+}
+
+void ProcessModel::addGeneratedLines(const GeneratedModel& generated)
+{
+    const std::size_t count = generated.generatedBlocks;
+    m_blocks.reserve(m_blocks.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t n = i / 6 + 1;
+        char number[24];
+        std::snprintf(number, sizeof number, "%05zu", n);
+        const auto name = [&](const char* role) { return std::string(role) + number; };
+        const double k = double(n % 10);
+        const std::string description = "Generated line " + std::string(number);
+        Block b;
+        switch (i % 6) {
+        case 0:
+            b = feed("", 6.0 + k, 2.0 + 0.1 * k, 30.0 + 2.0 * k, {0.7, 0.2, 0.05, 0.05}, "");
+            b.name = name("F");
+            break;
+        case 1:
+            b = pump("", "", "");
+            b.name = name("P");
+            b.upstream = name("F");
+            break;
+        case 2:
+            b = valve("", "", 30.0 + 4.0 * k, 85.0, "");
+            b.name = name("FI");
+            b.upstream = name("P");
+            break;
+        case 3:
+            b = tank("", "", 0.5 + 0.2 * k, 20.0 + k, "");
+            b.name = name("T");
+            b.upstream = name("FI");
+            break;
+        case 4:
+            b = controller("", "", "", 2.0 + 0.1 * k, 25.0, int(n % 2), "");
+            b.name = name("LC");
+            b.tag("PVTAG")->value = name("T") + ":LEVEL";
+            b.tag("OPTAG")->value = name("FO") + ":POS";
+            break;
+        default:
+            b = valve("", "", 25.0, 85.0, "");
+            b.name = name("FO");
+            b.upstream = name("T");
+            break;
+        }
+        b.tag("DESC")->value = description;
+        b.thermoTable = int(n % 3) + 1;
+        const std::size_t own = b.tags.size();
+        for (std::size_t a = own; a < generated.tagsPerBlock; ++a) {
+            char auxName[24];
+            std::snprintf(auxName, sizeof auxName, "AUX%03zu", a - own + 1);
+            b.tags.push_back(dble(auxName, double(a - own), true, -1e6, 1e6));
+        }
+        m_blocks.push_back(std::move(b));
+    }
 }
 
 const std::vector<std::string>& ProcessModel::componentNames()
@@ -370,11 +474,8 @@ const std::vector<std::string>& ProcessModel::streamMembers()
 
 const Block* ProcessModel::block(const std::string& name) const
 {
-    for (const Block& b : m_blocks) {
-        if (sameName(b.name, name))
-            return &b;
-    }
-    return nullptr;
+    const auto it = m_index.find(lower(name));
+    return it == m_index.end() ? nullptr : &m_blocks[it->second];
 }
 
 Block* ProcessModel::findBlock(const std::string& name)
@@ -424,33 +525,25 @@ std::optional<VariableRef> ProcessModel::resolve(const std::string& name) const
             return std::nullopt;
     }
 
-    bool found = false;
-    for (std::size_t b = 0; b < m_blocks.size() && !found; ++b) {
-        if (!sameName(m_blocks[b].name, blockName))
-            continue;
-        for (std::size_t t = 0; t < m_blocks[b].tags.size(); ++t) {
-            if (sameName(m_blocks[b].tags[t].name, tagName)) {
-                ref.block = b;
-                ref.tag = t;
-                found = true;
-                break;
-            }
-        }
-        break;
-    }
-    if (!found)
+    const auto it = m_index.find(lower(blockName));
+    if (it == m_index.end())
         return std::nullopt;
-    const Tag& tag = m_blocks[ref.block].tags[ref.tag];
-    if (!ref.member.empty() && tag.type() != TagType::PropertySet)
+    ref.block = it->second;
+    const std::vector<Tag>& tags = m_blocks[ref.block].tags;
+    const auto tag = std::find_if(tags.begin(), tags.end(), [&](const Tag& t) { return sameName(t.name, tagName); });
+    if (tag == tags.end())
+        return std::nullopt;
+    ref.tag = std::size_t(tag - tags.begin());
+    if (!ref.member.empty() && tag->type() != TagType::PropertySet)
         return std::nullopt;
 
     if (index) {
         std::size_t size = 0;
         if (ref.member.empty())
-            size = arraySize(tag.value);
+            size = arraySize(tag->value);
         else if (ref.member == "nx")
             size = componentNames().size();
-        else if (const std::vector<double>* a = memberArray(std::get<Stream>(tag.value), ref.member))
+        else if (const std::vector<double>* a = memberArray(std::get<Stream>(tag->value), ref.member))
             size = a->size();
         if (*index >= size)
             return std::nullopt;
@@ -649,10 +742,9 @@ Stream& ProcessModel::streamOf(Block& b)
     return std::get<Stream>(b.tag("OUT")->value);
 }
 
-const Stream* ProcessModel::streamOf(const std::string& blockName) const
+const Stream* ProcessModel::outputOf(const Block& b)
 {
-    const Block* b = block(blockName);
-    const Tag* out = b ? b->tag("OUT") : nullptr;
+    const Tag* out = b.tag("OUT");
     return out ? std::get_if<Stream>(&out->value) : nullptr;
 }
 
@@ -660,7 +752,9 @@ void ProcessModel::step(double dt)
 {
     if (!std::isfinite(dt) || dt <= 0.0)
         return;
-    const int count = std::clamp(int(std::ceil(dt / kMaxSubstep)), 1, kMaxSubsteps);
+    const int budget =
+        int(std::clamp<std::size_t>(kMaxBlockUpdates / std::max<std::size_t>(m_blocks.size(), 1), 1, kMaxSubsteps));
+    const int count = std::clamp(int(std::ceil(dt / kMaxSubstep)), 1, budget);
     const double sub = dt / count;
     for (int i = 0; i < count; ++i) {
         substep(sub);
@@ -673,9 +767,10 @@ void ProcessModel::sampleTrends()
 {
     // At most one trend's worth of samples per call: far out, adding a second changes no double.
     for (std::size_t n = 0; n < kTrendLength && m_time >= m_nextSample; ++n) {
-        for (Block& b : m_blocks) {
-            if (b.type != "PIDC")
+        for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+            if (m_kinds[i] != Kind::Controller)
                 continue;
+            Block& b = m_blocks[i];
             auto& trend = std::get<std::vector<double>>(b.tag("TREND")->value);
             trend.erase(trend.begin());
             trend.push_back(number(b, "PV"));
@@ -688,35 +783,44 @@ void ProcessModel::sampleTrends()
 
 void ProcessModel::substep(double dt)
 {
-    for (Block& b : m_blocks)
-        computeStream(b, dt);
-    for (Block& b : m_blocks) {
-        if (b.type == "TANK")
-            integrateTank(b, dt);
+    for (std::size_t i = 0; i < m_blocks.size(); ++i)
+        computeStream(i, dt);
+    std::fill(m_outflow.begin(), m_outflow.end(), 0.0);
+    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+        if (m_kinds[i] == Kind::Valve && m_upstream[i] != std::string::npos)
+            m_outflow[m_upstream[i]] += std::get<Stream>(m_blocks[i].tag("OUT")->value).f;
     }
-    for (Block& b : m_blocks) {
-        if (b.type == "PIDC")
-            runController(b, dt);
+    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+        if (m_kinds[i] == Kind::Tank)
+            integrateTank(i, dt);
+    }
+    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+        if (m_kinds[i] == Kind::Controller)
+            runController(m_blocks[i], dt);
     }
 }
 
-void ProcessModel::computeStream(Block& b, double dt)
+void ProcessModel::computeStream(std::size_t index, double dt)
 {
-    if (b.type == "PIDC")
+    Block& b = m_blocks[index];
+    const Kind kind = m_kinds[index];
+    if (kind == Kind::Controller)
         return;
     Stream& out = streamOf(b);
-    const Stream* in = b.upstream.empty() ? nullptr : streamOf(b.upstream);
+    const std::size_t up = m_upstream[index];
+    const Block* upBlock = up == std::string::npos ? nullptr : &m_blocks[up];
+    const Stream* in = upBlock ? outputOf(*upBlock) : nullptr;
     double elevation = 0.0;
     const int table = b.thermoTable;
 
-    if (b.type == "FEED") {
+    if (kind == Kind::Feed) {
         const bool active = number(b, "ACTIVE") != 0.0;
         out.f = active ? number(b, "FLOW") : 0.0;
         out.t = number(b, "TEMP");
         out.p = number(b, "PRESS");
         out.x = std::get<std::vector<double>>(b.tag("COMP")->value);
         setNumber(b, "TOTAL", number(b, "TOTAL") + out.f * dt);
-    } else if (b.type == "PUMP" && in) {
+    } else if (kind == Kind::Pump && in) {
         const bool running = number(b, "RUN") != 0.0;
         const double speed = running ? number(b, "SPEED") / 100.0 : 0.0;
         out.f = in->f * speed;
@@ -730,7 +834,7 @@ void ProcessModel::computeStream(Block& b, double dt)
         if (running)
             setNumber(b, "HOURS", number(b, "HOURS") + dt / 3600.0);
         elevation = 0.5;
-    } else if (b.type == "VALVE" && in) {
+    } else if (kind == Kind::Valve && in) {
         const auto& limits = std::get<std::vector<double>>(b.tag("LIMITS")->value);
         const double low = std::min(limits[0], limits[1]);
         const double high = std::max(limits[0], limits[1]);
@@ -741,12 +845,11 @@ void ProcessModel::computeStream(Block& b, double dt)
         if (dt == 0.0)
             travel = target;
         setNumber(b, "TRAVEL", travel);
-        const Block* up = block(b.upstream);
-        if (up && up->type == "TANK") {
-            const double level = std::max(0.0, number(*up, "LEVEL"));
+        if (m_kinds[up] == Kind::Tank) {
+            const double level = std::max(0.0, number(*upBlock, "LEVEL"));
             out.f = number(b, "CV") * 0.1 * std::sqrt(level) * travel / 100.0;
             if (dt > 0.0)
-                out.f = std::min(out.f, level * number(*up, "AREA") * in->r / dt);
+                out.f = std::min(out.f, level * number(*upBlock, "AREA") * in->r / dt);
         } else {
             out.f = in->f * travel / 100.0;
         }
@@ -754,7 +857,7 @@ void ProcessModel::computeStream(Block& b, double dt)
         out.p = in->p > kAtmosphere ? kAtmosphere + (in->p - kAtmosphere) * (0.3 + 0.7 * travel / 100.0) : in->p;
         out.x = in->x;
         elevation = 1.0;
-    } else if (b.type == "TANK") {
+    } else if (kind == Kind::Tank) {
         out.t = number(b, "TEMP");
         out.p = kAtmosphere + out.r * kGravity * number(b, "LEVEL") / 1e5;
         elevation = 2.0;
@@ -762,15 +865,13 @@ void ProcessModel::computeStream(Block& b, double dt)
     finishStream(out, elevation, table);
 }
 
-void ProcessModel::integrateTank(Block& tank, double dt)
+void ProcessModel::integrateTank(std::size_t index, double dt)
 {
+    Block& tank = m_blocks[index];
     Stream& contents = streamOf(tank);
-    const Stream* in = streamOf(tank.upstream);
-    double outflow = 0.0;
-    for (const Block& b : m_blocks) {
-        if (b.type == "VALVE" && sameName(b.upstream, tank.name))
-            outflow += std::get<Stream>(b.tag("OUT")->value).f;
-    }
+    const std::size_t up = m_upstream[index];
+    const Stream* in = up == std::string::npos ? nullptr : outputOf(m_blocks[up]);
+    const double outflow = m_outflow[index];
     const double inflow = in ? in->f : 0.0;
     const double area = std::max(number(tank, "AREA"), 0.05);
     const double height = std::max(number(tank, "HEIGHT"), 0.1);

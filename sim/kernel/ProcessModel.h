@@ -3,11 +3,14 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
 // The built-in process model: two lines of feed, pump, inlet valve, tank, level controller and
-// outlet valve. Blocks hold typed tags; every block has a stream (a property set) as output.
+// outlet valve. Blocks hold typed tags; every block but a controller has a stream (a property set)
+// as output. A generated model adds further lines of the same six blocks behind the built-in ones.
 
 // Type numbers as the kernel reports them ("@V_type") and their codes ("@vr_tp").
 enum class TagType { Dble = 1, Dbar = 3, Intg = 5, Inar = 7, Strn = 9, Star = 10, PropertySet = 14 };
@@ -60,8 +63,9 @@ struct Block
     bool primed = false; // the controller has run in automatic since its last manual step
     int thermoTable = 1;
 
-    Tag* tag(const std::string& tagName);
-    const Tag* tag(const std::string& tagName) const;
+    // Names compare without regard to case.
+    Tag* tag(std::string_view tagName);
+    const Tag* tag(std::string_view tagName) const;
 };
 
 // A variable named BLOCK:TAG, BLOCK:TAG[i], BLOCK:TAG.m or BLOCK:TAG.m[i].
@@ -76,10 +80,19 @@ struct VariableRef
 enum class ModelError { None, NoSuchVariable, NotAValue, TypeMismatch, ReadOnly, OutOfRange };
 const char* modelErrorText(ModelError error);
 
+// Size of a generated model: generatedBlocks blocks in lines of six, named by role and line number
+// (F00001, P00001, FI00001, T00001, LC00001, FO00001, F00002, ...; the number has at least five
+// digits), each with its type's tags and, up to tagsPerBlock, further real tags AUX001, AUX002, ...
+struct GeneratedModel
+{
+    std::size_t generatedBlocks = 0;
+    std::size_t tagsPerBlock = 0;
+};
+
 class ProcessModel
 {
 public:
-    ProcessModel();
+    explicit ProcessModel(const GeneratedModel& generated = {});
 
     const std::vector<Block>& blocks() const { return m_blocks; }
     const Block* block(const std::string& name) const;
@@ -110,16 +123,25 @@ public:
 private:
     void substep(double dt);
     void sampleTrends();
-    void computeStream(Block& b, double dt);
-    void integrateTank(Block& tank, double dt);
+    void computeStream(std::size_t index, double dt);
+    void integrateTank(std::size_t index, double dt);
     void runController(Block& pid, double dt);
     Stream& streamOf(Block& b);
-    const Stream* streamOf(const std::string& blockName) const;
+    // The output stream of b, null for a block without one.
+    static const Stream* outputOf(const Block& b);
     Block* findBlock(const std::string& name);
     double number(const Block& b, const char* tagName) const;
     void setNumber(Block& b, const char* tagName, double value);
 
+    void addGeneratedLines(const GeneratedModel& generated);
+
     std::vector<Block> m_blocks;
+    // Block index by lower-case name, and for each block the index of its upstream block (or npos).
+    std::unordered_map<std::string, std::size_t> m_index;
+    std::vector<std::size_t> m_upstream;
+    std::vector<double> m_outflow; // per tank, summed over the valves below it in each substep
+    enum class Kind { Feed, Pump, Valve, Tank, Controller };
+    std::vector<Kind> m_kinds; // of each block, by its type
     double m_time = 0.0;
     double m_nextSample = 1.0;
 };

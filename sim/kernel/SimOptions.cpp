@@ -44,6 +44,8 @@ const char* simUsage()
            "  --calendar            the clock starts at the wall-clock time instead of 0\n"
            "  --speed X             simulated seconds per real second (default 1)\n"
            "  --status-layout L     short (\"rviv\") or long (\"ivsvrviv\") status (default short)\n"
+           "  --blocks N            generate N more blocks in lines of six (at most 20000)\n"
+           "  --tags T              give each generated block T tags at least (at most 100)\n"
            "  --help                this text\n"
            "SIGUSR1 runs the model, SIGUSR2 freezes it; SIGINT and SIGTERM end the simulator.\n";
 }
@@ -114,6 +116,17 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args, 
                 return std::nullopt;
             }
             options.longStatus = v == "long";
+        } else if (name == "--blocks") {
+            if (!value(v) || !parseInt(v, options.blocks) || options.blocks < 0 ||
+                options.blocks > kMaxGeneratedBlocks) {
+                error = "--blocks needs a number from 0 to " + std::to_string(kMaxGeneratedBlocks);
+                return std::nullopt;
+            }
+        } else if (name == "--tags") {
+            if (!value(v) || !parseInt(v, options.tags) || options.tags < 0 || options.tags > kMaxGeneratedTags) {
+                error = "--tags needs a number from 0 to " + std::to_string(kMaxGeneratedTags);
+                return std::nullopt;
+            }
         } else {
             error = "unknown option " + args[i];
             return std::nullopt;

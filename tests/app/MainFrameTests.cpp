@@ -1,6 +1,6 @@
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
@@ -8,6 +8,7 @@
 #include "res/Resource.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -54,13 +55,13 @@ class MainFrameTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QFile::remove(CSettingsKey::storePath());
+        resetSettings();
         previous = KMessageBox::setHook([this](const KMessageBox::Request& r) {
             boxes << r.text;
             return QMessageBox::No;
         });
         app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk")}));
+        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
         frame = app->mainFrame();
     }
     void TearDown() override
@@ -83,13 +84,15 @@ TEST_F(MainFrameTest, PlainStartShowsAnEmptyFrameWithMenu128)
     EXPECT_EQ(menuTitles(frame->menuBar()), (QStringList{"&File", "&View", "&Help"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&File"), (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "Lo&g On...", "-",
                                                                  "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
-    EXPECT_EQ(menuItems(frame->menuBar(), "&View"), (QStringList{"&Toolbar", "&Status Bar", "&Options..."}));
+    // The editor's own commands come after the fixed items.
+    EXPECT_EQ(menuItems(frame->menuBar(), "&View"),
+              (QStringList{"&Toolbar", "&Status Bar", "&Options...", "-", "&Problems"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&Help"), (QStringList{"&About KelmDesk..."}));
 }
 
 TEST_F(MainFrameTest, ProgramDocumentSwitchesToMenu129)
 {
-    app->OnFileNew();
+    app->onFileNew();
     ASSERT_EQ(frame->mdiArea()->subWindowList().size(), 1);
     EXPECT_EQ(frame->currentMenuId(), Res::ProgramDoc);
     EXPECT_EQ(menuTitles(frame->menuBar()), (QStringList{"&File", "&Edit", "&View", "&Window", "&Help"}));
@@ -100,7 +103,7 @@ TEST_F(MainFrameTest, ProgramDocumentSwitchesToMenu129)
     EXPECT_EQ(menuItems(frame->menuBar(), "&Edit"),
               (QStringList{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
                            "Select A&ll\tCtrl+A", "-", "Insert Model &Variable...", "Insert &Statement...", "-",
-                           "&Find...\tCtrl+F", "F&ind Next\tF3", "R&eplace\tCtrl+H"}));
+                           "&Find...\tCtrl+F", "F&ind Next\tF3", "R&eplace\tCtrl+H", "-", "&Go to Line...\tCtrl+G"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&Window"),
               (QStringList{"&New Window", "&Cascade", "&Tile", "&Arrange Icons", "-", "&1 Program1"}));
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("KelmDesk - Program1"));
@@ -174,7 +177,7 @@ TEST_F(MainFrameTest, CommandStatesWithoutDocumentAndWithAProgram)
     EXPECT_FALSE(enabled(Cmd::CloseFinishedMonitors)) << "no finished monitor";
     EXPECT_TRUE(frame->action(Cmd::ViewToolbar)->isChecked());
 
-    app->OnFileNew();
+    app->onFileNew();
     frame->updateCommands();
     EXPECT_TRUE(enabled(Cmd::Parse));
     EXPECT_TRUE(enabled(Cmd::Run));
@@ -202,11 +205,11 @@ TEST_F(MainFrameTest, SchedulerTimerFirstTickAfterAboutOneSecond)
 
 TEST(EditOnlyMode, DisablesRunAndLogOn)
 {
-    QFile::remove(CSettingsKey::storePath());
+    resetSettings();
     CKelmDeskApp app;
-    ASSERT_TRUE(app.InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
+    ASSERT_TRUE(app.initInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
     EXPECT_TRUE(app.m_bEditOnly);
-    app.OnFileNew();
+    app.onFileNew();
     CMainFrame* frame = app.mainFrame();
     frame->updateCommands();
     EXPECT_FALSE(frame->action(Cmd::Run)->isEnabled());
@@ -218,12 +221,15 @@ TEST(EditOnlyMode, DisablesRunAndLogOn)
 
 TEST_F(MainFrameTest, FileNewAndOpenUseTheProgramTemplateOnly)
 {
-    ASSERT_EQ(app->templates().size(), 1u);
-    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().front().get());
+    // Monitor first, then program: File New must pass over the monitor kind.
+    ASSERT_EQ(app->templates().size(), 2u);
+    EXPECT_EQ(app->templates().front()->resourceId(), Res::MonitorDoc);
+    EXPECT_EQ(app->findTemplate(QStringLiteral("KELM Program File")), app->templates().back().get());
     EXPECT_EQ(app->findTemplate(QStringLiteral("kelm program file")), nullptr) << "compared byte for byte";
-    app->OnFileNew();
-    app->OnFileNew();
-    EXPECT_EQ(app->templates().front()->documents().size(), 2u);
+    app->onFileNew();
+    app->onFileNew();
+    EXPECT_EQ(app->templates().back()->documents().size(), 2u);
+    EXPECT_TRUE(app->templates().front()->documents().empty());
 }
 
 } // namespace
@@ -231,7 +237,7 @@ TEST_F(MainFrameTest, FileNewAndOpenUseTheProgramTemplateOnly)
 namespace {
 TEST_F(MainFrameTest, CaptionOfAMaximizedProgram)
 {
-    app->OnFileNew();
+    app->onFileNew();
     QMdiSubWindow* w = frame->mdiArea()->subWindowList().value(0);
     ASSERT_TRUE(w);
     w->showMaximized();

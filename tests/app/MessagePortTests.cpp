@@ -1,10 +1,11 @@
 #include "app/CKelmDeskApp.h"
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 #include "framework/CStatusBar.h"
 #include "res/Resource.h"
 #include "vmsg/Peer.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -50,9 +51,9 @@ private:
 // Start-up opens the port for clients and registers the handlers; the frame's timer delivers.
 TEST(MessagePort, ClientsLoggingOnAndLeavingShowInPaneOne)
 {
-    QFile::remove(CSettingsKey::storePath());
+    resetSettings();
     CKelmDeskApp app;
-    ASSERT_TRUE(app.InitInstance({QStringLiteral("kelmdesk")}));
+    ASSERT_TRUE(app.initInstance({QStringLiteral("kelmdesk")}));
     const QByteArray address = qgetenv("VMSG_ADDRESS");
     ASSERT_TRUE(address.startsWith("127.0.0.1:")) << address.toStdString();
 

@@ -1,10 +1,11 @@
 #include "app/CKelmDeskApp.h"
 #include "app/COptionsDlg.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 #include "framework/Modal.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ void store(const char* name, const QString& value)
 class OptionsDlgTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { QFile::remove(CSettingsKey::storePath()); }
+    void SetUp() override { resetSettings(); }
     void TearDown() override { Modal::setFileHook({}); }
     template <class T> T* child(COptionsDlg& dlg, const char* name)
     {

@@ -1,8 +1,9 @@
 #include "app/CKelmDeskApp.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +17,6 @@
 
 namespace {
 
-void clearStore()
-{
-    QFile::remove(CSettingsKey::storePath());
-    QDir().rmpath(CSettingsKey::storePath()); // a directory left by a failed-store test
-    QDir(CSettingsKey::storePath()).removeRecursively();
-}
-
 QString stored(const char* name)
 {
     return readSetting(name).value_or(QStringLiteral("<absent>"));
@@ -31,11 +25,11 @@ QString stored(const char* name)
 class SwitchesTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { clearStore(); }
+    void SetUp() override { resetSettings(); }
     void parse(const QStringList& tokens)
     {
         CKelmDeskApp app;
-        app.ParseSwitches(QStringList{QStringLiteral("kelmdesk")} + tokens);
+        app.parseSwitches(QStringList{QStringLiteral("kelmdesk")} + tokens);
         editOnly = app.m_bEditOnly;
     }
     bool editOnly = false;
@@ -69,6 +63,19 @@ TEST_F(SwitchesTest, ValueSwitchAsLastTokenWritesNothing)
     EXPECT_EQ(stored(SettingName::DefLogon), "<absent>");
 }
 
+TEST_F(SwitchesTest, EmptyValueStoresNothingAndSetsNothing)
+{
+    parse({"-host", "", "-instance", "", "-kelm", "", "-taglist", ""});
+    QSettings raw(CSettingsKey::storePath(), QSettings::IniFormat);
+    EXPECT_TRUE(raw.allKeys().isEmpty()) << raw.allKeys().join(',').toStdString();
+
+    // The empty token is still the value: the token after it is a switch of its own.
+    parse({"-host", "", "-editonly"});
+    EXPECT_TRUE(editOnly);
+    parse({"-host", "kern", "-host", ""});
+    EXPECT_EQ(stored(SettingName::DefHostname), "kern");
+}
+
 TEST_F(SwitchesTest, SwitchesAreCaseSensitiveAndOtherTokensSkipped)
 {
     parse({"-HOST", "x", "program.kelm", "-Editonly"});
@@ -86,7 +93,7 @@ TEST_F(SwitchesTest, ValuesWithBlanksAndQuotesAreKeptWhole)
 
 TEST(SettingsKey, ReadsAbsentOverTheLimitAndWhenNotOpen)
 {
-    clearStore();
+    resetSettings();
     {
         CSettingsKey key;
         ASSERT_TRUE(key.open(CSettingsKey::Write));
@@ -103,7 +110,7 @@ TEST(SettingsKey, ReadsAbsentOverTheLimitAndWhenNotOpen)
 
 TEST(SettingsKey, ValuesLiveInTheSettingsSectionOfTheVantrelStore)
 {
-    clearStore();
+    resetSettings();
     {
         CSettingsKey key;
         key.open(CSettingsKey::Write);
@@ -119,7 +126,7 @@ TEST(SettingsKey, ValuesLiveInTheSettingsSectionOfTheVantrelStore)
 
 TEST(SettingsKey, AStoreThatCannotBeOpenedFailsSilently)
 {
-    clearStore();
+    resetSettings();
     // A directory where the store's file should be: neither root nor anyone can read it as a file.
     ASSERT_TRUE(QDir().mkpath(CSettingsKey::storePath()));
     CSettingsKey key;
@@ -128,11 +135,11 @@ TEST(SettingsKey, AStoreThatCannotBeOpenedFailsSilently)
     EXPECT_FALSE(key.read(SettingName::Hostname).has_value());
     {
         CKelmDeskApp app;
-        app.ParseSwitches(
+        app.parseSwitches(
             {QStringLiteral("kelmdesk"), QStringLiteral("-editonly"), QStringLiteral("-host"), QStringLiteral("h")});
         EXPECT_TRUE(app.m_bEditOnly) << "-editonly still takes effect";
     }
-    clearStore();
+    resetSettings();
 }
 
 // The real program, started as a user would, with its store under an empty XDG_CONFIG_HOME.

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace {
 std::string& homeDir()
 {
@@ -21,8 +23,8 @@ void removeHome()
         QDir(QString::fromStdString(homeDir())).removeRecursively();
 }
 
-// CTest runs test programs side by side: each gets a home of its own, and with it a settings store
-// of its own, before anything reads it.
+// CTest runs test programs side by side: each gets a home of its own, and with it a settings store,
+// desktop files and a runtime folder of its own, before anything reads them.
 void isolateHome()
 {
     std::string dir = QDir::tempPath().toStdString() + "/kelmdesk-tests-XXXXXX";
@@ -30,6 +32,13 @@ void isolateHome()
         return;
     homeDir() = dir;
     qputenv("HOME", QByteArray::fromStdString(dir));
+    // Programs the tests start inherit these: their settings, desktop files and single-instance socket
+    // stay in the throwaway home too.
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir + "/.config"));
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir + "/.local/share"));
+    const std::string runtime = dir + "/runtime";
+    if (mkdir(runtime.c_str(), 0700) == 0)
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime));
     std::atexit(removeHome);
 }
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 #include "framework/CStatusBar.h"
 #include "framework/MessageBox.h"
 #include "framework/Modal.h"
@@ -10,6 +10,7 @@
 #include "res/Resource.h"
 #include "vmsg/Peer.h"
 #include "vmsg/vmsg.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +39,7 @@ class KernelE2ETest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QFile::remove(CSettingsKey::storePath());
+        resetSettings();
         base = freePortBase(3);
         ASSERT_NE(base, 0);
         qputenv("NORVEX_PORT_BASE", QByteArray::number(base));
@@ -54,7 +55,7 @@ protected:
         app.reset();
         KMessageBox::setHook(std::move(m_oldBox));
         qunsetenv("NORVEX_PORT_BASE");
-        QFile::remove(CSettingsKey::storePath());
+        resetSettings();
     }
 
     std::unique_ptr<SimProcess> startSim(QStringList arguments)
@@ -72,7 +73,7 @@ protected:
         if (logOn)
             args << QStringLiteral("-host") << QStringLiteral("127.0.0.1") << QStringLiteral("-instance")
                  << QStringLiteral("0");
-        ASSERT_TRUE(app->InitInstance(args));
+        ASSERT_TRUE(app->initInstance(args));
         ASSERT_NE(app->statusBar(), nullptr);
         for (int i = 0; i < app->statusBar()->paneCount(); ++i)
             widths.push_back(app->statusBar()->pane(i)->width());
@@ -273,7 +274,7 @@ TEST_F(KernelE2ETest, AutomaticLogOnUsesTheStoredDefaultsEvenInEditOnlyMode)
     auto sim = startSim({});
     storeSettings({{"def_logon", "on"}, {"def_instance", "abc"}});
     app = std::make_unique<CKelmDeskApp>();
-    ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
+    ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
     EXPECT_TRUE(app->m_bEditOnly);
     EXPECT_TRUE(IsLoggedOn()) << "localhost, instance 0";
     EXPECT_TRUE(paneShows(Pane::KernelState, QStringLiteral("Running")));
@@ -311,7 +312,7 @@ TEST_F(KernelE2ETest, EditOnlyModeHandlesNoUnaskedKernelMessage)
     auto sim = startSim({});
     storeSettings({{"def_logon", "on"}, {"def_hostname", "127.0.0.1"}, {"def_instance", "0"}});
     app = std::make_unique<CKelmDeskApp>();
-    ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
+    ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
     ASSERT_TRUE(IsLoggedOn());
     ASSERT_EQ(pane(Pane::KernelState), QStringLiteral("Running")) << "the status reply is no unasked message";
     const QString time = pane(Pane::KernelTime);
@@ -328,7 +329,7 @@ TEST_F(KernelE2ETest, NoAutomaticLogOnUnlessTheSettingIsExactlyOn)
     for (const char* value : {"On", "on ", "off"}) {
         storeSettings({{"def_logon", value}, {"def_hostname", "127.0.0.1"}, {"def_instance", "0"}});
         app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk")}));
+        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
         EXPECT_FALSE(IsLoggedOn()) << value;
         EXPECT_EQ(pane(Pane::KernelState), QStringLiteral("Not logged on      ")) << value;
         app.reset();
@@ -340,7 +341,7 @@ TEST_F(KernelE2ETest, SwitchesBeforeTheAutomaticLogOnPickTheKernel)
     auto sim = startSim({"--instance", "2", "--state", "paused"});
     storeSettings({{"def_logon", "off"}});
     app = std::make_unique<CKelmDeskApp>();
-    ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk"), QStringLiteral("-instance"), QStringLiteral("2")}));
+    ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk"), QStringLiteral("-instance"), QStringLiteral("2")}));
     EXPECT_TRUE(IsLoggedOn()) << "-instance writes def_logon=on before the log-on step";
     EXPECT_TRUE(paneShows(Pane::KernelState, QStringLiteral("Paused")));
 }

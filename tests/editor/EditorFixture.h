@@ -1,18 +1,23 @@
 #pragma once
 
+#include "app/CKelmDeskApp.h"
+#include "app/CMainFrame.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CEditorFrame.h"
 #include "editor/CEditorView.h"
 #include "framework/DocTemplate.h"
 #include "framework/MessageBox.h"
 #include "framework/Modal.h"
+#include "framework/CView.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QDialog>
 #include <QFile>
-#include <QSettings>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -22,20 +27,16 @@
 #include <memory>
 #include <vector>
 
-// A program template without a main frame, with every message box and modal dialog answered by the
-// test: messages are recorded and answered with nextAnswer, dialogs go to onDialog (none: Cancel),
-// Save As gets saveAsName.
+// The application with its main frame and program template, with every message box and modal dialog
+// answered by the test: messages are recorded and answered with nextAnswer, dialogs go to onDialog
+// (none: Cancel), Save As gets saveAsName. Commands go through the main frame's real actions.
 class EditorFixture : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
-        clearSettings();
-        m_template = std::make_unique<DocTemplate>(
-            129,
-            QStringLiteral("\nProgram\nKELM Program File\nKELM Files (*.kelm)\n.kelm\nKELM.Document\nKELM Document"),
-            [] { return std::make_unique<CEditorDoc>(); }, [](CDocument* d) { return new CEditorFrame(d); });
+        resetSettings();
         m_previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
             messages.push_back(r);
             return nextAnswer;
@@ -51,23 +52,21 @@ protected:
             ++saveAsRequests;
             return saveAsName;
         });
+        // After the hooks: a start may already offer side files left by a killed process.
+        app = std::make_unique<CKelmDeskApp>();
+        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
+        m_template = app->findTemplate(QStringLiteral("KELM Program File"));
+        ASSERT_NE(m_template, nullptr);
     }
 
     void TearDown() override
     {
-        m_template.reset();
+        m_template = nullptr;
+        app.reset();
         KMessageBox::setHook(m_previousBox);
         Modal::setDialogHook(m_previousDialog);
         Modal::setFileHook(m_previousFile);
-        clearSettings();
-    }
-
-    static void clearSettings()
-    {
-        QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vantrel"),
-                        QStringLiteral("kelmdesk"));
-        store.remove(QStringLiteral("settings"));
-        store.sync();
+        resetSettings();
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
@@ -108,23 +107,42 @@ protected:
 
     static int lineStart(CEditorDoc* doc, int line) { return doc->textDocument()->findBlockByNumber(line).position(); }
 
-    static bool run(CommandTarget* target, int id)
+    // Makes the window of target (a document or a view) the active one and fires the command's
+    // action, as the user would; false when the action is missing or disabled.
+    bool run(CommandTarget* target, int id)
     {
-        const CommandTarget::Handler* h = target->findHandler(id);
-        if (!h || (h->enabled && !h->enabled()))
-            return false;
-        h->run();
-        return true;
+        activate(target);
+        return triggerAction(id);
     }
 
-    static bool enabled(CommandTarget* target, int id)
+    bool enabled(CommandTarget* target, int id)
     {
-        const CommandTarget::Handler* h = target->findHandler(id);
-        return h && (!h->enabled || h->enabled());
+        activate(target);
+        return actionEnabled(id);
+    }
+
+    void activate(CommandTarget* target)
+    {
+        CView* view = dynamic_cast<CView*>(target);
+        if (!view) {
+            auto* doc = dynamic_cast<CEditorDoc*>(target);
+            view = doc ? doc->currentView() : nullptr;
+        }
+        auto* widget = dynamic_cast<QWidget*>(view);
+        if (!widget)
+            return;
+        for (QWidget* w = widget; w; w = w->parentWidget()) {
+            if (auto* sub = qobject_cast<QMdiSubWindow*>(w)) {
+                app->mainFrame()->mdiArea()->setActiveSubWindow(sub);
+                break;
+            }
+        }
+        widget->setFocus();
     }
 
     QTemporaryDir m_dir;
-    std::unique_ptr<DocTemplate> m_template;
+    std::unique_ptr<CKelmDeskApp> app;
+    DocTemplate* m_template = nullptr;
     std::vector<KMessageBox::Request> messages;
     QMessageBox::StandardButton nextAnswer = QMessageBox::Ok;
     std::function<void(QDialog&)> onDialog;

@@ -232,61 +232,61 @@ TEST(ProgramFileBytes, Latin1CannotHoldEveryCharacter)
 
 TEST(ProgramLines, CommentLines)
 {
-    EXPECT_TRUE(IsCommentLine(QStringLiteral("* note")));
-    EXPECT_TRUE(IsCommentLine(QStringLiteral("*")));
-    EXPECT_TRUE(IsCommentLine(QStringLiteral("// note")));
-    EXPECT_FALSE(IsCommentLine(QStringLiteral("/ note")));
-    EXPECT_FALSE(IsCommentLine(QStringLiteral("  // note")));
-    EXPECT_FALSE(IsCommentLine(QStringLiteral(" *")));
-    EXPECT_FALSE(IsCommentLine(QString()));
-    EXPECT_FALSE(IsCommentLine(QStringLiteral("at (5) {T1} = 2 // trailing")));
+    EXPECT_TRUE(isCommentLine(QStringLiteral("* note")));
+    EXPECT_TRUE(isCommentLine(QStringLiteral("*")));
+    EXPECT_TRUE(isCommentLine(QStringLiteral("// note")));
+    EXPECT_FALSE(isCommentLine(QStringLiteral("/ note")));
+    EXPECT_FALSE(isCommentLine(QStringLiteral("  // note")));
+    EXPECT_FALSE(isCommentLine(QStringLiteral(" *")));
+    EXPECT_FALSE(isCommentLine(QString()));
+    EXPECT_FALSE(isCommentLine(QStringLiteral("at (5) {T1} = 2 // trailing")));
 }
 
 TEST(ProgramLines, PlacementOfAnInsertedStatement)
 {
     // Text "ab\ncd\n": line 1 starts at 3, length 2; the text has 6 characters.
-    EXPECT_EQ(PlaceInsertion(3, 2, 3, 6).position, 3); // caret at the start: in front
-    EXPECT_EQ(PlaceInsertion(3, 2, 4, 6).position, 6); // inside: behind
-    EXPECT_EQ(PlaceInsertion(3, 2, 5, 6).position, 6); // at the end of the line: behind
-    EXPECT_FALSE(PlaceInsertion(3, 2, 5, 6).leadingLineBreak);
-    EXPECT_EQ(PlaceInsertion(3, 2, 1, 6).position, 3); // selection from an earlier line: in front
+    EXPECT_EQ(placeInsertion(3, 2, 3, 6).position, 3); // caret at the start: in front
+    EXPECT_EQ(placeInsertion(3, 2, 4, 6).position, 6); // inside: behind
+    EXPECT_EQ(placeInsertion(3, 2, 5, 6).position, 6); // at the end of the line: behind
+    EXPECT_FALSE(placeInsertion(3, 2, 5, 6).leadingLineBreak);
+    EXPECT_EQ(placeInsertion(3, 2, 1, 6).position, 3); // selection from an earlier line: in front
 
     // Last line without a line break: "ab\ncd".
-    const Placement end = PlaceInsertion(3, 2, 4, 5);
+    const Placement end = placeInsertion(3, 2, 4, 5);
     EXPECT_EQ(end.position, 5);
     EXPECT_TRUE(end.leadingLineBreak);
-    const Placement front = PlaceInsertion(3, 2, 3, 5);
+    const Placement front = placeInsertion(3, 2, 3, 5);
     EXPECT_EQ(front.position, 3);
     EXPECT_FALSE(front.leadingLineBreak);
     // Empty text.
-    EXPECT_EQ(PlaceInsertion(0, 0, 0, 0).position, 0);
-    EXPECT_FALSE(PlaceInsertion(0, 0, 0, 0).leadingLineBreak);
+    EXPECT_EQ(placeInsertion(0, 0, 0, 0).position, 0);
+    EXPECT_FALSE(placeInsertion(0, 0, 0, 0).leadingLineBreak);
 }
 
 TEST(RunnerCommandLines, RunTextAndItsArguments)
 {
-    EXPECT_EQ(RunCommandLine(QStringLiteral("kern1"), QStringLiteral("3"), QStringLiteral("/home/u/my prog.kelm")),
+    EXPECT_EQ(runCommandLine(QStringLiteral("kern1"), QStringLiteral("3"), QStringLiteral("/home/u/my prog.kelm")),
               QStringLiteral("kelm -npstatus -host kern1 -instance norvex:3 \"/home/u/my prog.kelm\""));
-    EXPECT_EQ(RunCommandLine(QStringLiteral("localhost"), QStringLiteral("0"), QString()),
+    EXPECT_EQ(runCommandLine(QStringLiteral("localhost"), QStringLiteral("0"), QString()),
               QStringLiteral("kelm -npstatus -host localhost -instance norvex:0 \"\""));
     // Host and instance go in as they are, without quotes.
-    EXPECT_EQ(RunCommandLine(QStringLiteral("a b"), QStringLiteral("x y"), QStringLiteral("p")),
+    EXPECT_EQ(runCommandLine(QStringLiteral("a b"), QStringLiteral("x y"), QStringLiteral("p")),
               QStringLiteral("kelm -npstatus -host a b -instance norvex:x y \"p\""));
 
     const QStringList expected = {QStringLiteral("-npstatus"),  QStringLiteral("-host"),
                                   QStringLiteral("a b"),        QStringLiteral("-instance"),
                                   QStringLiteral("norvex:x y"), QStringLiteral("/home/u/my prog.kelm")};
-    EXPECT_EQ(RunArguments(QStringLiteral("a b"), QStringLiteral("x y"), QStringLiteral("/home/u/my prog.kelm")),
+    EXPECT_EQ(runArguments(QStringLiteral("a b"), QStringLiteral("x y"), QStringLiteral("/home/u/my prog.kelm")),
               expected);
-    EXPECT_EQ(RunArguments(QStringLiteral("h"), QStringLiteral("0"), QString()).constLast(), QString());
+    EXPECT_EQ(runArguments(QStringLiteral("h"), QStringLiteral("0"), QString()).constLast(), QString());
 }
 
-TEST(RunnerCommandLines, ParseArguments)
+TEST(RunnerCommandLines, parseArguments)
 {
     EXPECT_EQ(
-        ParseArguments(QStringLiteral("/home/u/my prog.kelm")),
+        parseArguments(QStringLiteral("/home/u/my prog.kelm")),
         (QStringList{QStringLiteral("-parse"), QStringLiteral("-npstatus"), QStringLiteral("/home/u/my prog.kelm")}));
-    EXPECT_EQ(ParseArguments(QString()),
+    EXPECT_EQ(parseArguments(QString()),
               (QStringList{QStringLiteral("-parse"), QStringLiteral("-npstatus"), QString()}));
 }
 

@@ -1,8 +1,8 @@
 #include "EditorFixture.h"
 
 #include "app/CKelmDeskApp.h"
-#include "app/CSettingsKey.h"
-#include "app/SettingNames.h"
+#include "core/CSettingsKey.h"
+#include "core/SettingNames.h"
 #include "kernel/CLogOnDlg.h"
 #include "res/Resource.h"
 
@@ -259,8 +259,7 @@ TEST_F(RunCommands, MissingRunnerPathAsksUntilOneIsStored)
 
 TEST_F(RunCommands, EditOnlyModeEndsAfterOneMessageAndDisablesRun)
 {
-    CKelmDeskApp app;
-    app.m_bEditOnly = true;
+    app->m_bEditOnly = true;
     store(SettingName::DefLogon, QStringLiteral("on"));
     CEditorDoc* doc = withText(QString());
     EXPECT_FALSE(enabled(doc, Cmd::Run));
@@ -269,7 +268,7 @@ TEST_F(RunCommands, EditOnlyModeEndsAfterOneMessageAndDisablesRun)
     EXPECT_EQ(messagesWith(missingRunner), 1);
     EXPECT_TRUE(dialogTitles.empty()); // no Options dialog: it could not store a path
 
-    app.m_bEditOnly = false;
+    app->m_bEditOnly = false;
     EXPECT_TRUE(enabled(doc, Cmd::Run));
 }
 

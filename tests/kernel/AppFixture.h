@@ -1,11 +1,12 @@
 #pragma once
 
 #include "app/CKelmDeskApp.h"
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 #include "framework/CStatusBar.h"
 #include "framework/MessageBox.h"
 #include "kernel/KernelTime.h"
 #include "res/Resource.h"
+#include "tests/common/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ protected:
 
     void SetUp() override
     {
-        QFile::remove(CSettingsKey::storePath());
+        resetSettings();
         const char* tz = std::getenv("TZ");
         m_oldTz = tz ? std::make_unique<std::string>(tz) : nullptr;
         ::setenv("TZ", "UTC", 1);
@@ -35,7 +36,7 @@ protected:
             return QMessageBox::Ok;
         });
         app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->InitInstance({QStringLiteral("kelmdesk")}));
+        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
         ASSERT_NE(app->statusBar(), nullptr);
     }
 
@@ -49,7 +50,7 @@ protected:
         else
             ::unsetenv("TZ");
         ::tzset();
-        QFile::remove(CSettingsKey::storePath());
+        resetSettings();
     }
 
     QString pane(int index) const { return app->statusBar()->paneText(index); }

@@ -53,15 +53,15 @@ TEST(FormatKernelTime, CalendarIsDayMonthYearAndTime)
     EXPECT_EQ(formatCalendarTime(local), "31-12-09 23:59:59");
 }
 
-TEST(IsCalendarTime, ATimeExactly356DaysBeforeNowIsElapsed)
+TEST(isCalendarTime, ATimeExactly356DaysBeforeNowIsElapsed)
 {
     const std::time_t now = 1700000000;
-    EXPECT_FALSE(IsCalendarTime(double(now) - 30758400.0, now));
-    EXPECT_TRUE(IsCalendarTime(double(now) - 30758400.0 + 0.001, now));
-    EXPECT_TRUE(IsCalendarTime(double(now), now));
-    EXPECT_FALSE(IsCalendarTime(double(now) - 365.0 * 86400.0, now));
-    EXPECT_FALSE(IsCalendarTime(3725.9, now));
-    EXPECT_FALSE(IsCalendarTime(std::nan(""), now));
+    EXPECT_FALSE(isCalendarTime(double(now) - 30758400.0, now));
+    EXPECT_TRUE(isCalendarTime(double(now) - 30758400.0 + 0.001, now));
+    EXPECT_TRUE(isCalendarTime(double(now), now));
+    EXPECT_FALSE(isCalendarTime(double(now) - 365.0 * 86400.0, now));
+    EXPECT_FALSE(isCalendarTime(3725.9, now));
+    EXPECT_FALSE(isCalendarTime(std::nan(""), now));
 }
 
 namespace {
@@ -125,27 +125,27 @@ TEST(DecodeKernelStatusValues, RejectsEveryOtherLayout)
         EXPECT_FALSE(decodeKernelStatusValues(*m));
 }
 
-TEST(AtoiText, ReadsTheNumberAtTheStartAsAtoiDoes)
+TEST(atoiText, ReadsTheNumberAtTheStartAsAtoiDoes)
 {
-    EXPECT_EQ(AtoiText("12abc"), 12);
-    EXPECT_EQ(AtoiText("abc"), 0);
-    EXPECT_EQ(AtoiText(""), 0);
-    EXPECT_EQ(AtoiText("  -7"), -7);
-    EXPECT_EQ(AtoiText("\t+3 4"), 3);
-    EXPECT_EQ(AtoiText("\n\v\f\r 42"), 42);
-    EXPECT_EQ(AtoiText("- 5"), 0);
-    EXPECT_EQ(AtoiText("+-5"), 0);
-    EXPECT_EQ(AtoiText("0x10"), 0);
-    EXPECT_EQ(AtoiText("007"), 7);
-    EXPECT_EQ(AtoiText("3.9"), 3);
-    EXPECT_EQ(AtoiText(QString::fromUtf8("\u00a012")), 0); // only the C locale's blanks are skipped
+    EXPECT_EQ(atoiText("12abc"), 12);
+    EXPECT_EQ(atoiText("abc"), 0);
+    EXPECT_EQ(atoiText(""), 0);
+    EXPECT_EQ(atoiText("  -7"), -7);
+    EXPECT_EQ(atoiText("\t+3 4"), 3);
+    EXPECT_EQ(atoiText("\n\v\f\r 42"), 42);
+    EXPECT_EQ(atoiText("- 5"), 0);
+    EXPECT_EQ(atoiText("+-5"), 0);
+    EXPECT_EQ(atoiText("0x10"), 0);
+    EXPECT_EQ(atoiText("007"), 7);
+    EXPECT_EQ(atoiText("3.9"), 3);
+    EXPECT_EQ(atoiText(QString::fromUtf8("\u00a012")), 0); // only the C locale's blanks are skipped
 }
 
-TEST(AtoiText, ClampsNumbersBeyondTheIntRange)
+TEST(atoiText, ClampsNumbersBeyondTheIntRange)
 {
-    EXPECT_EQ(AtoiText("2147483647"), std::numeric_limits<int>::max());
-    EXPECT_EQ(AtoiText("2147483648"), std::numeric_limits<int>::max());
-    EXPECT_EQ(AtoiText("-2147483648"), std::numeric_limits<int>::min());
-    EXPECT_EQ(AtoiText("-99999999999999999999999"), std::numeric_limits<int>::min());
-    EXPECT_EQ(AtoiText(QString(5000, QLatin1Char('9'))), std::numeric_limits<int>::max());
+    EXPECT_EQ(atoiText("2147483647"), std::numeric_limits<int>::max());
+    EXPECT_EQ(atoiText("2147483648"), std::numeric_limits<int>::max());
+    EXPECT_EQ(atoiText("-2147483648"), std::numeric_limits<int>::min());
+    EXPECT_EQ(atoiText("-99999999999999999999999"), std::numeric_limits<int>::min());
+    EXPECT_EQ(atoiText(QString(5000, QLatin1Char('9'))), std::numeric_limits<int>::max());
 }

@@ -1,6 +1,6 @@
 #include "tests/kernel/AppFixture.h"
 
-#include "app/SettingNames.h"
+#include "core/SettingNames.h"
 #include "framework/Modal.h"
 #include "kernel/CLogOnDlg.h"
 #include "kernel/KernelConnection.h"
@@ -179,7 +179,7 @@ TEST_F(LogOnDlgTest, TheLogOnCommandRunsTheDialogAndStaysSilentWhenNoKernelAnswe
         retype("0", instance);
         QTest::mouseClick(ok, Qt::LeftButton);
     };
-    OnLogOn();
+    onLogOn();
     EXPECT_EQ(dialogs, 1);
     EXPECT_EQ(app->kernelHandle, 0);
     EXPECT_EQ(messageBoxes, 0);

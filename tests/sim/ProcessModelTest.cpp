@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -201,4 +202,65 @@ TEST(ProcessModel, StaysFiniteUnderExtremeSettingsAndSteps)
     EXPECT_TRUE(allFinite(model));
     EXPECT_LE(value(model, "T201:LEVEL"), value(model, "T201:HEIGHT"));
     EXPECT_GE(value(model, "T101:LEVEL"), 0.0);
+}
+
+TEST(GeneratedModel, LinesOfSixBlocksBehindTheBuiltInOnesWithStableNames)
+{
+    ProcessModel model(GeneratedModel{15, 0});
+    ASSERT_EQ(model.blocks().size(), 27u);
+    std::vector<std::string> names, types;
+    for (std::size_t i = 12; i < model.blocks().size(); ++i) {
+        names.push_back(model.blocks()[i].name);
+        types.push_back(model.blocks()[i].type);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"F00001", "P00001", "FI00001", "T00001", "LC00001", "FO00001", "F00002",
+                                               "P00002", "FI00002", "T00002", "LC00002", "FO00002", "F00003", "P00003",
+                                               "FI00003"}));
+    EXPECT_EQ(types, (std::vector<std::string>{"FEED", "PUMP", "VALVE", "TANK", "PIDC", "VALVE", "FEED", "PUMP",
+                                               "VALVE", "TANK", "PIDC", "VALVE", "FEED", "PUMP", "VALVE"}));
+    EXPECT_EQ(model.blockTypes(), (std::vector<std::string>{"FEED", "PUMP", "VALVE", "TANK", "PIDC"}));
+    // Each generated block has its type's tags, like the built-in block of the same type.
+    for (std::size_t i = 12; i < model.blocks().size(); ++i) {
+        const Block& b = model.blocks()[i];
+        const Block* builtIn = nullptr;
+        for (const Block& other : model.blocks())
+            if (!builtIn && other.type == b.type)
+                builtIn = &other;
+        ASSERT_EQ(b.tags.size(), builtIn->tags.size()) << b.name;
+        for (std::size_t t = 0; t < b.tags.size(); ++t)
+            EXPECT_EQ(b.tags[t].name, builtIn->tags[t].name) << b.name;
+    }
+    EXPECT_TRUE(model.resolve("fo00002:out.v[12]"));
+    EXPECT_EQ(model.block("T00002")->upstream, "FI00002");
+
+    // The generated lines are simulated: the controller measures its own tank.
+    model.write("LC00001:MODE", 1);
+    model.step(30.0);
+    EXPECT_EQ(value(model, "LC00001:PV"), value(model, "T00001:LEVEL"));
+    EXPECT_GT(value(model, "T00001:LEVEL"), 0.0);
+    EXPECT_TRUE(allFinite(model));
+
+    ProcessModel wide(GeneratedModel{10, 50});
+    const Block* feed = wide.block("F00001");
+    ASSERT_TRUE(feed);
+    ASSERT_EQ(feed->tags.size(), 50u);
+    EXPECT_EQ(feed->tags[8].name, "AUX001");
+    EXPECT_EQ(feed->tags[49].name, "AUX042");
+    EXPECT_EQ(wide.block("LC00001")->tags[12].name, "AUX001");
+    EXPECT_EQ(wide.block("FEED1")->tags.size(), 8u) << "the built-in blocks keep their tags";
+    EXPECT_EQ(ProcessModel(GeneratedModel{6, 3}).block("F00001")->tags.size(), 8u);
+}
+
+TEST(GeneratedModel, TenThousandBlocksStepAndResolveQuickly)
+{
+    ProcessModel model(GeneratedModel{10000, 0});
+    ASSERT_EQ(model.blocks().size(), 10012u);
+    EXPECT_TRUE(model.block("T01667"));
+    EXPECT_FALSE(model.block("LC01667")) << "10000 blocks end with the tank of line 1667";
+    const auto start = std::chrono::steady_clock::now();
+    model.step(60.0); // one coarse substep, not 240
+    model.step(0.05);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(500));
+    EXPECT_TRUE(allFinite(model));
 }

@@ -47,7 +47,7 @@ TEST(SimOptions, ParsesEveryOptionInBothForms)
 {
     std::string error;
     const auto options = parseSimOptions({"--instance", "3", "--listen=0.0.0.0", "--state", "paused", "--calendar",
-                                          "--speed=2.5", "--status-layout", "long"},
+                                          "--speed=2.5", "--status-layout", "long", "--blocks", "20000", "--tags=50"},
                                          error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(options->instance, 3);
@@ -56,6 +56,8 @@ TEST(SimOptions, ParsesEveryOptionInBothForms)
     EXPECT_TRUE(options->calendar);
     EXPECT_EQ(options->speed, 2.5);
     EXPECT_TRUE(options->longStatus);
+    EXPECT_EQ(options->blocks, 20000);
+    EXPECT_EQ(options->tags, 50);
 
     const auto defaults = parseSimOptions({}, error);
     ASSERT_TRUE(defaults);
@@ -63,6 +65,8 @@ TEST(SimOptions, ParsesEveryOptionInBothForms)
     EXPECT_EQ(defaults->listenAddress, "127.0.0.1");
     EXPECT_EQ(defaults->state, KernelState::Running);
     EXPECT_FALSE(defaults->longStatus);
+    EXPECT_EQ(defaults->blocks, 0);
+    EXPECT_EQ(defaults->tags, 0);
 }
 
 TEST(SimOptions, RefusesBadInput)
@@ -76,6 +80,9 @@ TEST(SimOptions, RefusesBadInput)
         {"--speed", "2x"},      {"--status-layout", "mid"},
         {"--calendar=yes"},     {"--verbose"},
         {"--listen="},          {"instance"},
+        {"--blocks", "20001"},  {"--blocks", "-1"},
+        {"--blocks"},           {"--tags", "101"},
+        {"--tags", "ten"},
     };
     for (const auto& args : bad) {
         std::string error;

@@ -2,6 +2,7 @@
 
 #include "framework/MessageBox.h"
 #include "framework/Modal.h"
+#include "tests/common/QtPrinting.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,9 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -186,6 +189,24 @@ TEST_F(StatementDialog, ParsedLineFillsControls)
     EXPECT_EQ(previewText(), dlg.statementText);
 }
 
+TEST_F(StatementDialog, OpcodeListFollowsTheParsedOpcode)
+{
+    dlg.statementText = "after (5) send(ModelRun, a)";
+    dlg.show();
+    EXPECT_EQ(combo("opcode1037").currentText(), "ModelRun");
+    EXPECT_EQ(combo("opcode1037").currentIndex(), combo("opcode1037").findText("ModelRun"));
+    EXPECT_EQ(previewText(), "after (5) send(ModelRun, a)");
+}
+
+TEST_F(StatementDialog, UnlistedOpcodeIsKeptAsTyped)
+{
+    dlg.statementText = "after (5) send(Reload)";
+    dlg.show();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(combo("opcode1037").currentText(), "Reload");
+    EXPECT_EQ(previewText(), "after (5) send(Reload)");
+}
+
 TEST_F(StatementDialog, ParseFailureShowsMessageOnceAndKeepsDefaults)
 {
     dlg.statementText = "after (5) {T1} 2";
@@ -246,6 +267,98 @@ TEST_F(StatementDialog, ReplaceAndCancel)
     });
     EXPECT_EQ(Modal::run(dlg), QDialog::Rejected);
     EXPECT_TRUE(closedByCancel);
+}
+
+// Tag buttons with a picker installed, as the application installs one.
+class StatementTagButtons : public StatementDialog
+{
+protected:
+    void SetUp() override
+    {
+        StatementDialog::SetUp();
+        m_previous = CStatementDlg::setTagPicker([this](QWidget* parent) {
+            pickerParents.push_back(parent);
+            return answer;
+        });
+    }
+    void TearDown() override
+    {
+        CStatementDlg::setTagPicker(std::move(m_previous));
+        StatementDialog::TearDown();
+    }
+    void showActive()
+    {
+        dlg.show();
+        dlg.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    }
+
+    std::optional<QString> answer = QStringLiteral("P101:FLOW");
+    std::vector<QWidget*> pickerParents;
+
+private:
+    CStatementDlg::TagPicker m_previous;
+};
+
+TEST_F(StatementTagButtons, EnabledWithTheirBoxesOnceAPickerIsInstalled)
+{
+    dlg.show();
+    expectEnabled({"tags1043"}, true);
+    expectEnabled({"insertTag1046"}, false);
+    combo("trigger1022").setCurrentText("when");
+    expectEnabled({"insertTag1046"}, true);
+    combo("trigger1022").setCurrentText("after");
+    expectEnabled({"insertTag1046"}, false);
+    for (const char* operation : {"stop", "send"}) {
+        combo("operation1032").setCurrentText(operation);
+        expectEnabled({"tags1043"}, false);
+    }
+    combo("operation1032").setCurrentText("ramp");
+    expectEnabled({"tags1043"}, true);
+}
+
+TEST_F(StatementTagButtons, InsertTagPutsTheBracedNameInPlaceOfTheExpressionsSelection)
+{
+    showActive();
+    combo("trigger1022").setCurrentText("when");
+    QLineEdit& expression = edit("expression1031");
+    expression.setFocus();
+    QTest::keyClicks(&expression, "{A} > 1 and B");
+    expression.setSelection(12, 1);
+    // The click takes the focus, and with it the line edit's visible selection.
+    QTest::mouseClick(&child<QPushButton>("insertTag1046"), Qt::LeftButton);
+    ASSERT_EQ(pickerParents, std::vector<QWidget*>{&dlg});
+    EXPECT_EQ(expression.text(), "{A} > 1 and {P101:FLOW}");
+    EXPECT_TRUE(expression.hasFocus());
+    EXPECT_EQ(previewText(), "when ({A} > 1 and {P101:FLOW}) {} = ");
+
+    // At the caret when nothing is selected.
+    expression.setCursorPosition(0);
+    QTest::mouseClick(&child<QPushButton>("insertTag1046"), Qt::LeftButton);
+    EXPECT_EQ(expression.text(), "{P101:FLOW}{A} > 1 and {P101:FLOW}");
+
+    answer.reset();
+    child<QPushButton>("insertTag1046").setFocus();
+    QTest::mouseClick(&child<QPushButton>("insertTag1046"), Qt::LeftButton);
+    EXPECT_EQ(expression.text(), "{P101:FLOW}{A} > 1 and {P101:FLOW}") << "nothing chosen, nothing changes";
+    EXPECT_FALSE(expression.hasFocus());
+}
+
+TEST_F(StatementTagButtons, TagsReplacesTheTagBoxWithoutBracesAndMovesToTheValue)
+{
+    showActive();
+    QLineEdit& tag = edit("tag1042");
+    QTest::keyClicks(&tag, "OLD:TAG");
+    QTest::mouseClick(&child<QPushButton>("tags1043"), Qt::LeftButton);
+    EXPECT_EQ(tag.text(), "P101:FLOW");
+    EXPECT_TRUE(edit("value1039").hasFocus());
+    EXPECT_EQ(previewText(), "at (0) {P101:FLOW} = ");
+
+    answer.reset();
+    tag.setFocus();
+    QTest::mouseClick(&child<QPushButton>("tags1043"), Qt::LeftButton);
+    EXPECT_EQ(tag.text(), "P101:FLOW");
+    EXPECT_EQ(pickerParents.size(), 2u);
 }
 
 } // namespace

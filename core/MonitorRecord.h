@@ -19,5 +19,11 @@ struct MonitorRecord
     CMonitorConsole* console = nullptr;
     std::optional<QString> programName;
     int currentLine = 0;
-    std::vector<int> lineStarts; // lineCount is lineStarts.size()
+    // Where listing line k (1-based) starts: lineStarts[k - 1]; lineCount is lineStarts.size().
+    std::vector<int> lineStarts;
+    // Per line: the width of what fills its time slot now (blanks, then a time text), and where its
+    // reported text starts, counted from the line's start. A time text wider than the slot, or a line
+    // number of more than 4 digits, widens the line; the later lines' starts move with it.
+    std::vector<int> lineSlots;
+    std::vector<int> lineTextOffsets;
 };

@@ -1,4 +1,4 @@
-#include "app/CSettingsKey.h"
+#include "core/CSettingsKey.h"
 
 #include <QFileInfo>
 #include <QSettings>

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/MonitorRecord.h"
+
+#include <memory>
+#include <vector>
+
+class MainWindowServices;
+
+// What every subsystem shares with the application object: the edit-only flag, the kernel
+// connection state and the monitor records. CKelmDeskApp is the one instance in the program;
+// tests may make their own.
+class AppCore
+{
+public:
+    AppCore();
+    virtual ~AppCore();
+    AppCore(const AppCore&) = delete;
+    AppCore& operator=(const AppCore&) = delete;
+
+    // The live instance, or null.
+    static AppCore* instance();
+
+    // Null until a main window registers itself (and in tests without one).
+    MainWindowServices* mainWindow() const { return m_mainWindow; }
+    void setMainWindow(MainWindowServices* services) { m_mainWindow = services; }
+
+    bool m_bEditOnly = false;
+    bool calendarTime = false;
+    int kernelHandle = 0;
+    int pendingSocket = 0;
+    // In registration order; a record lives as long as its monitor document.
+    std::vector<std::unique_ptr<MonitorRecord>> monitors;
+
+private:
+    MainWindowServices* m_mainWindow = nullptr;
+};

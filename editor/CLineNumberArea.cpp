@@ -1,0 +1,130 @@
+#include "editor/CLineNumberArea.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+
+namespace {
+
+constexpr int Padding = 4; // pixels on each side of the numbers
+
+class GutterEdit : public QPlainTextEdit
+{
+public:
+    // The protected geometry helpers of QPlainTextEdit, for the gutter.
+    using QPlainTextEdit::blockBoundingGeometry;
+    using QPlainTextEdit::blockBoundingRect;
+    using QPlainTextEdit::contentOffset;
+    using QPlainTextEdit::firstVisibleBlock;
+    using QPlainTextEdit::setViewportMargins;
+};
+
+GutterEdit* gutterEdit(QPlainTextEdit* e)
+{
+    return static_cast<GutterEdit*>(e);
+}
+
+} // namespace
+
+CLineNumberArea::CLineNumberArea(QPlainTextEdit* editor) : QWidget(editor), m_editor(editor)
+{
+    setObjectName(QStringLiteral("lineNumbers"));
+    setCursor(Qt::ArrowCursor);
+    connect(editor, &QPlainTextEdit::blockCountChanged, this, [this] { updateGeometry(); });
+    connect(editor, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
+        if (dy)
+            scroll(0, dy);
+        else
+            update(0, rect.y(), width(), rect.height());
+    });
+    connect(editor, &QPlainTextEdit::cursorPositionChanged, this, [this] { update(); });
+    updateGeometry();
+}
+
+int CLineNumberArea::widthFor(int lineCount) const
+{
+    int digits = 1;
+    for (int n = std::max(1, lineCount); n >= 10; n /= 10)
+        ++digits;
+    return 2 * Padding + digits * m_editor->fontMetrics().horizontalAdvance(QLatin1Char('9'));
+}
+
+QSize CLineNumberArea::sizeHint() const
+{
+    return QSize(widthFor(m_editor->blockCount()), 0);
+}
+
+void CLineNumberArea::updateGeometry()
+{
+    const int w = widthFor(m_editor->blockCount());
+    gutterEdit(m_editor)->setViewportMargins(w, 0, 0, 0);
+    const QRect r = m_editor->contentsRect();
+    setGeometry(QRect(r.left(), r.top(), w, r.height()));
+}
+
+void CLineNumberArea::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    const QPalette& pal = palette();
+    painter.fillRect(event->rect(), pal.color(QPalette::Window));
+    painter.setFont(m_editor->font());
+    GutterEdit* e = gutterEdit(m_editor);
+    const int current = m_editor->textCursor().blockNumber();
+    const int lineHeight = m_editor->fontMetrics().height();
+    QTextBlock block = e->firstVisibleBlock();
+    int top = qRound(e->blockBoundingGeometry(block).translated(e->contentOffset()).top());
+    while (block.isValid() && top <= event->rect().bottom()) {
+        const int bottom = top + qRound(e->blockBoundingRect(block).height());
+        if (block.isVisible() && bottom >= event->rect().top()) {
+            QFont f = m_editor->font();
+            if (block.blockNumber() == current) {
+                painter.fillRect(0, top, width(), bottom - top, pal.color(QPalette::Highlight).lighter(100));
+                painter.setPen(pal.color(QPalette::HighlightedText));
+                f.setBold(true);
+            } else {
+                painter.setPen(pal.color(QPalette::PlaceholderText));
+            }
+            painter.setFont(f);
+            painter.drawText(0, top, width() - Padding, lineHeight, Qt::AlignRight | Qt::AlignVCenter,
+                             QString::number(block.blockNumber() + 1));
+        }
+        block = block.next();
+        top = bottom;
+    }
+}
+
+void CLineNumberArea::selectLineAt(int y, bool extend)
+{
+    const QTextCursor at = m_editor->cursorForPosition(QPoint(0, y));
+    const int line = at.blockNumber();
+    if (!extend || m_anchorLine < 0)
+        m_anchorLine = line;
+    QTextDocument* doc = m_editor->document();
+    const QTextBlock first = doc->findBlockByNumber(std::min(m_anchorLine, line));
+    const QTextBlock last = doc->findBlockByNumber(std::max(m_anchorLine, line));
+    QTextCursor c(doc);
+    // The line with its line end, so that a cut or a drag takes the whole line.
+    c.setPosition(first.position());
+    if (last.next().isValid())
+        c.setPosition(last.next().position(), QTextCursor::KeepAnchor);
+    else
+        c.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+    m_editor->setTextCursor(c);
+}
+
+void CLineNumberArea::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    selectLineAt(int(event->position().y()), event->modifiers() & Qt::ShiftModifier);
+    m_editor->setFocus();
+}
+
+void CLineNumberArea::mouseMoveEvent(QMouseEvent* event)
+{
+    if ((event->buttons() & Qt::LeftButton) && m_anchorLine >= 0)
+        selectLineAt(int(event->position().y()), true);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+
+class QPlainTextEdit;
+
+// The line-number gutter beside one program view: numbers in the view's font, the caret's line
+// marked, as wide as the largest number needs. A click selects that line.
+class CLineNumberArea : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit CLineNumberArea(QPlainTextEdit* editor);
+
+    // The width that numbers up to lineCount need in the editor's font.
+    int widthFor(int lineCount) const;
+    QSize sizeHint() const override;
+    // Sets the editor's margin and the gutter's geometry after a change of line count or size.
+    void updateGeometry();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void selectLineAt(int y, bool extend);
+
+    QPlainTextEdit* m_editor;
+    int m_anchorLine = -1;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "framework/CDocument.h"
+
+#include <memory>
+
+class QTextDocument;
+struct MonitorRecord;
+
+// The monitor of one runner client: the listing and console texts, which every window of the
+// document shows, and the Stop command. Creates its MonitorRecord when it is made and removes it
+// when it is destroyed. Never modified, so closing never asks to save.
+class CMonitorDoc : public CDocument
+{
+    Q_OBJECT
+public:
+    CMonitorDoc();
+    ~CMonitorDoc() override;
+
+    bool onNewDocument() override;
+    bool isModified() const override { return false; }
+    void setModified(bool) override {}
+
+    QTextDocument* listing() const { return m_listing.get(); }
+    QTextDocument* console() const { return m_console.get(); }
+    // The title the framework gave the document ("Monitor1"): the name until the client reports one.
+    QString defaultTitle() const { return m_defaultTitle; }
+
+    // Puts the listing views' insertion point at position and scrolls it into view.
+    void showListingPosition(int position);
+    // Scrolls the console views to their last line.
+    void showConsoleEnd();
+
+    // The most lines a console keeps; older ones are dropped.
+    static constexpr int MaxConsoleLines = 100000;
+
+private:
+    std::unique_ptr<QTextDocument> m_listing;
+    std::unique_ptr<QTextDocument> m_console;
+    QString m_defaultTitle;
+};

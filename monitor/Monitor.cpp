@@ -1,0 +1,281 @@
+#include "monitor/Monitor.h"
+
+#include "core/AppCore.h"
+#include "framework/CMDIFrame.h"
+#include "kernel/KernelConnection.h"
+#include "monitor/CMonitorDoc.h"
+#include "vmsg/vmsg.h"
+
+#include <QColor>
+#include <QTextBlock>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+constexpr int NoDefault = -99999;
+
+QTextCharFormat colourFormat(MonitorText::Rgb rgb, bool bold = false)
+{
+    QTextCharFormat f;
+    f.setForeground(QColor(rgb.red, rgb.green, rgb.blue));
+    f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    return f;
+}
+
+// The view's own text colour.
+QTextCharFormat automaticFormat(bool bold = false)
+{
+    QTextCharFormat f;
+    f.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    return f;
+}
+
+bool calendarTime()
+{
+    const AppCore* core = AppCore::instance();
+    return core && core->calendarTime;
+}
+
+CMonitorDoc* monitorDoc(const MonitorRecord& record)
+{
+    return record.document;
+}
+
+bool popInt(vmsgMsgPort* message, int& value)
+{
+    return message->pop(value, NoDefault) != 0;
+}
+
+bool popText(vmsgMsgPort* message, QString& text)
+{
+    char* raw = nullptr;
+    if (message->pop(raw, NoDefault, -1) == 0 || !raw)
+        return false;
+    text = QString::fromUtf8(raw);
+    return true;
+}
+
+// Writes timeText over line index's time slot; when it is wider or narrower than what is there, the
+// line's text and every later line move with it.
+void fillTimeSlot(MonitorRecord& record, std::size_t index, const QString& timeText)
+{
+    QTextDocument* listing = monitorDoc(record)->listing();
+    const int start = record.lineStarts[index];
+    QTextCursor cursor(listing);
+    cursor.setPosition(start);
+    cursor.setPosition(start + record.lineSlots[index], QTextCursor::KeepAnchor);
+    cursor.insertText(timeText, colourFormat(MonitorText::timeColour));
+    const int delta = static_cast<int>(timeText.size()) - record.lineSlots[index];
+    if (delta == 0)
+        return;
+    record.lineSlots[index] += delta;
+    record.lineTextOffsets[index] += delta;
+    for (std::size_t j = index + 1; j < record.lineStarts.size(); ++j)
+        record.lineStarts[j] += delta;
+}
+
+} // namespace
+
+MonitorRecord* FindMonitorBySocket(int handle)
+{
+    AppCore* core = AppCore::instance();
+    if (!core)
+        return nullptr;
+    for (auto& record : core->monitors) {
+        if (record->socket == handle && record->state != MonitorState::Finished)
+            return record.get();
+    }
+    return nullptr;
+}
+
+MonitorRecord* FindMonitorByDocument(const CMonitorDoc* document)
+{
+    AppCore* core = AppCore::instance();
+    if (!core)
+        return nullptr;
+    for (auto& record : core->monitors) {
+        if (record->document == document)
+            return record.get();
+    }
+    return nullptr;
+}
+
+void HandleMonitorMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
+{
+    if (!message || !record.document)
+        return;
+    const double t = message->timeStamp();
+    int k = 0;
+    QString text;
+    switch (kind) {
+    case PrintText:
+        if (popText(message, text))
+            AppendConsoleLine(record, text, FormatKernelTime(t));
+        break;
+    case ProgramName:
+        if (popText(message, text)) {
+            record.programName = text;
+            SetMonitorState(record, record.state);
+        }
+        break;
+    case ListingLine:
+        if (popInt(message, k) && popText(message, text))
+            AppendListingLine(record, k, text);
+        break;
+    case ListingTop:
+        monitorDoc(record)->showListingPosition(0);
+        break;
+    case LineCurrent:
+        if (popInt(message, k))
+            MarkLine(record, k, LineMark::MarkCurrent, t);
+        break;
+    case LineHighlight:
+        if (popInt(message, k))
+            MarkLine(record, k, LineMark::MarkHighlight);
+        break;
+    case LineStamp: {
+        int status = 0;
+        if (popInt(message, k) && popInt(message, status))
+            MarkLine(record, k, LineMark::MarkStamp, t, status);
+        break;
+    }
+    case LineRelease:
+        ReleaseCurrentLine(record);
+        break;
+    case ExecutionStarted:
+        SetMonitorState(record, MonitorState::Executing);
+        AppendConsoleLine(record, QLatin1String(MonitorText::startedText), FormatKernelTime(t));
+        break;
+    case ExecutionFinished:
+        SetMonitorState(record, MonitorState::Finished);
+        AppendConsoleLine(record, QLatin1String(MonitorText::finishedText), FormatKernelTime(t));
+        break;
+    default:
+        break;
+    }
+}
+
+void AppendConsoleLine(MonitorRecord& record, const QString& text, const QString& timeText)
+{
+    CMonitorDoc* doc = monitorDoc(record);
+    if (!doc)
+        return;
+    QString line = MonitorText::consoleLine(text, timeText);
+    // CR LF ends the line; the text document makes a line of each line break inside.
+    line.chop(2);
+    line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QTextDocument* console = doc->console();
+    QTextCursor cursor(console);
+    cursor.movePosition(QTextCursor::End);
+    if (!console->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    doc->showConsoleEnd();
+}
+
+void AppendListingLine(MonitorRecord& record, int number, const QString& reported)
+{
+    CMonitorDoc* doc = monitorDoc(record);
+    if (!doc)
+        return;
+    const bool calendar = calendarTime();
+    const QString prefix = MonitorText::listingPrefix(number, calendar);
+    const QString text = MonitorText::listingText(reported);
+    QTextDocument* listing = doc->listing();
+    QTextCursor cursor(listing);
+    // One edit: the layout sees the finished line once.
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    // Every line ends with a line break: the end is the start of the empty last line.
+    const int start = cursor.position();
+    cursor.insertText(prefix, colourFormat(MonitorText::prefixColour));
+    cursor.insertText(text, automaticFormat());
+    const int comment = MonitorText::commentOffset(text);
+    if (comment >= 0) {
+        QTextCursor part(listing);
+        part.setPosition(start + static_cast<int>(prefix.size()) + comment);
+        part.setPosition(start + static_cast<int>(prefix.size() + text.size()), QTextCursor::KeepAnchor);
+        part.setCharFormat(colourFormat(MonitorText::commentColour));
+    }
+    cursor.insertBlock(QTextBlockFormat(), automaticFormat());
+    cursor.endEditBlock();
+    record.lineStarts.push_back(start);
+    record.lineSlots.push_back(MonitorText::slotWidth(calendar));
+    record.lineTextOffsets.push_back(static_cast<int>(prefix.size()));
+}
+
+void MarkLine(MonitorRecord& record, int k, LineMark mode, double t, int status)
+{
+    CMonitorDoc* doc = monitorDoc(record);
+    if (!doc || k < 1 || static_cast<std::size_t>(k) > record.lineStarts.size())
+        return;
+    QTextCursor edit(doc->listing());
+    edit.beginEditBlock();
+    if (mode == LineMark::MarkCurrent)
+        ReleaseCurrentLine(record);
+    const std::size_t index = static_cast<std::size_t>(k - 1);
+    QTextCharFormat lineFormat;
+    switch (mode) {
+    case LineMark::MarkCurrent:
+        fillTimeSlot(record, index, FormatKernelTime(t));
+        lineFormat = automaticFormat(true);
+        record.currentLine = k;
+        break;
+    case LineMark::MarkDone:
+        lineFormat = colourFormat(MonitorText::doneColour);
+        break;
+    case LineMark::MarkHighlight:
+        lineFormat = colourFormat(MonitorText::highlightColour, true);
+        break;
+    case LineMark::MarkStamp:
+        fillTimeSlot(record, index, FormatKernelTime(t));
+        if (status == 3) {
+            lineFormat = colourFormat(MonitorText::doneColour);
+        } else {
+            lineFormat = colourFormat(MonitorText::activeStampColour, true);
+            if (status == 1)
+                record.currentLine = 0;
+        }
+        break;
+    }
+    QTextDocument* listing = doc->listing();
+    const int textStart = record.lineStarts[index] + record.lineTextOffsets[index];
+    const QTextBlock block = listing->findBlock(record.lineStarts[index]);
+    QTextCursor range(listing);
+    range.setPosition(textStart);
+    range.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+    range.setCharFormat(lineFormat);
+    edit.endEditBlock();
+    if (mode == LineMark::MarkCurrent)
+        doc->showListingPosition(textStart);
+}
+
+void ReleaseCurrentLine(MonitorRecord& record)
+{
+    if (record.currentLine == 0)
+        return;
+    const int line = record.currentLine;
+    record.currentLine = 0;
+    MarkLine(record, line, LineMark::MarkDone);
+}
+
+void SetMonitorState(MonitorRecord& record, MonitorState state)
+{
+    record.state = state;
+    if (CMonitorDoc* doc = monitorDoc(record)) {
+        const QString name = record.programName.value_or(doc->defaultTitle());
+        doc->setTitle(MonitorText::title(static_cast<int>(state), name));
+    }
+    if (state == MonitorState::Finished)
+        ReleaseCurrentLine(record);
+    CMDIFrame::requestCommandUpdate();
+}
+
+void SendStop(MonitorRecord& record)
+{
+    vmsgMsgPort port;
+    port.write(record.socket, StopRequest, "   ", 0, true);
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+// The text forms of a monitor: listing prefixes, comment parts, console lines, titles and the
+// listing's colours. No widgets.
+namespace MonitorText {
+
+// Width of the time slot at the start of every listing line: a calendar time takes 17 characters,
+// an elapsed one 8.
+int slotWidth(bool calendarTime);
+
+// The prefix of listing line number: the blank time slot, a blank, the number right-aligned in 4
+// columns (wider when it needs more), a colon and a blank.
+QString listingPrefix(int number, bool calendarTime);
+
+// Offset in text where its comment part starts: 0 for a text that begins with "*", else the first
+// "//"; -1 when there is none.
+int commentOffset(const QString& text);
+
+// A reported text made fit for one listing line: line breaks and other control characters become
+// visible symbols, and a text longer than maxListingText is cut with an ellipsis.
+QString listingText(const QString& text);
+inline constexpr int maxListingText = 4096;
+
+// "[time] text" ending in CR LF. A text that ends in a line feed has it replaced; one that does not
+// gets CR LF added, so every console text is one line. Other line breaks inside stay.
+QString consoleLine(const QString& text, const QString& timeText);
+
+// The time text of a disconnection, in place of a formatted time.
+inline constexpr const char* unknownTime = "??:??:??";
+
+inline constexpr const char* startedText = "--- Started execution ---\n";
+inline constexpr const char* finishedText = "--- Finished normally ---\n";
+inline constexpr const char* abnormalText = "--- Program terminated abnormally ---\n";
+
+// "%s - Initializing...", "%s - Executing" or "%s - Finished" for state 0, 1 or 2 with name (a name
+// longer than maxTitleName is cut with an ellipsis).
+QString title(int state, const QString& name);
+inline constexpr int maxTitleName = 200;
+
+struct Rgb
+{
+    int red, green, blue;
+};
+
+// Colours of the listing. "Automatic" parts use the view's own text colour.
+inline constexpr Rgb prefixColour{0, 119, 0};
+inline constexpr Rgb commentColour{0, 170, 0};
+inline constexpr Rgb timeColour{0, 0, 170};
+inline constexpr Rgb doneColour{136, 136, 136};
+inline constexpr Rgb highlightColour{255, 136, 0};
+inline constexpr Rgb activeStampColour{0, 0, 136};
+
+// How MarkLine colours a line.
+enum class LineMark { MarkCurrent = 0, MarkDone = 1, MarkHighlight = 2, MarkStamp = 3 };
+
+} // namespace MonitorText

@@ -1,0 +1,222 @@
+#include "tests/e2e/SimProcess.h"
+
+#include "app/CKelmDeskApp.h"
+#include "app/CMainFrame.h"
+#include "editor/CEditorDoc.h"
+#include "editor/CEditorView.h"
+#include "framework/CChildFrame.h"
+#include "framework/CommandIds.h"
+#include "framework/MessageBox.h"
+#include "monitor/CMonitorDoc.h"
+#include "monitor/Monitor.h"
+#include "res/Resource.h"
+#include "tests/common/TestSupport.h"
+#include "vmsg/Peer.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMdiArea>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include <csignal>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// KelmDesk in this process, norvexsim and the runner kelm as real processes: the road of a run from
+// the Run command to the finished monitor.
+class RunE2ETest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        resetSettings();
+        base = freePortBase(1);
+        ASSERT_NE(base, 0);
+        qputenv("NORVEX_PORT_BASE", QByteArray::number(base));
+        m_oldBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
+            boxes << r.text;
+            return QMessageBox::Ok;
+        });
+        sim = std::make_unique<SimProcess>(base, QStringList{"--speed", "40"});
+        ASSERT_TRUE(sim->waitUntilListening()) << sim->log().toStdString();
+        app = std::make_unique<CKelmDeskApp>();
+        ASSERT_TRUE(app->initInstance({"kelmdesk", "-host", "127.0.0.1", "-instance", "0", "-kelm", KELM_PATH}));
+    }
+
+    void TearDown() override
+    {
+        // A runner still going ends with its kernel.
+        sim.reset();
+        app.reset();
+        KMessageBox::setHook(std::move(m_oldBox));
+        qunsetenv("NORVEX_PORT_BASE");
+        resetSettings();
+    }
+
+    CEditorDoc* openProgram(const QString& name, const QByteArray& text)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        f.close();
+        auto* doc = qobject_cast<CEditorDoc*>(app->openDocumentFile(path));
+        EXPECT_NE(doc, nullptr);
+        if (doc)
+            app->mainFrame()->mdiArea()->setActiveSubWindow(doc->frames().value(0));
+        return doc;
+    }
+
+    static QByteArray example(const char* name)
+    {
+        QFile f(QStringLiteral(EXAMPLES_DIR "/") + QLatin1String(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    MonitorRecord* waitForMonitor()
+    {
+        waitFor([&] { return !app->monitors.empty(); }, 30000);
+        return app->monitors.empty() ? nullptr : app->monitors.front().get();
+    }
+
+    static QString consoleText(const MonitorRecord* r) { return r->document->console()->toPlainText(); }
+
+    // With KELMDESK_SCREENSHOT_DIR set, the main window is saved there as name.png, to look at.
+    void screenshot(const QString& name)
+    {
+        const QString dir = qEnvironmentVariable("KELMDESK_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            return;
+        app->mainFrame()->resize(1100, 760);
+        QCoreApplication::processEvents();
+        app->mainFrame()->grab().save(QDir(dir).filePath(name + QStringLiteral(".png")));
+    }
+
+    // A tag's value as the simulator holds it, read through a client of its own.
+    double readTag(const std::string& name)
+    {
+        vmsg::Peer peer;
+        const int h = peer.connect("127.0.0.1", base, 5s);
+        if (!h)
+            return -1e300;
+        vmsg::Message request;
+        request.push(name);
+        std::unique_ptr<vmsg::Message> reply = peer.request(h, 50, request, 5s);
+        int code = -1, type = 0;
+        double value = -1e300;
+        if (reply && reply->pop(code) && code == 0 && reply->pop(type) && !reply->pop(value)) {
+            int whole = 0;
+            if (reply->pop(whole))
+                value = whole;
+        }
+        peer.close(h);
+        return value;
+    }
+
+    QTemporaryDir m_dir;
+    int base = 0;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<CKelmDeskApp> app;
+    QStringList boxes;
+
+private:
+    KMessageBox::Hook m_oldBox;
+};
+
+TEST_F(RunE2ETest, RunShowsTheListingWithTimesAndDrivesThePlant)
+{
+    const QByteArray program = example("tank.kelm");
+    ASSERT_FALSE(program.isEmpty());
+    CEditorDoc* doc = openProgram(QStringLiteral("tank.kelm"), program);
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(triggerAction(Cmd::Run));
+
+    MonitorRecord* r = waitForMonitor();
+    ASSERT_NE(r, nullptr);
+    const int lines = static_cast<int>(program.count('\n'));
+    EXPECT_TRUE(waitFor([&] { return static_cast<int>(r->lineStarts.size()) == lines; }));
+    EXPECT_TRUE(waitFor([&] { return r->document->title() == "tank.kelm - Executing"; }, 30000))
+        << r->document->title().toStdString();
+    EXPECT_TRUE(waitFor([&] { return readTag("FV101:POS") == 100; }, 30000)) << "the inlet valve opens";
+    screenshot(QStringLiteral("monitor-running"));
+
+    EXPECT_TRUE(waitFor([&] { return r->state == MonitorState::Finished; }, 120000)) << consoleText(r).toStdString();
+    EXPECT_EQ(r->document->title(), "tank.kelm - Finished");
+    screenshot(QStringLiteral("monitor-finished"));
+    EXPECT_TRUE(consoleText(r).contains("--- Started execution ---"));
+    EXPECT_TRUE(consoleText(r).contains("--- Finished normally ---")) << consoleText(r).toStdString();
+    EXPECT_FALSE(consoleText(r).contains("abnormally"));
+    EXPECT_EQ(readTag("FV101:POS"), 0) << "the program closed the inlet valve";
+    EXPECT_EQ(readTag("P101:RUN"), 0);
+
+    // Every statement line got its time; comment lines kept their blank slot.
+    QTextDocument* listing = r->document->listing();
+    const QList<QByteArray> source = program.split('\n');
+    for (int k = 1; k <= lines; ++k) {
+        const QString text = listing->findBlockByNumber(k - 1).text();
+        const QByteArray original = source.at(k - 1).trimmed();
+        const bool statement = !original.isEmpty() && !original.startsWith('*') && !original.startsWith("//");
+        EXPECT_TRUE(text.endsWith(QString::fromUtf8(source.at(k - 1)))) << text.toStdString();
+        if (statement)
+            EXPECT_TRUE(text.left(8).contains(':')) << "line " << k << ": " << text.toStdString();
+        else
+            EXPECT_EQ(text.left(8), QString(8, ' ')) << "line " << k;
+    }
+}
+
+TEST_F(RunE2ETest, StopEndsARunningProgram)
+{
+    openProgram(QStringLiteral("long.kelm"), "after (0) send(ModelRun)\nafter (100000) stop\n");
+    ASSERT_TRUE(triggerAction(Cmd::Run));
+    MonitorRecord* r = waitForMonitor();
+    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(waitFor([&] { return r->state == MonitorState::Executing; }, 30000));
+    app->mainFrame()->mdiArea()->setActiveSubWindow(r->document->frames().value(0));
+    ASSERT_TRUE(triggerAction(Cmd::Stop));
+    EXPECT_TRUE(waitFor([&] { return r->state == MonitorState::Finished; }, 30000));
+    EXPECT_TRUE(consoleText(r).contains("Stopped by request")) << consoleText(r).toStdString();
+    EXPECT_TRUE(consoleText(r).contains("--- Finished normally ---"));
+    EXPECT_FALSE(actionEnabled(Cmd::Stop));
+}
+
+TEST_F(RunE2ETest, ParseOfAFaultyFilePutsTheCaretOnTheFaultyLine)
+{
+    CEditorDoc* doc = openProgram(QStringLiteral("broken.kelm"), example("broken.kelm"));
+    ASSERT_NE(doc, nullptr);
+    ASSERT_TRUE(triggerAction(Cmd::Parse));
+    ASSERT_TRUE(waitFor([&] { return !boxes.isEmpty(); }, 30000));
+    EXPECT_TRUE(boxes.first().contains("Operation keyword not recognized.")) << boxes.first().toStdString();
+    EXPECT_TRUE(waitFor([&] { return doc->currentView()->textCursor().blockNumber() == 3; }))
+        << "caret on line 4, the first faulty one; it is on line "
+        << doc->currentView()->textCursor().blockNumber() + 1;
+    EXPECT_TRUE(app->monitors.empty()) << "a parse opens no monitor";
+}
+
+TEST_F(RunE2ETest, KilledRunnerFinishesTheMonitorAbnormally)
+{
+    CEditorDoc* doc = openProgram(QStringLiteral("victim.kelm"), "after (0) send(ModelRun)\nafter (100000) stop\n");
+    ASSERT_TRUE(triggerAction(Cmd::Run));
+    MonitorRecord* r = waitForMonitor();
+    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(waitFor([&] { return r->state == MonitorState::Executing; }, 30000));
+    // KelmDesk keeps no handle to the runner: find it by its program path.
+    QProcess pkill;
+    pkill.start(QStringLiteral("pkill"), {QStringLiteral("-KILL"), QStringLiteral("-f"), doc->pathName()});
+    ASSERT_TRUE(pkill.waitForFinished(10000));
+    ASSERT_EQ(pkill.exitCode(), 0) << "no runner process found";
+    EXPECT_TRUE(waitFor([&] { return r->state == MonitorState::Finished; }, 30000));
+    EXPECT_TRUE(consoleText(r).endsWith("[??:??:??] --- Program terminated abnormally ---"))
+        << consoleText(r).toStdString();
+    EXPECT_FALSE(consoleText(r).contains("Finished normally"));
+}
+
+} // namespace

@@ -1,0 +1,338 @@
+#include "EditorFixture.h"
+#include "editor/Autosave.h"
+#include "editor/CLineNumberArea.h"
+#include "editor/CProblemsPane.h"
+#include "editor/CProgramHighlighter.h"
+#include "editor/ProgramCheck.h"
+#include "editor/CRecoveryDlg.h"
+#include "framework/CommandIds.h"
+#include "res/Resource.h"
+#include "sim/runner/Program.h"
+
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextLayout>
+
+namespace {
+
+using Problems = std::vector<std::pair<int, QString>>;
+
+Problems problemsOf(CEditorDoc* doc)
+{
+    Problems out;
+    for (const auto& p : doc->highlighter()->problems())
+        out.emplace_back(p.line, p.message);
+    return out;
+}
+
+// The format the layout of line (from 0) gives the character at column.
+QTextCharFormat formatAt(CEditorDoc* doc, int line, int column)
+{
+    const QTextBlock block = doc->textDocument()->findBlockByNumber(line);
+    QTextCharFormat f;
+    for (const QTextLayout::FormatRange& r : block.layout()->formats()) {
+        if (column >= r.start && column < r.start + r.length)
+            f.merge(r.format);
+    }
+    return f;
+}
+
+// Colour of every character of the text that begins at column (-1: no colour set).
+std::vector<QColor> coloursOf(CEditorDoc* doc, int line, int column, int length)
+{
+    std::vector<QColor> out;
+    for (int i = column; i < column + length; ++i) {
+        const QTextCharFormat f = formatAt(doc, line, i);
+        out.push_back(f.hasProperty(QTextFormat::ForegroundBrush) ? f.foreground().color() : QColor());
+    }
+    return out;
+}
+
+std::vector<QColor> all(const QColor& c, int n)
+{
+    return std::vector<QColor>(std::size_t(n), c);
+}
+
+class EditorHelp : public EditorFixture
+{
+};
+
+TEST_F(EditorHelp, HighlightingColoursEachTokenClassAndLeavesTheTextAlone)
+{
+    const QString text = QStringLiteral("at (10) {T101:LEVEL} = 2.5e3 // fill the tank\n"
+                                        "AFTER ([0:01:30.5]) send(SetVariable, T1:OUT, 5)\n"
+                                        "  * a note with at and {X}\n"
+                                        "when ({A} > .5) ramp({B}, 3, 60, 1)\n"
+                                        "at ([01-02-27 6:00:00]) stop\n");
+    CEditorDoc* doc = withText(text);
+    const ProgramColours c = ProgramColours::from(QGuiApplication::palette());
+
+    EXPECT_EQ(coloursOf(doc, 0, 0, 2), all(c.keyword, 2));
+    EXPECT_TRUE(formatAt(doc, 0, 0).font().bold());
+    EXPECT_EQ(coloursOf(doc, 0, 4, 2), all(c.number, 2));
+    EXPECT_EQ(coloursOf(doc, 0, 8, 12), all(c.tag, 12));
+    EXPECT_EQ(coloursOf(doc, 0, 21, 1), all(QColor(), 1)); // "=" stays plain
+    EXPECT_EQ(coloursOf(doc, 0, 23, 5), all(c.number, 5));
+    EXPECT_EQ(coloursOf(doc, 0, 29, 16), all(c.comment, 16));
+
+    EXPECT_EQ(coloursOf(doc, 1, 0, 5), all(c.keyword, 5)); // any case
+    EXPECT_EQ(coloursOf(doc, 1, 7, 11), all(c.number, 11));
+    EXPECT_EQ(coloursOf(doc, 1, 20, 4), all(c.keyword, 4));
+    EXPECT_EQ(coloursOf(doc, 1, 25, 11), all(QColor(), 11)); // the opcode
+    EXPECT_EQ(coloursOf(doc, 1, 38, 6), all(c.string, 6));
+    EXPECT_EQ(coloursOf(doc, 1, 46, 1), all(c.string, 1));
+
+    EXPECT_EQ(coloursOf(doc, 2, 0, 26), all(c.comment, 26)); // a comment line, keywords and tags included
+
+    EXPECT_EQ(coloursOf(doc, 3, 0, 4), all(c.keyword, 4));
+    EXPECT_EQ(coloursOf(doc, 3, 6, 3), all(c.tag, 3));
+    EXPECT_EQ(coloursOf(doc, 3, 12, 2), all(c.number, 2));
+    EXPECT_EQ(coloursOf(doc, 3, 16, 4), all(c.keyword, 4));
+    EXPECT_EQ(coloursOf(doc, 3, 21, 3), all(c.tag, 3));
+    EXPECT_EQ(coloursOf(doc, 4, 4, 18), all(c.number, 18)); // date and time
+    EXPECT_EQ(coloursOf(doc, 4, 24, 4), all(c.keyword, 4));
+
+    EXPECT_EQ(doc->text(), text);
+    EXPECT_FALSE(doc->isModified());
+}
+
+TEST_F(EditorHelp, ColoursFollowThePaletteAndDifferForADarkOne)
+{
+    QPalette light;
+    light.setColor(QPalette::Base, Qt::white);
+    QPalette dark;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    const ProgramColours l = ProgramColours::from(light);
+    const ProgramColours d = ProgramColours::from(dark);
+    // Every colour stands out from its own background.
+    for (const auto& [colours, base] : {std::pair{l, QColor(Qt::white)}, std::pair{d, QColor(30, 30, 30)}}) {
+        for (const QColor& fg :
+             {colours.keyword, colours.tag, colours.number, colours.string, colours.comment, colours.error})
+            EXPECT_GT(std::abs(fg.lightness() - base.lightness()), 60) << fg.name().toStdString();
+    }
+}
+
+TEST_F(EditorHelp, GutterWidthFollowsTheDigitsAndAClickSelectsTheLine)
+{
+    auto lines = [](int n) {
+        QString text;
+        for (int i = 0; i < n; ++i)
+            text += QStringLiteral("after (%1) stop\n").arg(i);
+        text.chop(1);
+        return text;
+    };
+    CEditorDoc* doc = withText(lines(9));
+    CEditorView* view = viewOf(doc);
+    CLineNumberArea* gutter = view->lineNumberArea();
+    const int digit = view->fontMetrics().horizontalAdvance(QLatin1Char('9'));
+    const int w9 = gutter->width();
+    EXPECT_GT(w9, digit);
+    EXPECT_EQ(view->viewport()->geometry().left() - view->contentsRect().left(), w9);
+
+    doc->textDocument()->setPlainText(lines(99));
+    EXPECT_EQ(gutter->width(), w9 + digit);
+    doc->textDocument()->setPlainText(lines(100000));
+    EXPECT_EQ(gutter->width(), w9 + 5 * digit);
+    EXPECT_EQ(view->viewport()->geometry().left() - view->contentsRect().left(), w9 + 5 * digit);
+
+    // A second window of the same document has its own gutter.
+    ASSERT_TRUE(run(view, Cmd::WindowNew));
+    const QList<CChildFrame*> frames = doc->frames();
+    ASSERT_EQ(frames.size(), 2);
+    auto* other = qobject_cast<CEditorFrame*>(frames.back())->view();
+    ASSERT_NE(other, view);
+    EXPECT_NE(other->lineNumberArea(), gutter);
+    EXPECT_EQ(other->lineNumberArea()->width(), w9 + 5 * digit);
+
+    doc->textDocument()->setPlainText(lines(20));
+    view->resize(400, 300);
+    view->show();
+    setCaret(view, 0);
+    const QRect third = view->cursorRect(QTextCursor(doc->textDocument()->findBlockByNumber(2)));
+    QTest::mouseClick(gutter, Qt::LeftButton, {}, QPoint(gutter->width() / 2, third.center().y()));
+    EXPECT_EQ(view->textCursor().selectedText(), QStringLiteral("after (2) stop") + QChar::ParagraphSeparator);
+    EXPECT_EQ(doc->text(), lines(20));
+}
+
+// A sample with two faulty statements, comments and blank lines that are not checked.
+const QByteArray sample = "* tank program\n"
+                          "at (10) {T101:LEVEL} = 2 +\n"
+                          "\n"
+                          "// at (( nonsense\n"
+                          "after (5) send(ModelRun)\n"
+                          "at (10) jump {A}\n"
+                          "when ({A} > 1) stop // done\n";
+
+TEST_F(EditorHelp, LiveCheckMarksExactlyTheFaultyLinesWithTheParseTexts)
+{
+    const QString file = writeFile(QStringLiteral("tank.kelm"), sample);
+    CEditorDoc* doc = open(file);
+    ASSERT_NE(doc, nullptr);
+
+    // The runner's own reading of the file is the authority.
+    const kelm::Program program = kelm::readProgram(sample.toStdString());
+    ASSERT_EQ(program.faults.size(), 2u);
+    const Problems expected = {{program.faults[0].line, QString::fromStdString(program.faults[0].message)},
+                               {program.faults[1].line, QString::fromStdString(program.faults[1].message)}};
+    EXPECT_EQ(expected[0].first, 2);
+    EXPECT_EQ(expected[1].first, 6);
+    EXPECT_EQ(problemsOf(doc), expected); // marked on opening
+
+    for (int line = 0; line < 7; ++line) {
+        const bool faulty = line == 1 || line == 5;
+        EXPECT_EQ(formatAt(doc, line, 2).underlineStyle() == QTextCharFormat::WaveUnderline, faulty) << line;
+        EXPECT_EQ(CProgramHighlighter::faultOf(doc->textDocument()->findBlockByNumber(line)).isEmpty(), !faulty);
+    }
+    EXPECT_EQ(formatAt(doc, 1, 2).underlineColor(), ProgramColours::from(QGuiApplication::palette()).error);
+
+    // The pane lists the active program's problems and jumps to a line on a double click.
+    activate(doc);
+    CProblemsPane* pane = app->mainFrame()->problemsPane();
+    QTRY_COMPARE(pane->document(), doc);
+    EXPECT_TRUE(pane->isVisible());
+    ASSERT_EQ(pane->list()->count(), 2);
+    EXPECT_EQ(pane->list()->item(1)->text(), QStringLiteral("tank.kelm:6: ") + expected[1].second);
+    QListWidget* list = pane->list();
+    QTRY_VERIFY(list->viewport()->rect().contains(list->visualItemRect(list->item(1))));
+    const QPoint at = list->visualItemRect(list->item(1)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(viewOf(doc)->textCursor().position(), lineStart(doc, 5));
+
+    // Fixing a line clears its mark after a pause, without a message box.
+    QSignalSpy changed(doc->highlighter(), &CProgramHighlighter::problemsChanged);
+    QTextCursor c(doc->textDocument()->findBlockByNumber(1));
+    c.movePosition(QTextCursor::EndOfBlock);
+    c.insertText(QStringLiteral(" 1"));
+    EXPECT_TRUE(doc->highlighter()->checkPending());
+    QTRY_COMPARE(problemsOf(doc), Problems({expected[1]}));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_NE(formatAt(doc, 1, 2).underlineStyle(), QTextCharFormat::WaveUnderline);
+    EXPECT_EQ(pane->list()->count(), 1);
+
+    // Breaking a good line marks it; removing the faulty one takes its problem away.
+    c.insertText(QStringLiteral(")"));
+    QTRY_COMPARE(problemsOf(doc).size(), 2u);
+    EXPECT_EQ(problemsOf(doc)[0].first, 2);
+    EXPECT_EQ(problemsOf(doc)[0].second, ProgramCheck::lineFault(doc->textDocument()->findBlockByNumber(1).text()));
+    QTextCursor line6(doc->textDocument()->findBlockByNumber(5));
+    line6.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    line6.removeSelectedText();
+    QTRY_COMPARE(pane->list()->count(), 1);
+    EXPECT_EQ(problemsOf(doc).size(), 1u);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(dialogTitles.empty());
+
+    // All fixed: the pane hides, unless the user opened it.
+    c.deletePreviousChar();
+    QTRY_VERIFY(problemsOf(doc).empty());
+    EXPECT_FALSE(pane->isVisible());
+    ASSERT_TRUE(triggerAction(Cmd::ViewProblems));
+    EXPECT_TRUE(pane->isVisible());
+    EXPECT_EQ(pane->list()->count(), 0);
+
+    // Closing the program empties the list.
+    ASSERT_TRUE(triggerAction(Cmd::ViewProblems));
+    c.insertText(QStringLiteral(")"));
+    QTRY_COMPARE(pane->list()->count(), 1);
+    nextAnswer = QMessageBox::No;
+    ASSERT_TRUE(run(doc, Cmd::FileClose));
+    QTRY_COMPARE(pane->list()->count(), 0);
+    EXPECT_FALSE(pane->isVisible());
+}
+
+TEST_F(EditorHelp, GoToLineAsksForANumberWithinTheLineCount)
+{
+    QString text;
+    for (int i = 0; i < 50; ++i)
+        text += QStringLiteral("after (%1) stop\n").arg(i);
+    CEditorDoc* doc = withText(text);
+    CEditorView* view = viewOf(doc);
+    int maximum = 0;
+    onDialog = [&](QDialog& d) {
+        auto* input = qobject_cast<QInputDialog*>(&d);
+        ASSERT_NE(input, nullptr);
+        maximum = input->intMaximum();
+        input->setIntValue(37);
+        input->accept();
+    };
+    ASSERT_TRUE(run(view, Cmd::GoToLine));
+    EXPECT_EQ(maximum, 51); // 50 lines and the empty one after the last line end
+    EXPECT_EQ(view->textCursor().position(), lineStart(doc, 36));
+
+    onDialog = [&](QDialog& d) {
+        auto* input = qobject_cast<QInputDialog*>(&d);
+        input->setIntValue(500); // beyond the end: held at the last line
+        input->accept();
+    };
+    ASSERT_TRUE(run(view, Cmd::GoToLine));
+    EXPECT_EQ(view->textCursor().blockNumber(), 50);
+
+    onDialog = {}; // cancelled: the caret stays
+    ASSERT_TRUE(run(view, Cmd::GoToLine));
+    EXPECT_EQ(view->textCursor().blockNumber(), 50);
+    EXPECT_EQ(dialogTitles.back(), QStringLiteral("Go to Line"));
+}
+
+} // namespace
+
+namespace {
+
+// Pictures for a person to look at, not a check: run with --gtest_also_run_disabled_tests and
+// KELMDESK_SHOT_DIR set, under a display or offscreen.
+class EditorHelpPictures : public EditorFixture
+{
+protected:
+    void picture(const QString& name)
+    {
+        CEditorDoc* doc =
+            open(writeFile(QStringLiteral("tank.kelm"), sample + "at ([24-12-26 6:30:00]) send(ModelFreeze, now)\n"));
+        ASSERT_NE(doc, nullptr);
+        activate(doc);
+        app->mainFrame()->resize(900, 560);
+        app->mainFrame()->mdiArea()->activeSubWindow()->showMaximized();
+        viewOf(doc)->setFocus();
+        QTRY_VERIFY(app->mainFrame()->problemsPane()->isVisible());
+        QTest::qWait(200);
+        const QString dir = qEnvironmentVariable("KELMDESK_SHOT_DIR");
+        EXPECT_TRUE(app->mainFrame()->grab().save(dir + QLatin1Char('/') + name));
+
+        Autosave::Entry entry;
+        const QString side = Autosave::write(QString(), doc->pathName(), QStringLiteral("UTF-8"),
+                                             doc->text().replace(QStringLiteral("jump"), QStringLiteral("stop")));
+        ASSERT_TRUE(Autosave::read(side, entry));
+        CRecoveryDlg dlg({entry, entry}, {}, app->mainFrame());
+        dlg.show();
+        QTest::qWait(100);
+        EXPECT_TRUE(dlg.grab().save(dir + QLatin1Char('/') + QStringLiteral("recovery-") + name));
+        Autosave::remove(side);
+    }
+};
+
+TEST_F(EditorHelpPictures, DISABLED_Light)
+{
+    picture(QStringLiteral("light.png"));
+}
+
+TEST_F(EditorHelpPictures, DISABLED_Dark)
+{
+    QApplication::setStyle(QStringLiteral("fusion"));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    dark.setColor(QPalette::Button, QColor(45, 45, 48));
+    dark.setColor(QPalette::ButtonText, QColor(220, 220, 220));
+    dark.setColor(QPalette::Highlight, QColor(38, 79, 120));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(140, 140, 140));
+    QApplication::setPalette(dark);
+    picture(QStringLiteral("dark.png"));
+}
+
+} // namespace

@@ -1,0 +1,2 @@
+#include "lower/lower.h"
+#include "app/app.h"

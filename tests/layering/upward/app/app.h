@@ -1,0 +1,2 @@
+#pragma once
+inline int app() { return 1; }

@@ -1,0 +1,59 @@
+#include "monitor/MonitorText.h"
+
+#include <gtest/gtest.h>
+
+using namespace MonitorText;
+
+TEST(MonitorText, ListingPrefixInBothWidths)
+{
+    EXPECT_EQ(listingPrefix(12, false), QString(9, ' ') + "  12: ");
+    EXPECT_EQ(listingPrefix(12, false).size(), 15);
+    EXPECT_EQ(listingPrefix(7, true), QString(18, ' ') + "   7: ");
+    EXPECT_EQ(listingPrefix(7, true).size(), 17 + 7);
+    // Wider numbers widen the prefix rather than being cut.
+    EXPECT_EQ(listingPrefix(123456, false), QString(9, ' ') + "123456: ");
+    EXPECT_EQ(listingPrefix(-5, false), QString(9, ' ') + "  -5: ");
+    EXPECT_EQ(slotWidth(false), 8);
+    EXPECT_EQ(slotWidth(true), 17);
+}
+
+TEST(MonitorText, CommentPartStartsAtAsteriskOrSlashes)
+{
+    EXPECT_EQ(commentOffset("* all of it"), 0);
+    EXPECT_EQ(commentOffset("at (5) {A} = 1 // why"), 15);
+    EXPECT_EQ(commentOffset("at (5) {A} = 1 / 2"), -1);
+    EXPECT_EQ(commentOffset("  * not at the start"), -1);
+    EXPECT_EQ(commentOffset("//"), 0);
+    EXPECT_EQ(commentOffset(""), -1);
+}
+
+TEST(MonitorText, ConsoleLinesEndInCrLf)
+{
+    EXPECT_EQ(consoleLine(startedText, "00:01:05"), "[00:01:05] --- Started execution ---\r\n");
+    EXPECT_EQ(consoleLine("no line feed", "00:00:01"), "[00:00:01] no line feed\r\n");
+    EXPECT_EQ(consoleLine("two\nlines\n", "00:00:01"), "[00:00:01] two\nlines\r\n");
+    EXPECT_EQ(consoleLine(abnormalText, unknownTime), "[??:??:??] --- Program terminated abnormally ---\r\n");
+    EXPECT_EQ(consoleLine("", "x"), "[x] \r\n");
+}
+
+TEST(MonitorText, TitlesFollowTheState)
+{
+    EXPECT_EQ(title(0, "tank.kelm"), "tank.kelm - Initializing...");
+    EXPECT_EQ(title(1, "tank.kelm"), "tank.kelm - Executing");
+    EXPECT_EQ(title(2, "tank.kelm"), "tank.kelm - Finished");
+    const QString longName(300, 'n');
+    const QString t = title(1, longName);
+    EXPECT_EQ(t, QString(maxTitleName, 'n') + QChar(0x2026) + " - Executing");
+}
+
+TEST(MonitorText, ListingTextStaysOneLine)
+{
+    EXPECT_EQ(listingText("a\tb"), "a\tb");
+    EXPECT_EQ(listingText("a\nb\rc"), QString("a") + QChar(0x240A) + "b" + QChar(0x240D) + "c");
+    EXPECT_EQ(listingText(QString("x") + QChar(0x2028) + "y"), QString("x") + QChar(0xFFFD) + "y");
+    const QString huge(100000, 'h');
+    const QString cut = listingText(huge);
+    EXPECT_EQ(cut.size(), maxListingText);
+    EXPECT_EQ(cut.back(), QChar(0x2026));
+    EXPECT_EQ(listingText("<b>html</b>"), "<b>html</b>");
+}

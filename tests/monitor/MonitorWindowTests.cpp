@@ -1,0 +1,456 @@
+#include "app/CKelmDeskApp.h"
+#include "app/CMainFrame.h"
+#include "editor/CEditorDoc.h"
+#include "editor/CEditorView.h"
+#include "framework/CStatusBar.h"
+#include "framework/CommandIds.h"
+#include "framework/DocTemplate.h"
+#include "framework/MessageBox.h"
+#include "monitor/CMonitorConsole.h"
+#include "monitor/CMonitorDoc.h"
+#include "monitor/CMonitorFrame.h"
+#include "monitor/CMonitorView.h"
+#include "monitor/Monitor.h"
+#include "res/Resource.h"
+#include "tests/common/TestSupport.h"
+#include "tests/monitor/ScriptedClient.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <memory>
+
+namespace {
+
+const QColor grey(136, 136, 136);
+const QColor orange(255, 136, 0);
+const QColor darkBlue(0, 0, 136);
+const QColor timeBlue(0, 0, 170);
+const QColor prefixGreen(0, 119, 0);
+const QColor commentGreen(0, 170, 0);
+
+// The format of the character at position.
+QTextCharFormat formatAt(QTextDocument* doc, int position)
+{
+    const QTextBlock block = doc->findBlock(position);
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment f = it.fragment();
+        if (position >= f.position() && position < f.position() + f.length())
+            return f.charFormat();
+    }
+    return {};
+}
+
+class MonitorWindows : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        resetSettings();
+        m_previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
+            boxes << r.text;
+            return QMessageBox::Ok;
+        });
+        app = std::make_unique<CKelmDeskApp>();
+        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
+        address = qgetenv("VMSG_ADDRESS").toStdString();
+        ASSERT_FALSE(address.empty());
+    }
+
+    void TearDown() override
+    {
+        clients.clear();
+        app.reset();
+        KMessageBox::setHook(m_previousBox);
+    }
+
+    ScriptedClient& newClient()
+    {
+        clients.push_back(std::make_unique<ScriptedClient>(address));
+        return *clients.back();
+    }
+
+    // A client whose monitor is open, named, listed and executing.
+    ScriptedClient& startedClient(const std::vector<std::string>& lines, const std::string& name = "tank.kelm")
+    {
+        ScriptedClient& c = newClient();
+        const std::size_t before = app->monitors.size();
+        c.send(MonitorOpen, 0);
+        c.sendText(ProgramName, 0, name);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const std::string text = lines[i];
+            const int number = static_cast<int>(i + 1);
+            c.send(ListingLine, 0, [number, text](vmsg::Message& m) {
+                m.push(number);
+                m.push(text);
+            });
+        }
+        c.send(ListingTop, 0);
+        c.send(ExecutionStarted, 0);
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(app->monitors.size() == before + 1, 15000);
+            MonitorRecord* r = app->monitors.back().get();
+            QTRY_VERIFY_WITH_TIMEOUT(r->state == MonitorState::Executing, 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(r->lineStarts.size()), static_cast<int>(lines.size()), 15000);
+        }();
+        return c;
+    }
+
+    MonitorRecord* record(std::size_t i) const { return i < app->monitors.size() ? app->monitors[i].get() : nullptr; }
+    static QTextDocument* listing(const MonitorRecord* r) { return r->document->listing(); }
+    static QString line(const MonitorRecord* r, int k) { return listing(r)->findBlockByNumber(k - 1).text(); }
+    static QStringList consoleLines(const MonitorRecord* r)
+    {
+        return r->document->console()->toPlainText().split(QLatin1Char('\n'));
+    }
+    // Format of the reported text's first character on line k.
+    static QTextCharFormat textFormat(const MonitorRecord* r, int k)
+    {
+        const std::size_t i = static_cast<std::size_t>(k - 1);
+        return formatAt(listing(r), r->lineStarts[i] + r->lineTextOffsets[i]);
+    }
+    static QString timeSlot(const MonitorRecord* r, int k)
+    {
+        const std::size_t i = static_cast<std::size_t>(k - 1);
+        return line(r, k).left(r->lineSlots[i]);
+    }
+    // Waits until every message queued on c has been delivered to its monitor.
+    void settle(ScriptedClient& c, int extraTicks = 3)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(c.idle(), 15000);
+        QTest::qWait(extraTicks * (CMainFrame::TickMs + 20));
+    }
+
+    std::unique_ptr<CKelmDeskApp> app;
+    std::string address;
+    std::vector<std::unique_ptr<ScriptedClient>> clients;
+    QStringList boxes;
+
+private:
+    KMessageBox::Hook m_previousBox;
+};
+
+TEST_F(MonitorWindows, ListingLinesCarryPrefixTextAndCommentColours)
+{
+    ScriptedClient& c = startedClient({"after (5) {T101:V} = 1", "* a comment", "at (7) stop // done"});
+    MonitorRecord* r = record(0);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(line(r, 1), QString(9, ' ') + "   1: after (5) {T101:V} = 1");
+    EXPECT_EQ(line(r, 3), QString(9, ' ') + "   3: at (7) stop // done");
+    EXPECT_EQ(formatAt(listing(r), r->lineStarts[0] + 10).foreground().color(), prefixGreen);
+    EXPECT_FALSE(textFormat(r, 1).hasProperty(QTextFormat::ForegroundBrush)) << "automatic colour";
+    EXPECT_EQ(textFormat(r, 2).foreground().color(), commentGreen) << "a '*' line is green from its start";
+    EXPECT_FALSE(textFormat(r, 3).hasProperty(QTextFormat::ForegroundBrush));
+    const int slashes = r->lineStarts[2] + r->lineTextOffsets[2] + 12;
+    EXPECT_EQ(formatAt(listing(r), slashes).foreground().color(), commentGreen);
+    EXPECT_FALSE(formatAt(listing(r), slashes - 1).hasProperty(QTextFormat::ForegroundBrush));
+
+    EXPECT_EQ(r->document->title(), "tank.kelm - Executing");
+    EXPECT_EQ(consoleLines(r).value(0), "[00:00:00] --- Started execution ---");
+    EXPECT_FALSE(r->document->isModified());
+    c.leave();
+}
+
+TEST_F(MonitorWindows, CurrentLineMovesAndLeavesGreyBehindWithItsTime)
+{
+    ScriptedClient& c = startedClient({"a", "b", "c", "d", "e"});
+    MonitorRecord* r = record(0);
+    c.sendInt(LineCurrent, 65, 3);
+    settle(c);
+    EXPECT_EQ(r->currentLine, 3);
+    EXPECT_EQ(timeSlot(r, 3), "00:01:05");
+    EXPECT_EQ(formatAt(listing(r), r->lineStarts[2]).foreground().color(), timeBlue);
+    EXPECT_EQ(textFormat(r, 3).fontWeight(), QFont::Bold);
+    EXPECT_FALSE(textFormat(r, 3).hasProperty(QTextFormat::ForegroundBrush));
+
+    c.sendInt(LineCurrent, 70, 5);
+    settle(c);
+    EXPECT_EQ(r->currentLine, 5);
+    EXPECT_EQ(textFormat(r, 3).foreground().color(), grey);
+    EXPECT_NE(textFormat(r, 3).fontWeight(), QFont::Bold);
+    EXPECT_EQ(timeSlot(r, 3), "00:01:05");
+    EXPECT_EQ(timeSlot(r, 5), "00:01:10");
+    EXPECT_EQ(textFormat(r, 5).fontWeight(), QFont::Bold);
+    EXPECT_EQ(timeSlot(r, 4), QString(8, ' ')) << "untouched lines keep their blank slot";
+
+    c.sendInt(LineHighlight, 71, 1);
+    settle(c);
+    EXPECT_EQ(textFormat(r, 1).foreground().color(), orange);
+    EXPECT_EQ(textFormat(r, 1).fontWeight(), QFont::Bold);
+    EXPECT_EQ(timeSlot(r, 1), QString(8, ' ')) << "a highlight writes no time";
+    c.leave();
+}
+
+TEST_F(MonitorWindows, FinishingWhileALineIsCurrentGreysItAndRetitles)
+{
+    ScriptedClient& c = startedClient({"a", "b", "c"});
+    MonitorRecord* r = record(0);
+    c.sendInt(LineCurrent, 10, 2);
+    c.send(ExecutionFinished, 3725.9);
+    settle(c);
+    EXPECT_EQ(r->state, MonitorState::Finished);
+    EXPECT_EQ(r->currentLine, 0);
+    EXPECT_EQ(textFormat(r, 2).foreground().color(), grey);
+    EXPECT_EQ(r->document->title(), "tank.kelm - Finished");
+    EXPECT_EQ(consoleLines(r).value(1), "[01:02:05] --- Finished normally ---");
+    EXPECT_FALSE(actionEnabled(Cmd::Stop));
+
+    // A disconnection after the end adds nothing.
+    c.leave();
+    QTRY_VERIFY_WITH_TIMEOUT(app->statusBar()->paneText(Pane::Clients).startsWith("Client disconnected"), 10000);
+    EXPECT_EQ(consoleLines(r).size(), 2);
+}
+
+TEST_F(MonitorWindows, ActiveStampLeavesTheLineAndReleaseThenDoesNothing)
+{
+    ScriptedClient& c = startedClient({"a", "b"});
+    MonitorRecord* r = record(0);
+    c.sendInt(LineCurrent, 5, 2);
+    c.send(LineStamp, 6, [](vmsg::Message& m) {
+        m.push(2);
+        m.push(1);
+    });
+    settle(c);
+    EXPECT_EQ(r->currentLine, 0);
+    EXPECT_EQ(textFormat(r, 2).foreground().color(), darkBlue);
+    EXPECT_EQ(textFormat(r, 2).fontWeight(), QFont::Bold);
+    EXPECT_EQ(timeSlot(r, 2), "00:00:06");
+    c.send(LineRelease, 7);
+    settle(c);
+    EXPECT_EQ(textFormat(r, 2).foreground().color(), darkBlue) << "release has no current line to grey";
+
+    c.send(LineStamp, 9, [](vmsg::Message& m) {
+        m.push(2);
+        m.push(3);
+    });
+    settle(c);
+    EXPECT_EQ(textFormat(r, 2).foreground().color(), grey);
+    EXPECT_NE(textFormat(r, 2).fontWeight(), QFont::Bold);
+    EXPECT_EQ(timeSlot(r, 2), "00:00:09");
+    c.leave();
+}
+
+TEST_F(MonitorWindows, TwoClientsEachReachTheirOwnMonitor)
+{
+    ScriptedClient& a = startedClient({"a1", "a2"}, "first.kelm");
+    ScriptedClient& b = startedClient({"b1", "b2", "b3"}, "second.kelm");
+    MonitorRecord* ra = record(0);
+    MonitorRecord* rb = record(1);
+    ASSERT_NE(ra->socket, rb->socket);
+    a.sendText(PrintText, 1, "from a\n");
+    b.sendText(PrintText, 2, "from b\n");
+    a.sendInt(LineCurrent, 3, 2);
+    b.sendInt(LineCurrent, 4, 3);
+    settle(a);
+    settle(b);
+    EXPECT_EQ(consoleLines(ra).value(1), "[00:00:01] from a");
+    EXPECT_EQ(consoleLines(rb).value(1), "[00:00:02] from b");
+    EXPECT_EQ(ra->currentLine, 2);
+    EXPECT_EQ(rb->currentLine, 3);
+    EXPECT_EQ(ra->document->title(), "first.kelm - Executing");
+    EXPECT_EQ(rb->document->title(), "second.kelm - Executing");
+    a.leave();
+    b.leave();
+}
+
+TEST_F(MonitorWindows, DisconnectionWhileExecutingEndsTheMonitorAbnormally)
+{
+    ScriptedClient& c = startedClient({"a", "b"});
+    MonitorRecord* r = record(0);
+    c.sendInt(LineCurrent, 3, 1);
+    settle(c);
+    c.vanish();
+    QTRY_VERIFY_WITH_TIMEOUT(r->state == MonitorState::Finished, 10000);
+    EXPECT_EQ(consoleLines(r).last(), "[??:??:??] --- Program terminated abnormally ---");
+    EXPECT_EQ(r->document->title(), "tank.kelm - Finished");
+    EXPECT_EQ(textFormat(r, 1).foreground().color(), grey);
+    EXPECT_TRUE(app->statusBar()->paneText(Pane::Clients).startsWith("Client disconnected on socket "));
+}
+
+TEST_F(MonitorWindows, StopSendsTheRequestAndWaitsForTheEnd)
+{
+    ScriptedClient& c = startedClient({"a"});
+    MonitorRecord* r = record(0);
+    const QList<CChildFrame*> frames = r->document->frames();
+    ASSERT_EQ(frames.size(), 1);
+    app->mainFrame()->mdiArea()->setActiveSubWindow(frames.first());
+    EXPECT_EQ(app->mainFrame()->currentMenuId(), Res::MonitorDoc);
+    ASSERT_TRUE(triggerAction(Cmd::Stop));
+    QTRY_VERIFY_WITH_TIMEOUT(!c.receivedKinds().empty(), 10000);
+    EXPECT_EQ(c.receivedKinds(), std::vector<int>{StopRequest});
+    EXPECT_EQ(r->state, MonitorState::Executing) << "the monitor waits for the client's answer";
+    EXPECT_FALSE(actionEnabled(Cmd::FileSave));
+    EXPECT_FALSE(actionEnabled(Cmd::EditCut));
+    EXPECT_FALSE(actionEnabled(Cmd::EditPaste));
+    EXPECT_TRUE(actionEnabled(Cmd::FilePrint));
+    c.send(ExecutionFinished, 1);
+    settle(c);
+    EXPECT_FALSE(actionEnabled(Cmd::Stop));
+    c.leave();
+}
+
+TEST_F(MonitorWindows, CloseFinishedMonitorsClosesExactlyTheFinishedOnes)
+{
+    EXPECT_FALSE(actionEnabled(Cmd::CloseFinishedMonitors));
+    ScriptedClient& a = startedClient({"a"}, "a.kelm");
+    ScriptedClient& b = startedClient({"b"}, "b.kelm");
+    ScriptedClient& c = startedClient({"c"}, "c.kelm");
+    EXPECT_FALSE(actionEnabled(Cmd::CloseFinishedMonitors));
+    a.send(ExecutionFinished, 1);
+    c.send(ExecutionFinished, 1);
+    settle(a);
+    settle(c);
+    CMonitorDoc* still = record(1)->document;
+    // A second window of a finished monitor goes too.
+    DocTemplate* monitors = app->findTemplate(QStringLiteral("KELM Monitor"));
+    ASSERT_NE(monitors, nullptr);
+    monitors->createNewFrame(record(0)->document);
+    ASSERT_TRUE(triggerAction(Cmd::CloseFinishedMonitors));
+    ASSERT_EQ(app->monitors.size(), 1u);
+    EXPECT_EQ(record(0)->document, still);
+    EXPECT_EQ(app->mainFrame()->mdiArea()->subWindowList().size(), 1);
+    EXPECT_TRUE(boxes.isEmpty()) << "closing a monitor never asks to save";
+    EXPECT_FALSE(actionEnabled(Cmd::CloseFinishedMonitors));
+    a.leave();
+    b.leave();
+    c.leave();
+}
+
+TEST_F(MonitorWindows, DiagnosticJumpsToTheLineOfTheOpenProgram)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Tank.kelm"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("* tank\nafter (1) {A} = 1\nafter (2) oops\nafter (3) stop\n");
+    f.close();
+    auto* doc = qobject_cast<CEditorDoc*>(app->openDocumentFile(path));
+    ASSERT_NE(doc, nullptr);
+
+    ScriptedClient& c = newClient();
+    const std::string otherCase = (dir.path() + QStringLiteral("/tANK.KELM")).toStdString();
+    c.send(FileDiagnostic, 0, [otherCase](vmsg::Message& m) {
+        m.push(otherCase);
+        m.push(3);
+        m.push(std::string("Tank.kelm(3): Operation keyword not recognized. <b>1 faulty line</b>"));
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 15000);
+    EXPECT_EQ(boxes.first(), "Tank.kelm(3): Operation keyword not recognized. <b>1 faulty line</b>");
+    QTextCursor caret = doc->currentView()->textCursor();
+    EXPECT_EQ(caret.blockNumber(), 2);
+    EXPECT_EQ(caret.positionInBlock(), 0);
+    EXPECT_FALSE(caret.hasSelection());
+
+    // Line -1: the box only.
+    doc->GoToLine(1);
+    c.send(FileDiagnostic, 0, [path](vmsg::Message& m) {
+        m.push(path.toStdString());
+        m.push(-1);
+        m.push(std::string("Tank.kelm: 3 statements, no errors."));
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 2, 15000);
+    EXPECT_EQ(doc->currentView()->textCursor().blockNumber(), 0);
+    EXPECT_TRUE(app->monitors.empty()) << "a diagnostic opens no monitor";
+    c.leave();
+}
+
+TEST_F(MonitorWindows, NetworkTextIsShownLiterally)
+{
+    ScriptedClient& c = startedClient({"<b>bold</b> &amp; <i>x</i>"}, "<h1>name</h1>");
+    MonitorRecord* r = record(0);
+    c.sendText(PrintText, 1, "<font color=red>console</font>\n");
+    settle(c);
+    EXPECT_TRUE(line(r, 1).endsWith("<b>bold</b> &amp; <i>x</i>"));
+    EXPECT_EQ(consoleLines(r).value(1), "[00:00:01] <font color=red>console</font>");
+    EXPECT_EQ(r->document->title(), "<h1>name</h1> - Executing");
+    c.leave();
+}
+
+TEST_F(MonitorWindows, MarksStayOnTheirLinesWhenSlotsAndNumbersWiden)
+{
+    ScriptedClient& c = newClient();
+    c.send(MonitorOpen, 0);
+    for (int n : {1, 2, 12345, 4}) {
+        c.send(ListingLine, 0, [n](vmsg::Message& m) {
+            m.push(n);
+            m.push(std::string("line ") + std::to_string(n));
+        });
+    }
+    c.send(ExecutionStarted, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!app->monitors.empty() && app->monitors[0]->lineStarts.size() == 4, 15000);
+    MonitorRecord* r = record(0);
+    settle(c);
+    EXPECT_EQ(r->document->title(), "Monitor1 - Executing") << "before a name, the framework's title stands";
+    EXPECT_EQ(line(r, 3), QString(9, ' ') + "12345: line 12345");
+
+    c.sendInt(LineCurrent, 360000, 1); // 100 hours: a 9-character time in an 8-character slot
+    c.sendInt(LineCurrent, 5, 3);
+    c.sendInt(LineCurrent, 6, 4);
+    c.sendInt(LineHighlight, 7, 99); // no such line: ignored
+    c.sendInt(LineCurrent, 8, 0);    // no such line: ignored
+    settle(c);
+    EXPECT_EQ(line(r, 1), "100:00:00 " + QString("   1: line 1"));
+    EXPECT_EQ(line(r, 2), QString(9, ' ') + "   2: line 2");
+    EXPECT_EQ(timeSlot(r, 3), "00:00:05");
+    EXPECT_EQ(line(r, 4), "00:00:06 " + QString("   4: line 4"));
+    EXPECT_EQ(r->currentLine, 4);
+    EXPECT_EQ(textFormat(r, 1).foreground().color(), grey);
+    EXPECT_EQ(textFormat(r, 3).foreground().color(), grey);
+    EXPECT_EQ(formatAt(listing(r), r->lineStarts[2] + r->lineTextOffsets[2]).fontWeight(), QFont::Normal);
+    EXPECT_EQ(listing(r)->findBlock(r->lineStarts[3] + r->lineTextOffsets[3]).text().mid(r->lineTextOffsets[3]),
+              "line 4");
+
+    // The kernel turns to calendar time between listing and marking: the slot widens to 17.
+    app->calendarTime = true;
+    c.sendInt(LineCurrent, 9, 2);
+    settle(c);
+    EXPECT_EQ(timeSlot(r, 2).size(), 17);
+    EXPECT_EQ(line(r, 2).mid(r->lineTextOffsets[1]), "line 2");
+    EXPECT_EQ(textFormat(r, 2).fontWeight(), QFont::Bold);
+    EXPECT_EQ(line(r, 4).mid(r->lineTextOffsets[3]), "line 4");
+    app->calendarTime = false;
+
+    // A malformed listing line (text before number) is ignored, the next one is not.
+    c.send(ListingLine, 0, [](vmsg::Message& m) {
+        m.push(std::string("text first"));
+        m.push(5);
+    });
+    c.send(ListingLine, 0, [](vmsg::Message& m) {
+        m.push(5);
+        m.push(std::string("five"));
+    });
+    settle(c);
+    EXPECT_EQ(r->lineStarts.size(), 5u);
+    c.leave();
+}
+
+TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
+{
+    startedClient({"a"});
+    MonitorRecord* r = record(0);
+    auto* frame = qobject_cast<CMonitorFrame*>(r->document->frames().value(0));
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->splitter()->orientation(), Qt::Vertical);
+    EXPECT_EQ(frame->splitter()->widget(0), frame->listingView());
+    EXPECT_EQ(frame->splitter()->widget(1), frame->consoleView());
+    EXPECT_EQ(r->console, frame->consoleView());
+    EXPECT_TRUE(frame->listingView()->isReadOnly());
+    EXPECT_TRUE(frame->consoleView()->isReadOnly());
+    EXPECT_EQ(frame->consoleView()->palette().color(QPalette::Base), QColor(Qt::white));
+    app->mainFrame()->mdiArea()->setActiveSubWindow(frame);
+    frame->listingView()->setFocus();
+    ASSERT_TRUE(triggerAction(Cmd::NextPane));
+    EXPECT_TRUE(frame->consoleView()->hasFocus() || QApplication::focusWidget() == frame->consoleView());
+    clients.back()->leave();
+}
+
+} // namespace
