@@ -88,11 +88,8 @@ private:
     void answer(vmsg::Peer& kernel, vmsg::Message& m)
     {
         if (m.kind == 32 && m.requestId) {
-            vmsg::Message status;
-            status.push(12.5);
-            status.pushDivider();
-            status.push(1);
-            status.pushDivider();
+            vmsg::Message status; // "rviv": time 12.5, running
+            status.values = {12.5, vmsg::Divider{}, std::int32_t(1), vmsg::Divider{}};
             kernel.reply(m, status);
         } else if (m.kind == 64 && m.requestId) {
             for (int i = 0; i < m_burst; ++i)
