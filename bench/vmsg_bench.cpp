@@ -306,6 +306,7 @@ struct Calls
     std::vector<double> cpuMs;
     std::vector<double> nsPerMessage; // of each call
     std::vector<long> preempted;      // involuntary context switches in each call
+    std::vector<long> delivered;      // messages of each call
     double cpuUs = 0;                 // in all measured calls
     double systemUs = 0;              // of that in the kernel (by the kernel's sampled split)
     long messages = 0;
@@ -337,6 +338,7 @@ void measured(F&& call, long& delivered, const bench::SyscallCounter& counter, s
     if (!keep)
         return;
     calls.preempted.push_back(usage.ru_nivcsw - switches);
+    calls.delivered.push_back(delivered - before);
     calls.nsPerMessage.push_back(delivered > before ? used * 1000 / double(delivered - before) : 0);
     calls.wallMs.push_back(wall);
     calls.cpuMs.push_back(used / 1000);
@@ -530,6 +532,13 @@ int flood()
                 "those not preempted (goal <= 5), median %.2f ms; %ld of %zu calls preempted\n",
                 longest(library.cpuMs), longest(library.wallMs), longestUnpreempted(library),
                 bench::median(library.wallMs), long(preemptedCalls(library)), library.wallMs.size());
+    // A call's work is bounded by its messages; one that took long with a usual count was held up.
+    const auto slowest = std::max_element(library.cpuMs.begin(), library.cpuMs.end()) - library.cpuMs.begin();
+    if (!library.cpuMs.empty()) {
+        std::vector<double> counts(library.delivered.begin(), library.delivered.end());
+        std::printf("    the longest call delivered %ld messages (calls deliver %.0f in the median)\n",
+                    library.delivered[std::size_t(slowest)], bench::median(counts));
+    }
     std::printf("    bare reader calls:   longest %.2f ms processor time; wall time longest %.2f ms, %.2f ms of "
                 "those not preempted, median %.2f ms; %ld of %zu calls preempted\n",
                 longest(bareCalls.cpuMs), longest(bareCalls.wallMs), longestUnpreempted(bareCalls),
