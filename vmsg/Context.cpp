@@ -240,8 +240,7 @@ inline void Context::deliverMessage(Turn& turn, Record& record)
     if (!turn.handler || !*turn.handler)
         return;
     vmsgMsgPort& port = turn.port;
-    port.m_record = &record;
-    port.m_readPos = 0;
+    port.readRecord(&record);
     if (port.m_message)
         port.m_message.reset(); // a handler made the last one editable
     ++turn.delivered;
@@ -372,9 +371,8 @@ vmsgMsgPort* Context::requestBlock(vmsgMsgPort& port, int handle, int kind, int 
     // The port's reply object and its memory serve every request made with the port.
     vmsgMsgPort* reply = port.m_reply.get();
     if (reply) {
-        reply->m_record = nullptr;
+        reply->readRecord(nullptr);
         reply->m_message.reset();
-        reply->m_readPos = 0;
     }
     if (!m_node->find(handle))
         return nullptr;
@@ -403,8 +401,7 @@ vmsgMsgPort* Context::requestBlock(vmsgMsgPort& port, int handle, int kind, int 
 
     if (!waiter.replied)
         return nullptr;
-    reply->m_record = waiter.reply->record();
-    reply->m_readPos = 0;
+    reply->readRecord(waiter.reply->record());
     return reply;
 }
 

@@ -16,6 +16,7 @@ namespace vmsg {
 class Context;
 struct Message;
 struct Record;
+struct Slot;
 class RecordBuffer;
 } // namespace vmsg
 
@@ -89,12 +90,19 @@ private:
     friend class vmsg::Context;
     // The values a write or request sends.
     const vmsg::Message& values() const;
+    // Reads record from its first value on (null: none).
+    void readRecord(vmsg::Record* record);
+    // The pops' ways for what the fast path leaves: dividers, mismatches, a built message.
+    int popMore(int& value, int defaultValue);
+    int popMore(double& value, int defaultValue);
+    int popMore(char*& text);
 
     std::unique_ptr<vmsg::Message> m_message; // built, or made from the received record; null: none yet
     std::unique_ptr<vmsgMsgPort> m_reply;
     std::unique_ptr<vmsg::RecordBuffer> m_replyRecord; // the memory of m_record when this port is a reply
     vmsg::Record* m_record = nullptr;                  // a received message, popped in place
-    std::uint32_t m_readPos = 0;                       // in m_record
+    const vmsg::Slot* m_at = nullptr;                  // its next value
+    const vmsg::Slot* m_end = nullptr;                 // behind its last
     vmsg::Context* m_context = nullptr;                // null: the process-wide context
     // What failed pops of texts hand out.
     char m_emptyText[1] = {};
