@@ -61,13 +61,7 @@ struct Record
         Copy,      // the frame holds string arrays: decode() it
         Malformed,
     };
-    // Bytes for decodeInPlace.
-    static std::size_t sizeInPlace(const std::uint8_t* frame)
-    {
-        const std::size_t body = wire::getU32(frame + 4) - frameHeaderSize;
-        return sizeof(Record) + sizeof(Slot) * (body < maxFrameValues ? body : maxFrameValues);
-    }
-    // Decodes a frame, checking it, into memory of sizeInPlace(frame) bytes, for delivery at once: the
+    // Decodes a frame, checking it, into memory of inPlaceBytes, for delivery at once: the
     // slots point at the texts in the frame, and heldBytes is 0. Copy and Malformed leave the frame's
     // values as they were (Malformed not always: the connection is closed then).
     static InPlace decodeInPlace(void* memory, std::uint8_t* frame);
@@ -128,18 +122,24 @@ struct Record
 };
 static_assert(sizeof(Record) % alignof(Slot) == 0, "slots follow the header aligned");
 
+// Memory for Record::decodeInPlace: the record of a frame with the most values.
+constexpr std::size_t inPlaceBytes = sizeof(Record) + sizeof(Slot) * maxFrameValues;
+
 inline Record* Record::header(void* memory, const std::uint8_t* frame, std::uint32_t count, std::size_t bytes,
                               std::size_t heldBytes)
 {
-    Record* record = new (memory) Record();
-    record->bytes = std::uint32_t(bytes);
-    record->count = count;
-    record->kind = std::int32_t(wire::getU32(frame + 8));
-    record->requestId = wire::getU32(frame + 12);
-    record->timeStamp = wire::getF64(frame + 16);
-    record->heldBytes = std::uint32_t(heldBytes);
-    record->isMessage = true;
-    return record;
+    // Each field written once.
+    return new (memory) Record{std::uint32_t(bytes),
+                               count,
+                               0,
+                               std::int32_t(wire::getU32(frame + 8)),
+                               wire::getU32(frame + 12),
+                               0,
+                               std::uint32_t(heldBytes),
+                               true,
+                               false,
+                               wire::getF64(frame + 16),
+                               nullptr};
 }
 
 inline Record::InPlace Record::decodeInPlace(void* memory, std::uint8_t* frame)
@@ -225,6 +225,8 @@ public:
     // malformed.
     Record* decode(const std::uint8_t* frame);
     Record* record() const { return m_record; }
+    // The memory of the last reserve(), for a record placed there by other means.
+    void* memory() const { return m_data.get(); }
     void setRecord(Record* record) { m_record = record; }
 
 private:
