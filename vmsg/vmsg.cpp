@@ -95,19 +95,6 @@ int vmsgMsgPort::check_template(const char* templ) const
     return templ && !*templ ? 1 : 0;
 }
 
-// Each pop takes the next value at once when it has the type asked for; the rest (dividers in front of
-// it, a mismatch, a built message) goes the longer way.
-int vmsgMsgPort::pop(int& value, int defaultValue)
-{
-    const vmsg::Slot* at = m_at;
-    if (at != m_end && at->tag == vmsg::wire::tagInt) {
-        value = at->integer;
-        m_at = at + 1;
-        return 1;
-    }
-    return popMore(value, defaultValue);
-}
-
 int vmsgMsgPort::popMore(int& value, int defaultValue)
 {
     if (m_record ? m_record->pop(m_at, m_end, value) : m_message && m_message->pop(value))
@@ -116,34 +103,12 @@ int vmsgMsgPort::popMore(int& value, int defaultValue)
     return 0;
 }
 
-int vmsgMsgPort::pop(double& value, int defaultValue)
-{
-    const vmsg::Slot* at = m_at;
-    if (at != m_end && at->tag == vmsg::wire::tagReal) {
-        value = at->real;
-        m_at = at + 1;
-        return 1;
-    }
-    return popMore(value, defaultValue);
-}
-
 int vmsgMsgPort::popMore(double& value, int defaultValue)
 {
     if (m_record ? m_record->pop(m_at, m_end, value) : m_message && m_message->pop(value))
         return 1;
     value = defaultValue;
     return 0;
-}
-
-int vmsgMsgPort::pop(char*& text, int, int)
-{
-    const vmsg::Slot* at = m_at;
-    if (at != m_end && at->tag == vmsg::wire::tagString) {
-        text = at->text;
-        m_at = at + 1;
-        return 1;
-    }
-    return popMore(text);
 }
 
 int vmsgMsgPort::popMore(char*& text)

@@ -6,6 +6,8 @@
 // outgoing message and popped, in order, from a received one. All network work, and
 // every handler call, happens inside vmsgScheduler() on the calling thread.
 
+#include "vmsg/Slot.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,7 +18,6 @@ namespace vmsg {
 class Context;
 struct Message;
 struct Record;
-struct Slot;
 class RecordBuffer;
 } // namespace vmsg
 
@@ -65,9 +66,28 @@ public:
     // returns non-zero on success and advances; on a type mismatch or at the end it
     // returns 0, leaves the read position and sets the value to the default (the string forms
     // give an empty text, and a count of 0 with an empty array). Texts are owned by the message.
-    int pop(int& value, int defaultValue);
-    int pop(double& value, int defaultValue);
-    int pop(char*& text, int defaultValue, int reserved);
+    // The next value of a received message, when it has the type asked for, is taken inline.
+    int pop(int& value, int defaultValue)
+    {
+        if (m_at == m_end || m_at->tag != 'i')
+            return popMore(value, defaultValue);
+        value = m_at++->integer;
+        return 1;
+    }
+    int pop(double& value, int defaultValue)
+    {
+        if (m_at == m_end || m_at->tag != 'r')
+            return popMore(value, defaultValue);
+        value = m_at++->real;
+        return 1;
+    }
+    int pop(char*& text, int, int)
+    {
+        if (m_at == m_end || m_at->tag != 's')
+            return popMore(text);
+        text = m_at++->text;
+        return 1;
+    }
     int pop(int& count, char**& strings, int defaultValue, int reserved);
 
     // Sends this message's values (none for the usual call) as kind to handle. Non-zero on success.
@@ -92,7 +112,7 @@ private:
     const vmsg::Message& values() const;
     // Reads record from its first value on (null: none).
     void readRecord(vmsg::Record* record);
-    // The pops' ways for what the fast path leaves: dividers, mismatches, a built message.
+    // The pops' ways for what the inline ones leave: dividers, mismatches, a built message.
     int popMore(int& value, int defaultValue);
     int popMore(double& value, int defaultValue);
     int popMore(char*& text);
