@@ -97,7 +97,9 @@ void CLineNumberArea::paintEvent(QPaintEvent* event)
     GutterEdit* e = gutterEdit(m_editor);
     const int current = m_editor->textCursor().blockNumber();
     m_currentLine = current;
-    const int lineHeight = m_editor->fontMetrics().height();
+    const QFontMetrics metrics = m_editor->fontMetrics();
+    const int digit = metrics.horizontalAdvance(QLatin1Char('9'));
+    const int ascent = metrics.ascent();
     QFont bold = m_editor->font();
     bold.setBold(true);
     QTextBlock block = e->firstVisibleBlock();
@@ -114,8 +116,9 @@ void CLineNumberArea::paintEvent(QPaintEvent* event)
                 painter.setPen(pal.color(QPalette::PlaceholderText));
                 painter.setFont(m_editor->font());
             }
-            painter.drawText(0, top, width() - Padding, lineHeight, Qt::AlignRight | Qt::AlignVCenter,
-                             QString::number(number + 1));
+            // Digits of a fixed-pitch font share one advance: placed by count, drawn without layout.
+            const QString digits = QString::number(number + 1);
+            painter.drawText(width() - Padding - int(digits.size()) * digit, top + ascent, digits);
         }
         top = bottom;
     }

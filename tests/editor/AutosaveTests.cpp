@@ -1,8 +1,10 @@
 #include "EditorFixture.h"
 #include "editor/Autosave.h"
+#include "editor/CProgramHighlighter.h"
 #include "editor/CRecoveryDlg.h"
 #include "framework/CommandIds.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -79,6 +81,55 @@ TEST_F(Autosaving, WritesASideFileAndNeverTheOriginal)
     ASSERT_TRUE(run(doc, Cmd::FileClose));
     EXPECT_FALSE(QFileInfo::exists(second));
     EXPECT_TRUE(sideFiles().isEmpty());
+}
+
+TEST_F(Autosaving, WritesInAPauseAndOnlyWhatItDoesNotHoldYet)
+{
+    const QString file = writeFile(QStringLiteral("tank.kelm"), "* tank\nat (1) {A} = 1\n");
+    CEditorDoc* doc = open(file);
+    ASSERT_NE(doc, nullptr);
+    QTimer* delay = nullptr;
+    QTimer* pause = nullptr;
+    for (QTimer* t : doc->findChildren<QTimer*>()) {
+        if (t->interval() == CEditorDoc::AutosaveDelayMs)
+            delay = t;
+        else if (t->interval() == CEditorDoc::AutosaveIdleMs)
+            pause = t;
+    }
+    ASSERT_NE(delay, nullptr);
+    ASSERT_NE(pause, nullptr);
+    EXPECT_FALSE(delay->isActive());
+    EXPECT_FALSE(pause->isActive());
+
+    type(doc, QStringLiteral("at (5) {B} = 2\n"));
+    ASSERT_TRUE(delay->isActive());
+    const int left = delay->remainingTime();
+    // Typing on does not put the latest write off.
+    type(doc, QStringLiteral("after (2) stop\n"));
+    EXPECT_LE(delay->remainingTime(), left);
+    EXPECT_TRUE(pause->isActive());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!doc->autosaveFile().isEmpty(), CEditorDoc::AutosaveIdleMs + 5000);
+    Autosave::Entry entry;
+    ASSERT_TRUE(Autosave::read(doc->autosaveFile(), entry));
+    EXPECT_EQ(entry.text, doc->text());
+    EXPECT_FALSE(delay->isActive());
+    EXPECT_FALSE(pause->isActive());
+
+    // Colouring, checking and moving the caret change no text: nothing is due.
+    CEditorView* view = viewOf(doc);
+    doc->highlighter()->checkNow();
+    view->highlightShown();
+    QApplication::setPalette(QApplication::palette()); // no change, no recolouring
+    setCaret(view, 3);
+    EXPECT_FALSE(delay->isActive());
+    EXPECT_FALSE(pause->isActive());
+
+    type(doc, QStringLiteral("stop\n"));
+    EXPECT_TRUE(pause->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!pause->isActive(), CEditorDoc::AutosaveIdleMs + 5000);
+    ASSERT_TRUE(Autosave::read(doc->autosaveFile(), entry));
+    EXPECT_EQ(entry.text, doc->text());
 }
 
 // A real KelmDesk, started as the desktop starts it ("-open FILE"), into which the typist types text
