@@ -17,9 +17,9 @@
 #include "statement/CStatementDlg.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPlainTextDocumentLayout>
 #include <QProcess>
-#include <QFileInfo>
 #include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextCursor>
