@@ -1,12 +1,12 @@
 #include "editor/Autosave.h"
 
+#include "core/FileSave.h"
 #include "editor/ProgramText.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QUuid>
@@ -108,14 +108,11 @@ QString write(const QString& sideFile, const QString& originalPath, const QStrin
             return QString();
         target = dir + QLatin1Char('/') + QString::number(session().next()) + Suffix;
     }
-    QSaveFile f(target);
-    if (!f.open(QIODevice::WriteOnly))
-        return QString();
     QByteArray bytes = Magic;
     bytes += "\npath=" + QUrl::toPercentEncoding(originalPath) + "\nencoding=" + encoding.toLatin1() + "\n\n";
     bytes += text.toUtf8();
-    f.write(bytes);
-    return f.commit() ? target : QString();
+    // A side file is whole or not there: a full disk keeps the previous one rather than a cut-short copy.
+    return FileSave::writeReplacing(target, bytes).ok ? target : QString();
 }
 
 void remove(const QString& sideFile)

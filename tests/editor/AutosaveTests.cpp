@@ -3,6 +3,7 @@
 #include "editor/CProgramHighlighter.h"
 #include "editor/CRecoveryDlg.h"
 #include "framework/CommandIds.h"
+#include "tests/common/ScratchMount.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -81,6 +82,25 @@ TEST_F(Autosaving, WritesASideFileAndNeverTheOriginal)
     ASSERT_TRUE(run(doc, Cmd::FileClose));
     EXPECT_FALSE(QFileInfo::exists(second));
     EXPECT_TRUE(sideFiles().isEmpty());
+}
+
+TEST_F(Autosaving, AFullDiskKeepsThePreviousSideFileWhole)
+{
+    const QString folder = path(QStringLiteral("small"));
+    ScratchMount disk(folder, "64k");
+    if (!disk.ok())
+        GTEST_SKIP() << disk.why();
+    const QString side = folder + QStringLiteral("/1.autosave");
+    const QString original = path(QStringLiteral("tank.kelm"));
+    ASSERT_EQ(Autosave::write(side, original, QStringLiteral("UTF-8"), QStringLiteral("at (1) stop\n")), side);
+
+    // 200 KB of text cannot fit on a 64 KB disk: the write fails and the earlier copy stays readable.
+    const QString big = QStringLiteral("at (5) {T1} = 3\n").repeated(12500);
+    EXPECT_TRUE(Autosave::write(side, original, QStringLiteral("UTF-8"), big).isEmpty());
+    Autosave::Entry entry;
+    ASSERT_TRUE(Autosave::read(side, entry));
+    EXPECT_EQ(entry.text, QStringLiteral("at (1) stop\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("1.autosave")});
 }
 
 TEST_F(Autosaving, WritesInAPauseAndOnlyWhatItDoesNotHoldYet)
