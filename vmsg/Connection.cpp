@@ -200,7 +200,7 @@ bool Connection::readWaiting()
 
 bool Connection::read(int flags)
 {
-    if (!m_open || m_paused)
+    if (!m_open || m_paused || outputHeld())
         return false;
     auto self = shared_from_this();
     if (m_holding && m_heldInput.empty())
@@ -239,7 +239,7 @@ void Connection::processFrames()
         m_events->framesArrived(*this);
     if (!m_open)
         return;
-    if (m_paused) {
+    if (m_paused || outputHeld()) {
         // What is left waits for setReading(true); an empty buffer starts over.
         m_buffered = m_inBegin < m_inEnd;
         if (!m_buffered)

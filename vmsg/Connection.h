@@ -78,7 +78,7 @@ public:
     // closes it as an error).
     std::uint8_t* nextFrame()
     {
-        if (!m_open || m_paused)
+        if (!m_open || m_paused || outputHeld())
             return nullptr;
         std::uint8_t* frame = m_in.data() + m_inBegin;
         const DecodeResult r = scanFrame(frame, m_inEnd - m_inBegin, m_maxMessage);
@@ -119,7 +119,11 @@ public:
     bool isPaused() const { return m_paused; }
     // Not closed for good (a closed connection may still be sending its last output).
     bool hasSocket() const { return m_fd >= 0; }
-    bool wantsRead() const { return m_open && !m_paused && (m_readable || m_buffered); }
+    bool wantsRead() const { return m_open && !m_paused && !outputHeld() && (m_readable || m_buffered); }
+    // Reading stops while more than bytes of output wait for the peer (0: never), and goes on once
+    // it has taken enough: a peer that does not take its replies is not asked for more work.
+    void setOutputHold(std::size_t bytes) { m_outputHold = bytes; }
+    bool outputHeld() const { return m_outputHold != 0 && queuedBytes() > m_outputHold; }
     bool writePending() const { return m_outSent < m_out.size(); }
     int nativeHandle() const { return m_fd; }
     int handle() const { return m_handle; }
@@ -162,6 +166,7 @@ private:
     std::vector<std::uint8_t> m_heldInput;
     std::vector<std::uint8_t> m_out;
     std::size_t m_outSent = 0;
+    std::size_t m_outputHold = 0;
 };
 
 } // namespace vmsg

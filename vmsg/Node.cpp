@@ -259,6 +259,7 @@ void Node::takeIncoming(int fd)
     const int handle = m_nextHandle++;
     auto connection = std::make_shared<Connection>(fd, handle, m_maxMessage, static_cast<Connection::Events*>(this));
     connection->incoming = true;
+    connection->setOutputHold(m_clientOutputHold);
     if (!add(connection))
         return;
 
@@ -486,8 +487,13 @@ void Node::dispatch(const epoll_event& event)
             return;
         connection = *closing;
     }
-    if ((event.events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && connection->writePending())
+    if ((event.events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && connection->writePending()) {
+        const bool held = connection->outputHeld();
         connection->writeMore();
+        // Reading that waited for the peer to take its output goes on.
+        if (held && connection->wantsRead())
+            markReady(connection);
+    }
     if (!connection->isOpen()) {
         if (!connection->hasSocket())
             sweepLingering();

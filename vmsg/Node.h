@@ -78,6 +78,8 @@ public:
     void setMaxMessage(std::size_t maxMessage) { m_maxMessage = maxMessage; }
     // The handshake deadline and cap apply to connections accepted from now on.
     void setLimits(const Limits& limits) { m_limits = limits; }
+    // Clients accepted from now on are not read while more than bytes of output wait for them (0: off).
+    void setClientOutputHold(std::size_t bytes) { m_clientOutputHold = bytes; }
     // Host names handed to the system's resolver so far.
     std::size_t nameLookups() const { return m_nameLookups; }
 
@@ -151,6 +153,7 @@ private:
     asio::executor_work_guard<asio::io_context::executor_type> m_work;
     std::size_t m_maxMessage;
     Limits m_limits;
+    std::size_t m_clientOutputHold = 0;
     std::size_t m_nameLookups = 0;
     Events& m_events;
     int m_poller = -1;

@@ -21,7 +21,11 @@ public:
     static constexpr std::size_t pauseMessages = 4096;
     static constexpr std::size_t pauseBytes = 1024 * 1024;
 
-    Impl(asio::io_context* io, std::size_t maxMessage) : node(io, maxMessage, *this) {}
+    Impl(asio::io_context* io, std::size_t maxMessage) : node(io, maxMessage, *this)
+    {
+        // A server computes replies only for clients that take them: one frame bound may wait.
+        node.setClientOutputHold(maxMessage);
+    }
 
     struct Waiter
     {

@@ -2,13 +2,22 @@
 
 #include "vmsg/Message.h"
 
-KernelServer::KernelServer(KernelService& service, std::ostream& log) : m_service(service), m_log(log)
+#include <sstream>
+
+KernelServer::KernelServer(KernelService& service, std::ostream& log)
+    : m_service(service), m_log(SimLog::streamSink(log))
+{
+    setUp();
+}
+
+KernelServer::KernelServer(KernelService& service, SimLog::Sink log, SimLog::Rate rate)
+    : m_service(service), m_log(std::move(log), rate)
 {
     setUp();
 }
 
 KernelServer::KernelServer(KernelService& service, std::ostream& log, asio::io_context& io)
-    : m_service(service), m_log(log), m_peer(io)
+    : m_service(service), m_log(SimLog::streamSink(log)), m_peer(io)
 {
     setUp();
 }
@@ -28,11 +37,11 @@ void KernelServer::onConnection(int handle, int event)
 {
     if (event == vmsg::eventLoggedOn) {
         m_clients.insert(handle);
-        m_log << "norvexsim: client " << handle << " logged on" << std::endl;
+        m_log.line(SimLog::Channel::Clients, "client " + std::to_string(handle) + " logged on");
     } else {
         m_clients.erase(handle);
-        m_log << "norvexsim: client " << handle << (event == vmsg::eventClosed ? " left" : " lost (error)")
-              << std::endl;
+        m_log.line(SimLog::Channel::Clients,
+                   "client " + std::to_string(handle) + (event == vmsg::eventClosed ? " left" : " lost (error)"));
     }
 }
 
@@ -42,8 +51,12 @@ void KernelServer::onMessage(vmsg::Message& message)
     const bool asked = message.requestId != 0;
     if (asked && !m_peer.reply(message, outcome.reply))
         outcome.log += "; reply not sent";
-    m_log << "norvexsim: " << (asked ? "request" : "message") << " kind " << message.kind << " from " << message.handle
-          << ": " << describeValues(message) << " -> " << outcome.log << std::endl;
+    m_log.lineOf(SimLog::Channel::Messages, [&] {
+        std::ostringstream text;
+        text << (asked ? "request" : "message") << " kind " << message.kind << " from " << message.handle << ": "
+             << describeValues(message) << " -> " << outcome.log;
+        return text.str();
+    });
     if (outcome.stateChanged)
         broadcastStatus();
 }
@@ -60,6 +73,7 @@ void KernelServer::tick(double realSeconds)
 {
     if (m_service.tick(realSeconds))
         broadcastStatus();
+    m_log.flush();
 }
 
 void KernelServer::control(int kind)
@@ -67,7 +81,7 @@ void KernelServer::control(int kind)
     vmsg::Message request;
     request.kind = kind;
     const KernelService::Outcome outcome = m_service.handle(request, vmsg::wallClockNow());
-    m_log << "norvexsim: signal -> " << outcome.log << std::endl;
+    m_log.line(SimLog::Channel::Clients, "signal -> " + outcome.log);
     if (outcome.stateChanged)
         broadcastStatus();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sim/kernel/KernelService.h"
+#include "sim/kernel/SimLog.h"
 #include "vmsg/Peer.h"
 
 #include <chrono>
@@ -11,11 +12,12 @@
 
 // The simulator on the network: answers every request of a logged-on client, and sends each client
 // the status unasked once per simulated second and on every change of state. Logs each log-on,
-// each leave and each request as one line.
+// each leave and each request as one line, at a bounded rate (see SimLog).
 class KernelServer
 {
 public:
     KernelServer(KernelService& service, std::ostream& log);
+    KernelServer(KernelService& service, SimLog::Sink log, SimLog::Rate rate = SimLog::Rate());
     // Shares io with other endpoints (tests drive both ends on one thread).
     KernelServer(KernelService& service, std::ostream& log, asio::io_context& io);
 
@@ -31,6 +33,7 @@ public:
     void run(std::chrono::milliseconds period, const std::function<bool()>& keepRunning);
     vmsg::Peer& peer() { return m_peer; }
     const std::set<int>& clients() const { return m_clients; }
+    SimLog& log() { return m_log; }
 
 private:
     void setUp();
@@ -39,7 +42,7 @@ private:
     void broadcastStatus();
 
     KernelService& m_service;
-    std::ostream& m_log;
+    SimLog m_log;
     vmsg::Peer m_peer;
     std::set<int> m_clients;
 };

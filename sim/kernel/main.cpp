@@ -1,7 +1,10 @@
 #include "sim/kernel/KernelServer.h"
 #include "sim/kernel/KernelService.h"
+#include "sim/kernel/SimLog.h"
 #include "sim/kernel/SimOptions.h"
 #include "vmsg/Address.h"
+
+#include <unistd.h>
 
 #include <csignal>
 #include <iostream>
@@ -48,15 +51,18 @@ int main(int argc, char** argv)
     }
     installSignals();
 
+    // Standard error may be a pipe nobody reads: the log is written from a thread of its own, and
+    // lines it cannot take are left out and counted.
+    LogWriter writer(STDERR_FILENO);
     KernelService service(*options, vmsg::wallClockNow());
-    KernelServer server(service, std::cerr);
+    KernelServer server(service, writer.sink());
     const int port = vmsg::kernelPort(options->instance);
     if (!server.listen(options->listenAddress, port)) {
-        std::cerr << "norvexsim: cannot listen on " << options->listenAddress << ':' << port << '\n';
+        server.log().notice("cannot listen on " + options->listenAddress + ':' + std::to_string(port));
         return 1;
     }
-    std::cerr << "norvexsim: instance " << options->instance << " listening on " << options->listenAddress << ':'
-              << server.localPort() << std::endl;
+    server.log().notice("instance " + std::to_string(options->instance) + " listening on " + options->listenAddress +
+                        ':' + std::to_string(server.localPort()));
 
     server.run(std::chrono::milliseconds(50), [&server] {
         if (s_run) {
@@ -69,6 +75,7 @@ int main(int argc, char** argv)
         }
         return s_stop == 0;
     });
-    std::cerr << "norvexsim: stopped" << std::endl;
+    server.log().flush(SimLog::Clock::now() + std::chrono::hours(1));
+    server.log().notice("stopped");
     return 0;
 }
