@@ -5,6 +5,7 @@
 #include "vmsg/Context.h"
 #include "vmsg/Frame.h"
 #include "vmsg/Peer.h"
+#include "vmsg/Secret.h"
 #include "vmsg/vmsg.h"
 
 #include <asio.hpp>
@@ -149,7 +150,9 @@ protected:
             0);
         socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
         std::vector<std::uint8_t> frame;
-        vmsg::encodeFrame(vmsg::FrameType::LogOn, 1, 0, vmsg::Message(), 0, vmsg::defaultMaxMessage, frame);
+        vmsg::Message secret; // the port admits only holders of the published secret
+        secret.push(vmsg::publishedSecret());
+        vmsg::encodeFrame(vmsg::FrameType::LogOn, 1, 0, secret, 0, vmsg::defaultMaxMessage, frame);
         asio::write(socket, asio::buffer(frame));
         return pump([&] { return handle != 0; }) ? handle : 0;
     }
