@@ -1,5 +1,6 @@
 #include "vmsg/Node.h"
 
+#include "vmsg/Address.h"
 #include "vmsg/Secret.h"
 
 #include <asio/post.hpp>
@@ -30,18 +31,6 @@ constexpr int pollBatch = 64;
 constexpr int roundsPerTurn = 16;
 // A node that had input this recently waits for more in the read of its only connection.
 constexpr std::chrono::milliseconds busyFor{50};
-
-bool isLocalhost(const std::string& host)
-{
-    static const char name[] = "localhost";
-    if (host.size() != sizeof name - 1)
-        return false;
-    for (std::size_t i = 0; i < host.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(host[i])) != name[i])
-            return false;
-    }
-    return true;
-}
 
 // One name lookup on a thread of its own, so that a lookup that hangs holds up nothing else: the
 // caller stops waiting at its deadline and the thread ends whenever the system returns.

@@ -81,6 +81,14 @@ TEST_F(HostileTest, TheSecretIsPublishedWithTheAddress)
     EXPECT_EQ(vmsg::secretFor("127.0.0.1", deskPort(), kernelService), "");
     EXPECT_EQ(vmsg::secretFor("127.0.0.1", deskPort() == 1 ? 2 : deskPort() - 1, 1), "");
     EXPECT_EQ(vmsg::secretFor("127.0.0.2", deskPort(), 1), "");
+
+    // A runner started by hand may be given the address as localhost.
+    const std::string published = desk.address();
+    ::setenv(vmsg::addressVariable, ("LocalHost:" + std::to_string(deskPort())).c_str(), 1);
+    EXPECT_EQ(vmsg::secretFor("127.0.0.1", deskPort(), 1), secret);
+    EXPECT_EQ(vmsg::secretFor("::1", deskPort(), 1), secret);
+    EXPECT_EQ(vmsg::secretFor("127.0.0.2", deskPort(), 1), "");
+    ::setenv(vmsg::addressVariable, published.c_str(), 1);
 }
 
 TEST_F(HostileTest, LogOnsWithoutTheSecretAreClosedCountedAndNeverReported)
