@@ -268,8 +268,8 @@ void Node::takeIncoming(int fd)
 
 bool Node::makeRoom()
 {
-    // Input that waits unread is not the client's silence.
-    collect(0);
+    // The poller's reports came before the accept (see collect): input that waits unread is not the
+    // client's silence.
     const Clock::time_point now = Clock::now();
     std::shared_ptr<Connection> handshaking;
     std::shared_ptr<Connection> idle;

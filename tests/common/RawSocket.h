@@ -104,6 +104,18 @@ public:
         return false;
     }
 
+    // Without waiting: true once the server has closed the connection (skips what it sent).
+    bool closedNow()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                continue;
+            return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+        }
+    }
+
 private:
     bool readable(std::chrono::steady_clock::time_point deadline)
     {
