@@ -65,13 +65,23 @@ CEditorDoc::CEditorDoc() : m_text(std::make_unique<QTextDocument>())
         if (!modified)
             autosaveNow(); // back to the file's text (saved, or undone): the side file goes
     });
+    // The side file follows the text at most AutosaveDelayMs behind while the user types on, and
+    // catches up in the first pause of AutosaveIdleMs; nothing is written while it holds the text.
     m_autosaveTimer = new QTimer(this);
     m_autosaveTimer->setSingleShot(true);
     m_autosaveTimer->setInterval(AutosaveDelayMs);
-    connect(m_autosaveTimer, &QTimer::timeout, this, &CEditorDoc::autosaveNow);
-    connect(m_text.get(), &QTextDocument::contentsChanged, this, [this] {
-        if (m_text->isModified())
+    connect(m_autosaveTimer, &QTimer::timeout, this, &CEditorDoc::autosaveIfBehind);
+    m_autosaveIdleTimer = new QTimer(this);
+    m_autosaveIdleTimer->setSingleShot(true);
+    m_autosaveIdleTimer->setInterval(AutosaveIdleMs);
+    connect(m_autosaveIdleTimer, &QTimer::timeout, this, &CEditorDoc::autosaveIfBehind);
+    connect(m_text.get(), &QTextDocument::contentsChange, this, [this] {
+        if (m_highlighter->isColouring())
+            return;
+        m_autosaveBehind = true;
+        if (!m_autosaveTimer->isActive())
             m_autosaveTimer->start();
+        m_autosaveIdleTimer->start();
     });
 
     onCommand(
@@ -91,9 +101,17 @@ CEditorDoc::~CEditorDoc()
     Autosave::remove(m_autosaveFile);
 }
 
+void CEditorDoc::autosaveIfBehind()
+{
+    if (m_autosaveBehind)
+        autosaveNow();
+}
+
 void CEditorDoc::autosaveNow()
 {
     m_autosaveTimer->stop();
+    m_autosaveIdleTimer->stop();
+    m_autosaveBehind = false;
     if (!m_text->isModified()) {
         Autosave::remove(m_autosaveFile);
         m_autosaveFile.clear();
@@ -159,8 +177,8 @@ bool CEditorDoc::onOpenDocument(const QString& path)
     setLineEnds(decoded.decoded->lineEnds);
     m_text->setUndoRedoEnabled(true);
     setModified(false);
-    // A file opens with its faulty lines already marked.
-    m_highlighter->checkNow();
+    // A small file opens with its faulty lines already marked; a large one is checked after opening.
+    m_highlighter->checkSoon();
     return true;
 }
 

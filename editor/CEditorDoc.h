@@ -74,9 +74,11 @@ public:
     void onParse();
     void onRun();
 
-    // Side file of the unsaved changes, written AutosaveDelayMs after the last change while
-    // modified; gone once the document is saved or closed.
+    // Side file of the unsaved changes while modified: written AutosaveIdleMs after the typing
+    // stops, and no later than AutosaveDelayMs after the first change it does not hold yet; gone
+    // once the document is saved or closed.
     static constexpr int AutosaveDelayMs = 30000;
+    static constexpr int AutosaveIdleMs = 3000;
     QString autosaveFile() const { return m_autosaveFile; }
     void autosaveNow();
     // Puts recovered text in place of the document's as one undoable edit; the document is modified.
@@ -99,6 +101,10 @@ private:
     ProgramText::FileFormat m_format;
     QPointer<CEditorView> m_currentView;
     CProgramHighlighter* m_highlighter = nullptr;
+    void autosaveIfBehind();
+
     QTimer* m_autosaveTimer = nullptr;
+    QTimer* m_autosaveIdleTimer = nullptr;
+    bool m_autosaveBehind = false; // the text changed since the side file was written
     QString m_autosaveFile;
 };

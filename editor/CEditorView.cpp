@@ -24,6 +24,8 @@
 #include <QTextDocument>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace {
 
 QTextDocument::FindFlags findFlags(const CFindReplaceDlg::Options& o)
@@ -152,6 +154,53 @@ void CEditorView::resizeEvent(QResizeEvent* event)
 {
     QPlainTextEdit::resizeEvent(event);
     m_lineNumbers->updateGeometry();
+    highlightShown();
+}
+
+void CEditorView::showEvent(QShowEvent* event)
+{
+    QPlainTextEdit::showEvent(event);
+    highlightShown();
+}
+
+void CEditorView::scrollContentsBy(int dx, int dy)
+{
+    QPlainTextEdit::scrollContentsBy(dx, dy);
+    // Before the uncovered lines are painted, so that they are painted once, in colour.
+    if (dy)
+        highlightShown();
+}
+
+void CEditorView::paintEvent(QPaintEvent* event)
+{
+    // Whatever scrolled or was edited into view without passing the hooks above.
+    highlightShown();
+    QPlainTextEdit::paintEvent(event);
+}
+
+void CEditorView::changeEvent(QEvent* event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange &&
+        editorDocument()->highlighter()->setColours(ProgramColours::from(palette()))) {
+        highlightShown();
+        viewport()->update();
+    }
+}
+
+void CEditorView::highlightShown()
+{
+    if (!isVisible())
+        return;
+    const int lineHeight = std::max(1, fontMetrics().lineSpacing());
+    const int page = viewport()->height() / lineHeight + 1;
+    QTextBlock first = firstVisibleBlock();
+    for (int i = 0; i < page && first.previous().isValid(); ++i)
+        first = first.previous();
+    QTextBlock last = first;
+    for (int i = 0; i < 3 * page && last.next().isValid(); ++i)
+        last = last.next();
+    editorDocument()->highlighter()->highlightBlocks(first, last);
 }
 
 bool CEditorView::viewportEvent(QEvent* event)

@@ -38,6 +38,8 @@ public:
     CLineNumberArea* lineNumberArea() const { return m_lineNumbers; }
     // Asks for a line number and puts the caret there.
     void goToLineDialog();
+    // Colours the lines shown and a page on either side that are not coloured yet.
+    void highlightShown();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -47,6 +49,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    // A new palette recolours the text, its underlines and the gutter.
+    void changeEvent(QEvent* event) override;
     // The tool tip of a faulty line is its message.
     bool viewportEvent(QEvent* event) override;
 

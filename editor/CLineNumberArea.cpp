@@ -40,8 +40,27 @@ CLineNumberArea::CLineNumberArea(QPlainTextEdit* editor) : QWidget(editor), m_ed
         else
             update(0, rect.y(), width(), rect.height());
     });
-    connect(editor, &QPlainTextEdit::cursorPositionChanged, this, [this] { update(); });
+    // Only the rows of the line marked before and the one marked now are painted again.
+    connect(editor, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        const int line = m_editor->textCursor().blockNumber();
+        if (line == m_currentLine)
+            return;
+        updateLine(m_currentLine);
+        m_currentLine = line;
+        updateLine(line);
+    });
     updateGeometry();
+}
+
+void CLineNumberArea::updateLine(int line)
+{
+    const QTextBlock block = m_editor->document()->findBlockByNumber(line);
+    if (!block.isValid())
+        return;
+    GutterEdit* e = gutterEdit(m_editor);
+    const QRectF r = e->blockBoundingGeometry(block).translated(e->contentOffset());
+    if (r.bottom() >= 0 && r.top() <= height())
+        update(0, int(r.top()), width(), int(r.height()) + 1);
 }
 
 int CLineNumberArea::widthFor(int lineCount) const
@@ -60,9 +79,13 @@ QSize CLineNumberArea::sizeHint() const
 void CLineNumberArea::updateGeometry()
 {
     const int w = widthFor(m_editor->blockCount());
-    gutterEdit(m_editor)->setViewportMargins(w, 0, 0, 0);
+    // Setting the margins lays out the editor again: only when the digits change.
+    if (m_editor->viewport()->geometry().left() - m_editor->contentsRect().left() != w)
+        gutterEdit(m_editor)->setViewportMargins(w, 0, 0, 0);
     const QRect r = m_editor->contentsRect();
-    setGeometry(QRect(r.left(), r.top(), w, r.height()));
+    const QRect g(r.left(), r.top(), w, r.height());
+    if (geometry() != g)
+        setGeometry(g);
 }
 
 void CLineNumberArea::paintEvent(QPaintEvent* event)
@@ -73,25 +96,30 @@ void CLineNumberArea::paintEvent(QPaintEvent* event)
     painter.setFont(m_editor->font());
     GutterEdit* e = gutterEdit(m_editor);
     const int current = m_editor->textCursor().blockNumber();
-    const int lineHeight = m_editor->fontMetrics().height();
+    m_currentLine = current;
+    const QFontMetrics metrics = m_editor->fontMetrics();
+    const int digit = metrics.horizontalAdvance(QLatin1Char('9'));
+    const int ascent = metrics.ascent();
+    QFont bold = m_editor->font();
+    bold.setBold(true);
     QTextBlock block = e->firstVisibleBlock();
+    int number = block.blockNumber();
     int top = qRound(e->blockBoundingGeometry(block).translated(e->contentOffset()).top());
-    while (block.isValid() && top <= event->rect().bottom()) {
+    for (; block.isValid() && top <= event->rect().bottom(); block = block.next(), ++number) {
         const int bottom = top + qRound(e->blockBoundingRect(block).height());
         if (block.isVisible() && bottom >= event->rect().top()) {
-            QFont f = m_editor->font();
-            if (block.blockNumber() == current) {
-                painter.fillRect(0, top, width(), bottom - top, pal.color(QPalette::Highlight).lighter(100));
+            if (number == current) {
+                painter.fillRect(0, top, width(), bottom - top, pal.color(QPalette::Highlight));
                 painter.setPen(pal.color(QPalette::HighlightedText));
-                f.setBold(true);
+                painter.setFont(bold);
             } else {
                 painter.setPen(pal.color(QPalette::PlaceholderText));
+                painter.setFont(m_editor->font());
             }
-            painter.setFont(f);
-            painter.drawText(0, top, width() - Padding, lineHeight, Qt::AlignRight | Qt::AlignVCenter,
-                             QString::number(block.blockNumber() + 1));
+            // Digits of a fixed-pitch font share one advance: placed by count, drawn without layout.
+            const QString digits = QString::number(number + 1);
+            painter.drawText(width() - Padding - int(digits.size()) * digit, top + ascent, digits);
         }
-        block = block.next();
         top = bottom;
     }
 }

@@ -25,7 +25,9 @@ protected:
 
 private:
     void selectLineAt(int y, bool extend);
+    void updateLine(int line);
 
     QPlainTextEdit* m_editor;
     int m_anchorLine = -1;
+    int m_currentLine = -1; // the line marked when last painted
 };

@@ -9,12 +9,19 @@
 
 namespace {
 
-class FaultData : public QTextBlockUserData
+// What a block carries: its fault, if any, and the colours it was coloured with. Only blocks that
+// were shown or are faulty have one.
+class BlockData : public QTextBlockUserData
 {
 public:
-    explicit FaultData(QString text) : message(std::move(text)) {}
-    QString message;
+    QString fault;
+    int generation = 0; // 0: not coloured
 };
+
+BlockData* dataOf(const QTextBlock& block)
+{
+    return static_cast<BlockData*>(block.userData());
+}
 
 } // namespace
 
@@ -33,38 +40,93 @@ ProgramColours ProgramColours::from(const QPalette& palette)
     return c;
 }
 
-CProgramHighlighter::CProgramHighlighter(QTextDocument* document)
-    : QSyntaxHighlighter(document), m_colours(ProgramColours::from(QGuiApplication::palette()))
+bool ProgramColours::operator==(const ProgramColours& o) const
 {
+    return keyword == o.keyword && tag == o.tag && number == o.number && string == o.string && comment == o.comment &&
+           error == o.error;
+}
+
+CProgramHighlighter::CProgramHighlighter(QTextDocument* document) : QSyntaxHighlighter(document)
+{
+    // QSyntaxHighlighter formats every block an edit touches, all of them when a file is loaded; this
+    // class chooses the blocks itself (shown ones and small edits).
+    disconnect(document, SIGNAL(contentsChange(int, int, int)), this, SLOT(_q_reformatBlocks(int, int, int)));
+    setColours(ProgramColours::from(QGuiApplication::palette()));
+
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(CheckDelayMs);
+    connect(&m_timer, &QTimer::timeout, this, &CProgramHighlighter::checkSlice);
+    m_slice.setSingleShot(true);
+    m_slice.setInterval(0);
+    connect(&m_slice, &QTimer::timeout, this, &CProgramHighlighter::checkSlice);
+    m_blockCount = document->blockCount();
+    connect(document, &QTextDocument::contentsChange, this, &CProgramHighlighter::onContentsChange);
+    connect(document, &QTextDocument::contentsChanged, this, &CProgramHighlighter::colourEdited);
+    m_dirtyFrom = 0;
+    m_dirtyTo = m_blockCount - 1;
+    m_timer.start();
+}
+
+bool CProgramHighlighter::setColours(const ProgramColours& colours)
+{
+    if (colours == m_colours)
+        return false;
+    m_colours = colours;
     using ProgramCheck::TokenClass;
+    for (QTextCharFormat& f : m_formats)
+        f = QTextCharFormat();
     m_formats[int(TokenClass::Keyword)].setForeground(m_colours.keyword);
     m_formats[int(TokenClass::Keyword)].setFontWeight(QFont::Bold);
     m_formats[int(TokenClass::Tag)].setForeground(m_colours.tag);
     m_formats[int(TokenClass::Number)].setForeground(m_colours.number);
     m_formats[int(TokenClass::String)].setForeground(m_colours.string);
     m_formats[int(TokenClass::Comment)].setForeground(m_colours.comment);
-
-    m_timer.setSingleShot(true);
-    m_timer.setInterval(CheckDelayMs);
-    connect(&m_timer, &QTimer::timeout, this, &CProgramHighlighter::checkNow);
-    m_blockCount = document->blockCount();
-    connect(document, &QTextDocument::contentsChange, this, &CProgramHighlighter::onContentsChange);
-    m_dirtyFrom = 0;
-    m_dirtyTo = m_blockCount - 1;
-    m_timer.start();
+    ++m_generation;
+    return true;
 }
 
 QString CProgramHighlighter::faultOf(const QTextBlock& block)
 {
-    auto* data = static_cast<FaultData*>(block.userData());
-    return data ? data->message : QString();
+    const BlockData* data = dataOf(block);
+    return data ? data->fault : QString();
+}
+
+bool CProgramHighlighter::isHighlighted(const QTextBlock& block) const
+{
+    const BlockData* data = dataOf(block);
+    return data && data->generation == m_generation;
+}
+
+void CProgramHighlighter::colour(const QTextBlock& block)
+{
+    m_colouring = true;
+    rehighlightBlock(block);
+    m_colouring = false;
+}
+
+void CProgramHighlighter::highlightBlocks(const QTextBlock& first, const QTextBlock& last)
+{
+    if (!first.isValid())
+        return;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        if (!isHighlighted(block))
+            colour(block);
+        if (block == last)
+            break;
+    }
 }
 
 void CProgramHighlighter::highlightBlock(const QString& text)
 {
+    auto* data = static_cast<BlockData*>(currentBlockUserData());
+    if (!data) {
+        data = new BlockData;
+        setCurrentBlockUserData(data);
+    }
+    data->generation = m_generation;
     for (const ProgramCheck::Token& t : ProgramCheck::tokens(text))
         setFormat(t.start, t.length, m_formats[int(t.kind)]);
-    if (faultOf(currentBlock()).isEmpty())
+    if (data->fault.isEmpty())
         return;
     // The underline covers the statement from its first to its last visible character.
     int from = 0;
@@ -84,51 +146,125 @@ void CProgramHighlighter::highlightBlock(const QString& text)
 void CProgramHighlighter::onContentsChange(int position, int removed, int added)
 {
     Q_UNUSED(removed);
+    if (m_colouring)
+        return; // formats only
     QTextDocument* doc = document();
     const int count = doc->blockCount();
     const int delta = count - m_blockCount;
     m_blockCount = count;
-    const int from = doc->findBlock(position).blockNumber();
-    int to = doc->findBlock(position + added).blockNumber();
-    if (to < 0)
-        to = count - 1;
+    const QTextBlock first = doc->findBlock(position);
+    QTextBlock last = doc->findBlock(position + added);
+    if (!last.isValid())
+        last = doc->lastBlock();
+    const int from = std::max(0, first.blockNumber());
+    const int to = last.blockNumber();
+
+    if (to - from < EagerLines) {
+        m_editedFrom = m_editedFrom < 0 ? from : std::min(m_editedFrom, from);
+        m_editedTo = std::max(m_editedTo + std::max(0, delta), to);
+    } else {
+        // Lines between the ends of a large edit are new; the two ends kept part of their text.
+        for (const QTextBlock& end : {first, last}) {
+            if (BlockData* data = dataOf(end))
+                data->generation = 0;
+        }
+    }
+
     if (m_dirtyFrom < 0) {
-        m_dirtyFrom = std::max(0, from);
+        m_dirtyFrom = from;
         m_dirtyTo = to;
     } else {
         // Lines inserted or removed before the pending range shift it; widening it is enough.
-        m_dirtyFrom = std::max(0, std::min(m_dirtyFrom, from));
+        m_dirtyFrom = std::min(m_dirtyFrom, from);
         m_dirtyTo = std::max(m_dirtyTo + std::max(0, delta), to);
     }
+    // Typing pauses the check; it goes on after the pause.
+    m_slice.stop();
     m_timer.start();
+}
+
+void CProgramHighlighter::colourEdited()
+{
+    if (m_colouring || m_editedFrom < 0)
+        return;
+    QTextDocument* doc = document();
+    const QTextBlock first = doc->findBlockByNumber(m_editedFrom);
+    QTextBlock last = doc->findBlockByNumber(std::min(m_editedTo, doc->blockCount() - 1));
+    m_editedFrom = m_editedTo = -1;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        colour(block);
+        if (block == last)
+            break;
+    }
+}
+
+bool CProgramHighlighter::checkLines(int lines)
+{
+    if (m_dirtyFrom < 0)
+        return true;
+    QTextDocument* doc = document();
+    const int last = std::min(m_dirtyTo, doc->blockCount() - 1);
+    QTextBlock block = doc->findBlockByNumber(m_dirtyFrom);
+    for (; block.isValid() && m_dirtyFrom <= last && lines != 0; block = block.next(), ++m_dirtyFrom, --lines) {
+        const QString fault = ProgramCheck::lineFault(block.text());
+        BlockData* data = dataOf(block);
+        if (fault == (data ? data->fault : QString()))
+            continue;
+        if (!data) {
+            data = new BlockData;
+            block.setUserData(data);
+        }
+        data->fault = fault;
+        // A block not shown yet gets its underline when it is.
+        if (data->generation == m_generation)
+            colour(block);
+    }
+    if (block.isValid() && m_dirtyFrom <= last)
+        return false;
+    m_dirtyFrom = m_dirtyTo = -1;
+    return true;
+}
+
+void CProgramHighlighter::checkSlice()
+{
+    m_timer.stop();
+    if (!checkLines(CheckSliceLines)) {
+        m_slice.start();
+        return;
+    }
+    // Removed lines take their faults with them, so the list may change even when no line did.
+    emit problemsChanged();
 }
 
 void CProgramHighlighter::checkNow()
 {
     m_timer.stop();
+    m_slice.stop();
     if (m_dirtyFrom < 0)
         return;
-    QTextDocument* doc = document();
-    const int last = std::min(m_dirtyTo, doc->blockCount() - 1);
-    for (QTextBlock block = doc->findBlockByNumber(m_dirtyFrom); block.isValid() && block.blockNumber() <= last;
-         block = block.next()) {
-        const QString fault = ProgramCheck::lineFault(block.text());
-        if (fault == faultOf(block))
-            continue;
-        block.setUserData(fault.isEmpty() ? nullptr : new FaultData(fault));
-        rehighlightBlock(block);
-    }
-    m_dirtyFrom = m_dirtyTo = -1;
-    // Removed lines take their faults with them, so the list may change even when no line did.
+    checkLines(-1);
     emit problemsChanged();
+}
+
+void CProgramHighlighter::checkSoon()
+{
+    if (m_dirtyFrom >= 0 && m_dirtyTo - m_dirtyFrom < CheckSliceLines) {
+        checkNow();
+        return;
+    }
+    m_timer.stop();
+    m_slice.start();
 }
 
 std::vector<CProgramHighlighter::Problem> CProgramHighlighter::problems() const
 {
     std::vector<Problem> out;
+    int line = 0;
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        if (auto* data = static_cast<FaultData*>(block.userData()))
-            out.push_back({block.blockNumber() + 1, data->message});
+        ++line;
+        const BlockData* data = dataOf(block);
+        if (data && !data->fault.isEmpty())
+            out.push_back({line, data->fault});
     }
     return out;
 }

@@ -1,8 +1,10 @@
 #include "EditorFixture.h"
 #include "editor/Autosave.h"
+#include "editor/CProgramHighlighter.h"
 #include "editor/CRecoveryDlg.h"
 #include "framework/CommandIds.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -12,13 +14,11 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <cstdio>
-
 namespace {
 
 class Autosaving : public EditorFixture
 {
-protected:
+public:
     static QStringList sideFiles()
     {
         QStringList out;
@@ -29,6 +29,7 @@ protected:
         return out;
     }
 
+protected:
     void type(CEditorDoc* doc, const QString& text)
     {
         QTextCursor c(doc->textDocument()->findBlockByNumber(1));
@@ -82,64 +83,146 @@ TEST_F(Autosaving, WritesASideFileAndNeverTheOriginal)
     EXPECT_TRUE(sideFiles().isEmpty());
 }
 
-// Starts this test program as a KelmDesk that edits file, autosaves and waits to be killed.
-std::unique_ptr<QProcess> startVictim(const QString& home, const QString& file)
+TEST_F(Autosaving, WritesInAPauseAndOnlyWhatItDoesNotHoldYet)
 {
-    auto p = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("KELMDESK_VICTIM_HOME"), home);
-    env.insert(QStringLiteral("KELMDESK_VICTIM_FILE"), file);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    p->setProcessEnvironment(env);
-    p->start(QCoreApplication::applicationFilePath(),
-             {QStringLiteral("--gtest_also_run_disabled_tests"),
-              QStringLiteral("--gtest_filter=Autosaving.DISABLED_EditsAndWaitsToBeKilled")});
-    return p;
-}
-
-bool waitForSideFile(QProcess& p)
-{
-    QByteArray out;
-    for (int i = 0; i < 300 && !out.contains("AUTOSAVED"); ++i) {
-        p.waitForReadyRead(100);
-        out += p.readAllStandardOutput();
-        if (p.state() == QProcess::NotRunning)
-            return false;
-    }
-    return out.contains("AUTOSAVED");
-}
-
-TEST_F(Autosaving, DISABLED_EditsAndWaitsToBeKilled)
-{
-    // Each test program has a home of its own; the victim's side files go where the test looks.
-    qputenv("HOME", qgetenv("KELMDESK_VICTIM_HOME"));
-    CEditorDoc* doc = open(qEnvironmentVariable("KELMDESK_VICTIM_FILE"));
+    const QString file = writeFile(QStringLiteral("tank.kelm"), "* tank\nat (1) {A} = 1\n");
+    CEditorDoc* doc = open(file);
     ASSERT_NE(doc, nullptr);
-    type(doc, QStringLiteral("at (9) {RECOVERED} = 1\n"));
-    doc->autosaveNow();
-    ASSERT_FALSE(doc->autosaveFile().isEmpty());
-    std::printf("AUTOSAVED\n");
-    std::fflush(stdout);
-    QTest::qWait(60000); // killed long before
+    QTimer* delay = nullptr;
+    QTimer* pause = nullptr;
+    for (QTimer* t : doc->findChildren<QTimer*>()) {
+        if (t->interval() == CEditorDoc::AutosaveDelayMs)
+            delay = t;
+        else if (t->interval() == CEditorDoc::AutosaveIdleMs)
+            pause = t;
+    }
+    ASSERT_NE(delay, nullptr);
+    ASSERT_NE(pause, nullptr);
+    EXPECT_FALSE(delay->isActive());
+    EXPECT_FALSE(pause->isActive());
+
+    type(doc, QStringLiteral("at (5) {B} = 2\n"));
+    ASSERT_TRUE(delay->isActive());
+    const int left = delay->remainingTime();
+    // Typing on does not put the latest write off.
+    type(doc, QStringLiteral("after (2) stop\n"));
+    EXPECT_LE(delay->remainingTime(), left);
+    EXPECT_TRUE(pause->isActive());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!doc->autosaveFile().isEmpty(), CEditorDoc::AutosaveIdleMs + 5000);
+    Autosave::Entry entry;
+    ASSERT_TRUE(Autosave::read(doc->autosaveFile(), entry));
+    EXPECT_EQ(entry.text, doc->text());
+    EXPECT_FALSE(delay->isActive());
+    EXPECT_FALSE(pause->isActive());
+
+    // Colouring, checking and moving the caret change no text: nothing is due.
+    CEditorView* view = viewOf(doc);
+    doc->highlighter()->checkNow();
+    view->highlightShown();
+    QApplication::setPalette(QApplication::palette()); // no change, no recolouring
+    setCaret(view, 3);
+    EXPECT_FALSE(delay->isActive());
+    EXPECT_FALSE(pause->isActive());
+
+    type(doc, QStringLiteral("stop\n"));
+    EXPECT_TRUE(pause->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!pause->isActive(), CEditorDoc::AutosaveIdleMs + 5000);
+    ASSERT_TRUE(Autosave::read(doc->autosaveFile(), entry));
+    EXPECT_EQ(entry.text, doc->text());
 }
 
-TEST_F(Autosaving, RecoversTheTextOfAKilledProcessButNotOfARunningOne)
+// A real KelmDesk, started as the desktop starts it ("-open FILE"), into which the typist types text
+// as a user would. Its side files go where this program's KelmDesk looks under home (QStandardPaths'
+// test mode reads $HOME/.qttest/share); its settings and single-instance socket are its own.
+class RealKelmDesk
+{
+public:
+    RealKelmDesk(const QString& home, const QString& file, const QString& text)
+    {
+        m_runtime.setAutoRemove(true);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.qttest/share"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_runtime.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KELMDESK_TYPIST));
+        env.insert(QStringLiteral("KELMDESK_TYPIST_TEXT"), text);
+        m_process.setProcessEnvironment(env);
+        m_process.start(QStringLiteral(KELMDESK_BINARY), {QStringLiteral("-open"), file, QStringLiteral("-editonly")});
+    }
+    ~RealKelmDesk() { kill(); }
+
+    // Waits until the text is typed and a side file holds it; false when that does not come.
+    bool waitForSideFile(const QString& text, QString* sideFile)
+    {
+        QByteArray out;
+        const bool typed = QTest::qWaitFor(
+            [&] {
+                out += m_process.readAllStandardOutput();
+                return out.contains("TYPED") || m_process.state() == QProcess::NotRunning;
+            },
+            20000);
+        if (!typed || !out.contains("TYPED"))
+            return false;
+        // Written in the first pause after typing, without anyone asking for it.
+        return QTest::qWaitFor(
+                   [&] {
+                       for (const QString& f : Autosaving::sideFiles()) {
+                           Autosave::Entry e;
+                           if (Autosave::read(f, e) && e.text.contains(text) && !m_known.contains(f)) {
+                               *sideFile = f;
+                               return true;
+                           }
+                       }
+                       return m_process.state() == QProcess::NotRunning;
+                   },
+                   CEditorDoc::AutosaveIdleMs + 15000) &&
+               !sideFile->isEmpty();
+    }
+    // The side files present before this process wrote its own.
+    void ignore(const QStringList& files) { m_known = files; }
+    // SIGKILL: no clean-up of any kind runs.
+    void kill()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+
+private:
+    QTemporaryDir m_runtime;
+    QProcess m_process;
+    QStringList m_known;
+};
+
+TEST_F(Autosaving, RecoversTheTextOfAKilledKelmDeskButNotOfARunningOne)
 {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit()); // where sideFiles() and the next KelmDesk look
     const QByteArray bytes = "* tank\nat (1) {A} = 1\n";
     const QString killedFile = writeFile(QStringLiteral("killed.kelm"), bytes);
     const QString runningFile = writeFile(QStringLiteral("running.kelm"), bytes);
+    const QDateTime mtime = QFileInfo(killedFile).lastModified();
 
-    auto killed = startVictim(home.path(), killedFile);
-    ASSERT_TRUE(waitForSideFile(*killed));
-    killed->kill(); // SIGKILL: no clean-up runs
-    ASSERT_TRUE(killed->waitForFinished(10000));
-    auto running = startVictim(home.path(), runningFile);
-    ASSERT_TRUE(waitForSideFile(*running));
+    RealKelmDesk killed(home.path(), killedFile, QStringLiteral("at (9) {RECOVERED} = 1\n"));
+    QString killedSide;
+    ASSERT_TRUE(killed.waitForSideFile(QStringLiteral("{RECOVERED}"), &killedSide));
+    EXPECT_EQ(readBytes(killedFile), bytes);
+    EXPECT_EQ(QFileInfo(killedFile).lastModified(), mtime);
+    // Started while the first runs, the second finds nothing to recover.
+    RealKelmDesk running(home.path(), runningFile, QStringLiteral("after (7) stop\n"));
+    running.ignore(sideFiles());
+    QString runningSide;
+    ASSERT_TRUE(running.waitForSideFile(QStringLiteral("after (7) stop"), &runningSide));
+    killed.kill();
+    ASSERT_TRUE(QFileInfo::exists(killedSide)) << "a killed process leaves its side file";
 
-    const QByteArray oldHome = qgetenv("HOME");
-    qputenv("HOME", home.path().toLocal8Bit());
+    // The next KelmDesk to start offers the killed one's text, and not the running one's.
     std::vector<QStringList> offered;
     onDialog = [&](QDialog& d) {
         auto* dlg = qobject_cast<CRecoveryDlg*>(&d);
@@ -151,25 +234,28 @@ TEST_F(Autosaving, RecoversTheTextOfAKilledProcessButNotOfARunningOne)
         dlg->list()->setCurrentItem(dlg->list()->topLevelItem(0));
         dlg->restoreButton()->click();
     };
-    app->offerRecovery();
+    app.reset();
+    app = std::make_unique<CKelmDeskApp>();
+    ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
     ASSERT_EQ(offered.size(), 1u);
-    EXPECT_EQ(offered[0], QStringList{QDir::toNativeSeparators(killedFile) + "|line 2: at (9) {RECOVERED} = 1"});
+    EXPECT_EQ(offered[0], QStringList{QDir::toNativeSeparators(killedFile) + "|line 1: at (9) {RECOVERED} = 1"});
+    EXPECT_FALSE(QFileInfo::exists(killedSide));
     std::vector<CDocument*> docs = app->mainFrame()->openDocuments(QStringLiteral("KELM Program File"));
     ASSERT_EQ(docs.size(), 1u);
     auto* restored = qobject_cast<CEditorDoc*>(docs[0]);
     EXPECT_EQ(restored->pathName(), killedFile);
-    EXPECT_EQ(restored->text(), QStringLiteral("* tank\nat (9) {RECOVERED} = 1\nat (1) {A} = 1\n"));
+    EXPECT_EQ(restored->text(), QStringLiteral("at (9) {RECOVERED} = 1\n* tank\nat (1) {A} = 1\n"));
     EXPECT_TRUE(restored->isModified());
     EXPECT_EQ(readBytes(killedFile), bytes);
     restored->doFileSave(); // a save writes the recovered text to the original
-    EXPECT_EQ(readBytes(killedFile), QByteArray("* tank\nat (9) {RECOVERED} = 1\nat (1) {A} = 1\n"));
+    EXPECT_EQ(readBytes(killedFile), QByteArray("at (9) {RECOVERED} = 1\n* tank\nat (1) {A} = 1\n"));
 
     // Nothing more to offer while the other process runs; once it is killed, Discard drops its file.
     offered.clear();
     app->offerRecovery();
     EXPECT_TRUE(offered.empty());
-    running->kill();
-    ASSERT_TRUE(running->waitForFinished(10000));
+    EXPECT_TRUE(QFileInfo::exists(runningSide));
+    running.kill();
     onDialog = [&](QDialog& d) {
         auto* dlg = qobject_cast<CRecoveryDlg*>(&d);
         ASSERT_NE(dlg, nullptr);
@@ -180,12 +266,14 @@ TEST_F(Autosaving, RecoversTheTextOfAKilledProcessButNotOfARunningOne)
     app->offerRecovery();
     ASSERT_EQ(offered.size(), 1u);
     EXPECT_EQ(offered[0], QStringList{QDir::toNativeSeparators(runningFile)});
+    EXPECT_FALSE(QFileInfo::exists(runningSide));
     EXPECT_TRUE(sideFiles().isEmpty());
     EXPECT_EQ(app->mainFrame()->openDocuments(QStringLiteral("KELM Program File")).size(), 1u);
     EXPECT_EQ(readBytes(runningFile), bytes);
     offered.clear();
     app->offerRecovery();
     EXPECT_TRUE(offered.empty());
+    app.reset();
     qputenv("HOME", oldHome);
 }
 

@@ -9,12 +9,14 @@
 #include "res/Resource.h"
 #include "sim/runner/Program.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextLayout>
+#include <QImage>
 
 namespace {
 
@@ -242,6 +244,83 @@ TEST_F(EditorHelp, LiveCheckMarksExactlyTheFaultyLinesWithTheParseTexts)
     ASSERT_TRUE(run(doc, Cmd::FileClose));
     QTRY_COMPARE(pane->list()->count(), 0);
     EXPECT_FALSE(pane->isVisible());
+}
+
+TEST_F(EditorHelp, ALargeProgramIsColouredWhereShownAndCheckedAfterOpening)
+{
+    const int lines = 3 * CProgramHighlighter::CheckSliceLines + 500;
+    const int faulty = lines - 3; // from 0
+    QByteArray text;
+    for (int i = 0; i < lines; ++i)
+        text += i == faulty ? QByteArray("at (5) jump {A}\n") : "at (" + QByteArray::number(i) + ") {A} = 1\n";
+    CEditorDoc* doc = open(writeFile(QStringLiteral("big.kelm"), text));
+    ASSERT_NE(doc, nullptr);
+    CProgramHighlighter* h = doc->highlighter();
+    QTextDocument* t = doc->textDocument();
+
+    // Opening neither checked the lines nor coloured those no view shows.
+    EXPECT_TRUE(problemsOf(doc).empty());
+    EXPECT_TRUE(h->checkPending());
+    CEditorView* view = viewOf(doc);
+    ASSERT_TRUE(view->isVisible());
+    EXPECT_TRUE(h->isHighlighted(t->firstBlock()));
+    EXPECT_EQ(coloursOf(doc, 0, 0, 2), all(h->colours().keyword, 2));
+    for (int line : {lines / 2, faulty}) {
+        EXPECT_FALSE(h->isHighlighted(t->findBlockByNumber(line))) << line;
+        EXPECT_TRUE(t->findBlockByNumber(line).layout()->formats().isEmpty()) << line;
+    }
+
+    // The check goes on slice by slice while events are handled, and reports once.
+    QSignalSpy changed(h, &CProgramHighlighter::problemsChanged);
+    QTRY_COMPARE(problemsOf(doc), Problems({{faulty + 1, ProgramCheck::lineFault(QStringLiteral("at (5) jump {A}"))}}));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_FALSE(h->isHighlighted(t->findBlockByNumber(faulty)));
+
+    // Scrolled into view, the faulty line is coloured and underlined.
+    doc->setCurrentView(view);
+    doc->GoToLine(faulty + 1);
+    QTRY_VERIFY(h->isHighlighted(t->findBlockByNumber(faulty)));
+    EXPECT_EQ(formatAt(doc, faulty, 2).underlineStyle(), QTextCharFormat::WaveUnderline);
+    EXPECT_EQ(coloursOf(doc, faulty, 0, 2), all(h->colours().keyword, 2));
+    EXPECT_FALSE(h->isHighlighted(t->findBlockByNumber(lines / 2)));
+
+    // An edit far from any view colours its own lines at once, and is checked after the pause.
+    QTextCursor c(t->findBlockByNumber(lines / 2));
+    c.insertText(QStringLiteral("when ("));
+    EXPECT_TRUE(h->isHighlighted(t->findBlockByNumber(lines / 2)));
+    QTRY_COMPARE(problemsOf(doc).size(), 2u);
+    EXPECT_EQ(formatAt(doc, lines / 2, 8).underlineStyle(), QTextCharFormat::WaveUnderline);
+}
+
+TEST_F(EditorHelp, APaletteChangeRecoloursTextUnderlinesAndGutter)
+{
+    CEditorDoc* doc = open(writeFile(QStringLiteral("tank.kelm"), sample));
+    ASSERT_NE(doc, nullptr);
+    CEditorView* view = viewOf(doc);
+    const QPalette before = QApplication::palette();
+    const ProgramColours light = ProgramColours::from(before);
+    ASSERT_EQ(coloursOf(doc, 1, 0, 2), all(light.keyword, 2));
+
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    QApplication::setPalette(dark);
+    const ProgramColours d = ProgramColours::from(dark);
+    ASSERT_NE(d.keyword, light.keyword);
+    QTRY_COMPARE(coloursOf(doc, 1, 0, 2), all(d.keyword, 2));
+    EXPECT_EQ(coloursOf(doc, 0, 0, 3), all(d.comment, 3));
+    EXPECT_EQ(formatAt(doc, 1, 2).underlineColor(), d.error);
+    EXPECT_EQ(doc->highlighter()->colours(), d);
+    // The gutter below the last line shows the new window colour.
+    const QImage gutter = view->lineNumberArea()->grab().toImage();
+    EXPECT_EQ(gutter.pixelColor(1, gutter.height() - 2), dark.color(QPalette::Window));
+
+    QApplication::setPalette(before);
+    QTRY_COMPARE(coloursOf(doc, 1, 0, 2), all(light.keyword, 2));
+    EXPECT_EQ(formatAt(doc, 1, 2).underlineColor(), light.error);
+    EXPECT_EQ(doc->text(), QString::fromLatin1(sample));
+    EXPECT_FALSE(doc->isModified());
 }
 
 TEST_F(EditorHelp, GoToLineAsksForANumberWithinTheLineCount)
