@@ -16,6 +16,7 @@
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
 #include "framework/Modal.h"
+#include "framework/RecentFileList.h"
 #include "kernel/KernelConnection.h"
 #include "kernel/KernelTime.h"
 #include "model/ModelPickers.h"
@@ -27,6 +28,7 @@
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -47,6 +49,11 @@ CKelmDeskApp::CKelmDeskApp()
     // The editor and the statement dialog know nothing of model browsing; they get it from here.
     CEditorDoc::setModelVariablePicker(pickModelVariable);
     CStatementDlg::setTagPicker(pickTag);
+    // The recent-file list shares the settings store and writes only where the store may be written.
+    RecentFileList::setStoreCheck([] {
+        CSettingsKey key;
+        return key.open(CSettingsKey::Write);
+    });
 }
 
 CKelmDeskApp::~CKelmDeskApp()
@@ -149,6 +156,7 @@ void CKelmDeskApp::parseSwitches(const QStringList& args)
 {
     CSettingsKey key;
     key.open(CSettingsKey::Write);
+    bool stores = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& token = args.at(i);
         const char* valueName = nullptr;
@@ -180,8 +188,13 @@ void CKelmDeskApp::parseSwitches(const QStringList& args)
         key.write(valueName, value);
         if (logon)
             key.write(SettingName::DefLogon, QStringLiteral("on"));
+        stores = true;
     }
-    key.close();
+    // A switch given on the command line is answered on the command line.
+    if (!key.close() && stores) {
+        qWarning("kelmdesk: the settings cannot be stored in %s: %s",
+                 qPrintable(QDir::toNativeSeparators(CSettingsKey::storePath())), qPrintable(key.errorText()));
+    }
 }
 
 void CKelmDeskApp::setUpMessagePort()

@@ -4,10 +4,12 @@
 #include "core/CSettingsKey.h"
 #include "core/RunnerPath.h"
 #include "core/SettingNames.h"
+#include "framework/MessageBox.h"
 #include "framework/Modal.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -175,8 +177,13 @@ void COptionsDlg::accept()
     if (!m_tagListEdit->text().isEmpty())
         key.write(SettingName::TagList, m_tagListEdit->text());
     UpdateData(true);
+    // Every reader takes its value from the store, so what was not stored is lost: the user is told.
+    if (!key.close()) {
+        KMessageBox::show(tr("The settings cannot be stored in %1.\n%2")
+                              .arg(QDir::toNativeSeparators(CSettingsKey::storePath()), key.errorText()),
+                          KMessageBox::Icon::Stop, QMessageBox::Ok, this);
+    }
     QDialog::accept();
-    key.close();
 }
 
 void COptionsDlg::onBrowseRunner()

@@ -144,6 +144,13 @@ class Child
 public:
     explicit Child(const std::vector<std::string>& arguments)
     {
+        // The path is resolved before the fork: under a profiler /proc/self/exe is the profiler, but
+        // reading the link gives this program (which then runs natively, unprofiled).
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length <= 0)
+            return;
+        self[length] = '\0';
         int pipeFds[2];
         if (pipe2(pipeFds, O_CLOEXEC) != 0)
             return;
@@ -151,12 +158,12 @@ public:
         if (m_pid == 0) {
             dup2(pipeFds[1], STDOUT_FILENO);
             std::vector<char*> argv;
-            static char self[] = "bench-child";
-            argv.push_back(self);
+            static char name[] = "bench-child";
+            argv.push_back(name);
             for (const std::string& a : arguments)
                 argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
-            execv("/proc/self/exe", argv.data());
+            execv(self, argv.data());
             _exit(127);
         }
         ::close(pipeFds[1]);

@@ -25,8 +25,11 @@ public:
     // Absent when the key is not open, the value does not exist or is longer than 1023 characters.
     std::optional<QString> read(const char* name) const;
     bool write(const char* name, const QString& text);
-    // Puts every write on disk; does nothing when open failed.
-    void close();
+    // Puts every write on disk; does nothing when open failed. False when open failed or the store
+    // could not be written; errorText() then says why.
+    bool close();
+    // The system's reason why the store could not be opened or written, else empty.
+    QString errorText() const { return m_error; }
 
     // The file behind the store (for tests and the demo).
     static QString storePath();
@@ -35,6 +38,7 @@ public:
 private:
     std::unique_ptr<QSettings> m_settings;
     Access m_access = Read;
+    QString m_error;
 };
 
 // Reads one value with a fresh key: absent, or its text.

@@ -17,9 +17,9 @@
 #include "statement/CStatementDlg.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPlainTextDocumentLayout>
 #include <QProcess>
-#include <QSaveFile>
 #include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextCursor>
@@ -117,9 +117,8 @@ void CEditorDoc::autosaveNow()
         m_autosaveFile.clear();
         return;
     }
-    const QString encoding =
-        m_format.encoding == ProgramText::Encoding::Latin1 ? QStringLiteral("ISO-8859-1") : QStringLiteral("UTF-8");
-    const QString written = Autosave::write(m_autosaveFile, pathName(), encoding, text());
+    const QString written =
+        Autosave::write(m_autosaveFile, pathName(), ProgramText::encodingName(m_format.encoding), text());
     if (!written.isEmpty())
         m_autosaveFile = written;
 }
@@ -160,6 +159,8 @@ bool CEditorDoc::onNewDocument()
 
 bool CEditorDoc::onOpenDocument(const QString& path)
 {
+    // Taken before reading: a file that changes while it is read counts as changed at the next save.
+    const FileSave::Stamp stamp = FileSave::stampOf(path);
     ProgramText::ReadResult read = ProgramText::readFile(path);
     if (!read.bytes) {
         KMessageBox::show(read.error, KMessageBox::Icon::Stop);
@@ -172,6 +173,7 @@ bool CEditorDoc::onOpenDocument(const QString& path)
         return false;
     }
     m_format = decoded.decoded->format;
+    m_diskStamp = stamp;
     m_text->setUndoRedoEnabled(false);
     m_text->setPlainText(decoded.decoded->text);
     setLineEnds(decoded.decoded->lineEnds);
@@ -238,19 +240,37 @@ bool CEditorDoc::onSaveDocument(const QString& path)
         bytes = ProgramText::encode(content, format, ends);
     }
 
-    QSaveFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly);
-    ok = ok && file.write(*bytes) == bytes->size();
-    ok = ok && file.commit();
-    if (!ok) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        KMessageBox::show(tr("Cannot save %1.\n%2").arg(shown, reason), KMessageBox::Icon::Stop, QMessageBox::Ok,
+    if (!mayReplace(path))
+        return false;
+    const FileSave::Result saved = FileSave::writeReplacing(path, *bytes);
+    if (!saved.ok) {
+        KMessageBox::show(tr("Cannot save %1.\n%2").arg(shown, saved.reason), KMessageBox::Icon::Stop, QMessageBox::Ok,
                           dialogParent());
         return false;
     }
     m_format = format;
+    m_diskStamp = FileSave::stampOf(path);
     return true;
+}
+
+bool CEditorDoc::mayReplace(const QString& path) const
+{
+    // Save As onto another file was confirmed in the file dialog; a new document has no file yet.
+    if (pathName().isEmpty() || QFileInfo(path).absoluteFilePath() != pathName())
+        return true;
+    const FileSave::Stamp now = FileSave::stampOf(path);
+    if (now == m_diskStamp)
+        return true;
+    const QString shown = QDir::toNativeSeparators(path);
+    const QString question = now.exists
+                                 ? tr("%1 has been changed by another program since it was opened or last saved.\n"
+                                      "Replace it with the text in the editor?")
+                                       .arg(shown)
+                                 : tr("%1 has been deleted or moved since it was opened or last saved.\n"
+                                      "Save the text in the editor there again?")
+                                       .arg(shown);
+    return KMessageBox::show(question, KMessageBox::Icon::Warning, QMessageBox::Yes | QMessageBox::No,
+                             dialogParent()) == QMessageBox::Yes;
 }
 
 CEditorView* CEditorDoc::currentView() const

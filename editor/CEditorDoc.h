@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FileSave.h"
 #include "core/LineNavigation.h"
 #include "editor/ProgramText.h"
 #include "framework/CDocument.h"
@@ -40,6 +41,9 @@ public:
 
     bool onNewDocument() override;
     bool onOpenDocument(const QString& path) override;
+    // Writes through a temporary file renamed over the old one, so a failed save leaves the file as
+    // it was. Saving over the document's own file asks first when another program changed, replaced
+    // or removed it since it was opened or saved.
     bool onSaveDocument(const QString& path) override;
 
     // The view the statement commands and GoToLine act on: the one that last had the focus.
@@ -96,9 +100,14 @@ private:
     std::vector<ProgramText::LineEnd> lineEnds() const;
     QWidget* dialogParent() const;
     QString nativePath() const;
+    // False when path is the document's own file, it is no longer what the editor last read or
+    // wrote, and the user does not want it overwritten.
+    bool mayReplace(const QString& path) const;
 
     std::unique_ptr<QTextDocument> m_text;
     ProgramText::FileFormat m_format;
+    // The document's file as last read or written.
+    FileSave::Stamp m_diskStamp;
     QPointer<CEditorView> m_currentView;
     CProgramHighlighter* m_highlighter = nullptr;
     void autosaveIfBehind();

@@ -5,11 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 namespace ProgramText {
 namespace {
 
 const char utf8Bom[] = "\xEF\xBB\xBF";
+const char utf16LeBom[] = "\xFF\xFE";
+const char utf16BeBom[] = "\xFE\xFF";
 
 QString tr(const char* text)
 {
@@ -27,6 +30,34 @@ std::optional<QString> strictUtf8(const QByteArray& bytes)
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError() || text.toUtf8() != bytes)
+        return std::nullopt;
+    return text;
+}
+
+// The text of a file that starts with a UTF-16 byte order mark and is valid UTF-16 (no unpaired
+// surrogate) that encodes back to the same bytes, without the mark; else nothing.
+std::optional<QString> strictUtf16(const QByteArray& bytes, Encoding& encoding)
+{
+    if (bytes.size() % 2 != 0)
+        return std::nullopt;
+    QStringDecoder::Encoding order;
+    if (bytes.startsWith(utf16LeBom)) {
+        order = QStringDecoder::Utf16LE;
+        encoding = Encoding::Utf16Le;
+    } else if (bytes.startsWith(utf16BeBom)) {
+        order = QStringDecoder::Utf16BE;
+        encoding = Encoding::Utf16Be;
+    } else {
+        return std::nullopt;
+    }
+    const QByteArray body = bytes.mid(2);
+    QStringDecoder decoder(order, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(body);
+    if (decoder.hasError() || !text.isValidUtf16())
+        return std::nullopt;
+    QStringEncoder encoder(order == QStringDecoder::Utf16LE ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE,
+                           QStringEncoder::Flag::Stateless);
+    if (QByteArray(encoder.encode(text)) != body)
         return std::nullopt;
     return text;
 }
@@ -54,6 +85,21 @@ QString lineEndText(LineEnd lineEnd)
 
 } // namespace
 
+QString encodingName(Encoding encoding)
+{
+    switch (encoding) {
+    case Encoding::Latin1:
+        return QStringLiteral("ISO-8859-1");
+    case Encoding::Utf16Le:
+        return QStringLiteral("UTF-16LE");
+    case Encoding::Utf16Be:
+        return QStringLiteral("UTF-16BE");
+    case Encoding::Utf8:
+        break;
+    }
+    return QStringLiteral("UTF-8");
+}
+
 DecodeResult decode(const QByteArray& bytes, const QString& fileName)
 {
     DecodeResult result;
@@ -63,16 +109,28 @@ DecodeResult decode(const QByteArray& bytes, const QString& fileName)
                            .arg(MaxFileSize / (1024 * 1024));
         return result;
     }
-    if (bytes.contains('\0')) {
-        result.error = tr("%1 contains NUL bytes and is not a program text file.").arg(shownName(fileName));
+    const QString nulBytes = tr("%1 contains NUL bytes and is not a program text file.").arg(shownName(fileName));
+    Decoded decoded;
+    std::optional<QString> text = strictUtf16(bytes, decoded.format.encoding);
+    if (text) {
+        // In UTF-16 every ASCII character has a zero byte; a NUL is a zero character.
+        if (text->contains(QChar(0))) {
+            result.error = nulBytes;
+            return result;
+        }
+        decoded.format.byteOrderMark = true;
+    } else if (bytes.contains('\0')) {
+        result.error = nulBytes;
         return result;
     }
 
-    Decoded decoded;
-    const bool hasBom = bytes.startsWith(utf8Bom);
-    std::optional<QString> text = strictUtf8(hasBom ? bytes.mid(3) : bytes);
+    const bool hasBom = !text && bytes.startsWith(utf8Bom);
+    if (!text)
+        text = strictUtf8(hasBom ? bytes.mid(3) : bytes);
     QString raw;
-    if (text) {
+    if (decoded.format.byteOrderMark) {
+        raw = std::move(*text);
+    } else if (text) {
         decoded.format.encoding = Encoding::Utf8;
         decoded.format.byteOrderMark = hasBom;
         raw = std::move(*text);
@@ -168,6 +226,14 @@ std::optional<QByteArray> encode(const QString& text, const FileFormat& format, 
     if (format.encoding == Encoding::Latin1)
         return body.toLatin1();
     QByteArray bytes;
+    if (format.encoding == Encoding::Utf16Le || format.encoding == Encoding::Utf16Be) {
+        const bool le = format.encoding == Encoding::Utf16Le;
+        // A UTF-16 file is only recognised by its mark, so it always gets one.
+        bytes = QByteArray(le ? utf16LeBom : utf16BeBom);
+        QStringEncoder encoder(le ? QStringEncoder::Utf16LE : QStringEncoder::Utf16BE, QStringEncoder::Flag::Stateless);
+        bytes += QByteArray(encoder.encode(body));
+        return bytes;
+    }
     if (format.byteOrderMark)
         bytes = QByteArray(utf8Bom);
     bytes += body.toUtf8();

@@ -13,7 +13,9 @@ namespace ProgramText {
 // Files larger than this are refused rather than loaded into the editor.
 inline constexpr qint64 MaxFileSize = 64 * 1024 * 1024;
 
-enum class Encoding { Utf8, Latin1 };
+enum class Encoding { Utf8, Latin1, Utf16Le, Utf16Be };
+// The name of an encoding as a character-set label ("UTF-8", "ISO-8859-1", "UTF-16LE", "UTF-16BE").
+QString encodingName(Encoding encoding);
 enum class LineEnd { Lf, CrLf, Cr };
 
 // Stands in the editor text for a carriage return inside a line, which a text block cannot hold.
@@ -39,7 +41,8 @@ struct Decoded
     std::vector<LineEnd> lineEnds;
 };
 
-// A file that is valid UTF-8 (with or without a byte order mark) is read as UTF-8; anything else as
+// A file that starts with a UTF-16 byte order mark and is valid UTF-16 in that order is read as
+// UTF-16; a file that is valid UTF-8 (with or without a byte order mark) as UTF-8; anything else as
 // Latin-1, which maps every byte to one character and back. In a file with any LF, the line ends are
 // LF and CR LF, each line keeping its own, and a CR not followed by LF belongs to its line (as
 // CarriageReturnMark); in a file without LF, CR ends the lines. Fails, with a message naming the

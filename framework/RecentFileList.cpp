@@ -49,6 +49,11 @@ void RecentFileList::remove(const QString& path)
         store(list);
 }
 
+void RecentFileList::setStoreCheck(std::function<bool()> check)
+{
+    instance().m_storeCheck = std::move(check);
+}
+
 void RecentFileList::reload()
 {
     m_loaded = false;
@@ -59,6 +64,10 @@ void RecentFileList::store(const QStringList& list)
 {
     m_files = list.mid(0, Cmd::MruCount);
     m_loaded = true;
+    if (m_storeCheck && !m_storeCheck()) {
+        emit changed();
+        return;
+    }
     QSettings settings;
     settings.beginGroup(QLatin1String(groupName));
     for (int i = 1; i <= Cmd::MruCount; ++i) {

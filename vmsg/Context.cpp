@@ -60,11 +60,15 @@ private:
     int& m_depth;
 };
 
-Context::Context() : m_node(std::make_unique<Node>(nullptr, defaultMaxMessage, static_cast<Node::Events&>(*this))) {}
+Context::Context() : m_node(std::make_unique<Node>(nullptr, defaultMaxMessage, static_cast<Node::Events&>(*this)))
+{
+    m_direct.reserve(inPlaceBytes);
+}
 
 Context::Context(asio::io_context& io)
     : m_node(std::make_unique<Node>(&io, defaultMaxMessage, static_cast<Node::Events&>(*this)))
 {
+    m_direct.reserve(inPlaceBytes);
 }
 
 Context::~Context()
@@ -250,17 +254,21 @@ void Context::deliverQueuedRecord(Turn& turn, Record& record)
     deliverMessage(turn, record);
 }
 
-inline void Context::deliverMessage(Turn& turn, Record& record)
+void Context::renewTurn(Turn& turn)
 {
     if (turn.handler.get() != m_nonReply.get())
         turn.handler = m_nonReply;
+    turn.port.m_message.reset(); // a handler made the last one editable
+}
+
+inline void Context::deliverMessage(Turn& turn, Record& record)
+{
+    vmsgMsgPort& port = turn.port;
+    if (turn.handler.get() != m_nonReply.get() || port.m_message)
+        renewTurn(turn);
     if (!turn.handler || !*turn.handler)
         return;
-    vmsgMsgPort& port = turn.port;
-    port.m_record = &record;
-    port.m_readPos = 0;
-    if (port.m_message)
-        port.m_message.reset(); // a handler made the last one editable
+    port.readRecord(&record);
     ++turn.delivered;
     (*turn.handler)(record.kind, &port);
 }
@@ -389,9 +397,8 @@ vmsgMsgPort* Context::requestBlock(vmsgMsgPort& port, int handle, int kind, int 
     // The port's reply object and its memory serve every request made with the port.
     vmsgMsgPort* reply = port.m_reply.get();
     if (reply) {
-        reply->m_record = nullptr;
+        reply->readRecord(nullptr);
         reply->m_message.reset();
-        reply->m_readPos = 0;
     }
     if (!m_node->find(handle))
         return nullptr;
@@ -420,8 +427,7 @@ vmsgMsgPort* Context::requestBlock(vmsgMsgPort& port, int handle, int kind, int 
 
     if (!waiter.replied)
         return nullptr;
-    reply->m_record = waiter.reply->record();
-    reply->m_readPos = 0;
+    reply->readRecord(waiter.reply->record());
     return reply;
 }
 
@@ -445,7 +451,7 @@ void Context::clientLoggedOn(Connection& connection)
 inline bool Context::deliverNow(Connection& connection, std::uint8_t* frame)
 {
     // The record points at the texts in the frame; the connection keeps the frame in place meanwhile.
-    void* memory = m_direct.reserve(Record::sizeInPlace(frame));
+    void* memory = m_direct.memory(); // holds inPlaceBytes at least
     const Record::InPlace outcome = Record::decodeInPlace(memory, frame);
     Record* record = outcome == Record::InPlace::Copy        ? m_direct.decode(frame)
                      : outcome == Record::InPlace::Malformed ? nullptr

@@ -116,6 +116,8 @@ private:
     bool deliverQueued(Turn& turn);
     void deliverQueuedRecord(Turn& turn, Record& record);
     void deliverMessage(Turn& turn, Record& record);
+    // Takes a handler registered meanwhile, and drops the message a handler made of the port.
+    void renewTurn(Turn& turn);
     Flow& flowOf(int handle);
     void updateFlow(int handle);
     void eraseFlow(int handle);

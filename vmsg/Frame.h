@@ -172,6 +172,14 @@ template <class Sink> bool walkValues(const std::uint8_t* p, const std::uint8_t*
 // frame is there; its values are not looked at (checkValues does that).
 inline DecodeResult scanFrame(const std::uint8_t* data, std::size_t size, std::size_t maxMessage)
 {
+    // The usual case first: a whole frame behind a good header.
+    if (size >= 8) {
+        const std::uint32_t length = wire::getU32(data + 4);
+        if (data[0] == frameMagic0 && data[1] == frameMagic1 && data[2] == frameVersion &&
+            std::uint8_t(data[3] - std::uint8_t(FrameType::LogOn)) <= std::uint8_t(FrameType::Reply) - 1 &&
+            length >= frameHeaderSize && length <= maxMessage && length <= size)
+            return {DecodeStatus::Complete, length, FrameType(data[3])};
+    }
     DecodeResult result;
     // Reject a bad prefix as early as its bytes arrive, so garbage never waits for more input.
     if (size >= 1 && data[0] != frameMagic0)

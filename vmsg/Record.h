@@ -8,6 +8,8 @@
 
 #include "vmsg/Frame.h"
 #include "vmsg/Message.h"
+#include "vmsg/Slot.h"
+#include "vmsg/vmsg.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,19 +19,6 @@
 #include <vector>
 
 namespace vmsg {
-
-struct Slot
-{
-    std::uint8_t tag;   // the value's letter, as on the wire
-    std::uint32_t size; // string: its bytes; string array: its elements
-    union {
-        std::int32_t integer;
-        double real;
-        char* text;     // zero-terminated
-        char** strings; // zero-terminated texts, then a null pointer; each text's size in the 4 bytes before it
-    };
-};
-static_assert(sizeof(Slot) == 16, "slots are packed in records");
 
 struct Record
 {
@@ -60,14 +49,9 @@ struct Record
         Copy,      // the frame holds string arrays: decode() it
         Malformed,
     };
-    // Bytes for decodeInPlace.
-    static std::size_t sizeInPlace(const std::uint8_t* frame)
-    {
-        const std::size_t body = wire::getU32(frame + 4) - frameHeaderSize;
-        return sizeof(Record) + sizeof(Slot) * (body < maxFrameValues ? body : maxFrameValues);
-    }
-    // Decodes a frame, checking it, into memory of sizeInPlace(frame) bytes; the slots point at the
-    // texts in the frame.
+    // Decodes a frame, checking it, into memory of inPlaceBytes, for delivery at once: the
+    // slots point at the texts in the frame, and heldBytes is 0. Copy and Malformed leave the frame's
+    // values as they were (Malformed not always: the connection is closed then).
     static InPlace decodeInPlace(void* memory, std::uint8_t* frame);
     // Fills the header of a message record from the frame's.
     static Record* header(void* memory, const std::uint8_t* frame, std::uint32_t count, std::size_t bytes,
@@ -75,58 +59,50 @@ struct Record
     // Constructs a record without values (a notification).
     static Record* empty(void* memory);
 
-    // The value of type tag a pop at pos reads, skipping dividers (they separate the parts of a
-    // message: "rviv" is read as a real and an integer); pos is moved to it. Null on a mismatch or at
-    // the end, pos left as it was.
-    const Slot* valueAt(std::uint32_t& pos, std::uint8_t tag) const
+    // The value of type tag a pop at at reads, skipping dividers (they separate the parts of a message:
+    // "rviv" is read as a real and an integer); at is moved behind it. Null on a mismatch or at end,
+    // at left as it was.
+    static const Slot* valueAt(const Slot*& at, const Slot* end, std::uint8_t tag)
     {
-        const Slot* slot = slots();
-        std::uint32_t at = pos;
-        while (at < count && slot[at].tag == wire::tagDivider)
-            ++at;
-        if (at >= count || slot[at].tag != tag)
+        const Slot* slot = at;
+        while (slot != end && slot->tag == wire::tagDivider)
+            ++slot;
+        if (slot == end || slot->tag != tag)
             return nullptr;
-        pos = at;
-        return slot + at;
+        at = slot + 1;
+        return slot;
     }
 
-    // Pops as Message's, with the read position pos (a value index) kept by the reader.
-    bool pop(std::uint32_t& pos, int& value) const
+    // Pops as Message's, the reader's position at kept by the reader.
+    static bool pop(const Slot*& at, const Slot* end, int& value)
     {
-        const Slot* slot = valueAt(pos, wire::tagInt);
-        if (!slot)
-            return false;
-        value = slot->integer;
-        ++pos;
-        return true;
+        const Slot* slot = valueAt(at, end, wire::tagInt);
+        if (slot)
+            value = slot->integer;
+        return slot;
     }
-    bool pop(std::uint32_t& pos, double& value) const
+    static bool pop(const Slot*& at, const Slot* end, double& value)
     {
-        const Slot* slot = valueAt(pos, wire::tagReal);
-        if (!slot)
-            return false;
-        value = slot->real;
-        ++pos;
-        return true;
+        const Slot* slot = valueAt(at, end, wire::tagReal);
+        if (slot)
+            value = slot->real;
+        return slot;
     }
-    bool popText(std::uint32_t& pos, char*& text) const
+    static bool popText(const Slot*& at, const Slot* end, char*& text)
     {
-        const Slot* slot = valueAt(pos, wire::tagString);
-        if (!slot)
-            return false;
-        text = slot->text;
-        ++pos;
-        return true;
+        const Slot* slot = valueAt(at, end, wire::tagString);
+        if (slot)
+            text = slot->text;
+        return slot;
     }
-    bool popTextArray(std::uint32_t& pos, int& count, char**& strings) const
+    static bool popTextArray(const Slot*& at, const Slot* end, int& count, char**& strings)
     {
-        const Slot* slot = valueAt(pos, wire::tagArray);
-        if (!slot)
-            return false;
-        count = int(slot->size);
-        strings = slot->strings;
-        ++pos;
-        return true;
+        const Slot* slot = valueAt(at, end, wire::tagArray);
+        if (slot) {
+            count = int(slot->size);
+            strings = slot->strings;
+        }
+        return slot;
     }
     bool checkTemplate(std::uint32_t pos, const char* templ) const;
     // Header and values as a Message, its read position at pos.
@@ -134,79 +110,91 @@ struct Record
 };
 static_assert(sizeof(Record) % alignof(Slot) == 0, "slots follow the header aligned");
 
-namespace records {
-
-// Text storage outside a string object, which holds up to 15 bytes in place (as Message::valueBytes).
-constexpr std::size_t heldText(std::size_t size)
-{
-    return size > 15 ? size + 1 : 0;
-}
-
-// Writes slots that point at the texts where they are.
-struct Refer
-{
-    Slot* slot;
-    std::size_t held = 0;
-    bool arrays = false;
-
-    Slot* next(std::uint8_t tag)
-    {
-        slot->tag = tag;
-        return slot++;
-    }
-    void integer(std::int32_t v) { next(wire::tagInt)->integer = v; }
-    void real(double v) { next(wire::tagReal)->real = v; }
-    void text(const std::uint8_t* p, std::uint32_t n)
-    {
-        Slot* s = next(wire::tagString);
-        s->size = n;
-        s->text = reinterpret_cast<char*>(const_cast<std::uint8_t*>(p));
-        held += heldText(n);
-    }
-    void array(std::uint32_t) { arrays = true; }
-    void element(const std::uint8_t*, std::uint32_t) {}
-    void divider() { next(wire::tagDivider); }
-};
-
-} // namespace records
+// Memory for Record::decodeInPlace: the record of a frame with the most values.
+constexpr std::size_t inPlaceBytes = sizeof(Record) + sizeof(Slot) * maxFrameValues;
 
 inline Record* Record::header(void* memory, const std::uint8_t* frame, std::uint32_t count, std::size_t bytes,
                               std::size_t heldBytes)
 {
-    Record* record = new (memory) Record();
-    record->bytes = std::uint32_t(bytes);
-    record->count = count;
-    record->kind = std::int32_t(wire::getU32(frame + 8));
-    record->requestId = wire::getU32(frame + 12);
-    record->timeStamp = wire::getF64(frame + 16);
-    record->heldBytes = std::uint32_t(heldBytes);
-    record->isMessage = true;
-    return record;
+    // Each field written once.
+    return new (memory) Record{std::uint32_t(bytes),
+                               count,
+                               0,
+                               std::int32_t(wire::getU32(frame + 8)),
+                               wire::getU32(frame + 12),
+                               0,
+                               std::uint32_t(heldBytes),
+                               true,
+                               false,
+                               wire::getF64(frame + 16),
+                               nullptr};
 }
 
-inline Record::InPlace Record::decodeInPlace(void* memory, std::uint8_t* frame)
+// Inlined into the read loop: a call per message is a measurable part of a flood's cost.
+__attribute__((always_inline)) inline Record::InPlace Record::decodeInPlace(void* memory, std::uint8_t* frame)
 {
-    Slot* first = reinterpret_cast<Slot*>(static_cast<Record*>(memory) + 1);
-    records::Refer refer{first};
-    std::uint8_t* end = frame + wire::getU32(frame + 4);
-    if (!wire::walkValues(frame + frameHeaderSize, end, refer))
-        return InPlace::Malformed;
-    if (refer.arrays)
-        return InPlace::Copy;
-    const std::uint32_t count = std::uint32_t(refer.slot - first);
-    header(memory, frame, count, sizeof(Record) + sizeof(Slot) * count, refer.held + count * sizeof(Value));
-    // Each text's zero goes on the next value's first byte, read already; the last text's may be
-    // behind the frame.
+    // One pass, checking as wire::walkValues does. A text's zero goes on the byte behind it: the next
+    // value's tag, written once that tag is read; the last text's may be the byte behind the frame.
+    using namespace wire;
+    Slot* const first = reinterpret_cast<Slot*>(static_cast<Record*>(memory) + 1);
+    Slot* const last = first + maxFrameValues;
+    Slot* slot = first;
+    std::uint8_t* p = frame + frameHeaderSize;
+    std::uint8_t* const end = frame + getU32(frame + 4);
     bool atEnd = false;
-    for (Slot* slot = first; slot != refer.slot; ++slot) {
-        if (slot->tag != wire::tagString)
-            continue;
-        char* zero = slot->text + slot->size;
-        if (zero == reinterpret_cast<char*>(end))
-            atEnd = true;
-        else
-            *zero = '\0';
+    if (p != end) {
+        std::uint8_t tag = *p++;
+        for (;;) {
+            if (slot == last)
+                return InPlace::Malformed;
+            const std::size_t left = std::size_t(end - p);
+            slot->tag = tag;
+            if (tag == tagString) {
+                if (left < 4)
+                    return InPlace::Malformed;
+                const std::uint32_t size = getU32(p);
+                if (size > left - 4)
+                    return InPlace::Malformed;
+                slot->size = size;
+                slot->text = reinterpret_cast<char*>(p + 4);
+                ++slot;
+                p += 4 + std::size_t(size);
+                if (p == end) {
+                    atEnd = true;
+                    break;
+                }
+                tag = *p;
+                *p++ = 0;
+                continue;
+            }
+            if (tag == tagInt) {
+                if (left < 4)
+                    return InPlace::Malformed;
+                slot->integer = std::int32_t(getU32(p));
+                p += 4;
+            } else if (tag == tagReal) {
+                if (left < 8)
+                    return InPlace::Malformed;
+                slot->real = getF64(p);
+                p += 8;
+            } else if (tag == tagArray) {
+                // Copied by decode(): give the frame its tags back first.
+                for (Slot* s = first; s != slot; ++s) {
+                    if (s->tag == tagString)
+                        reinterpret_cast<std::uint8_t*>(s->text)[s->size] = s[1].tag;
+                }
+                return InPlace::Copy;
+            } else if (tag != tagDivider) {
+                return InPlace::Malformed;
+            }
+            ++slot;
+            if (p == end)
+                break;
+            tag = *p++;
+        }
     }
+    // Flow control counts queued records only: this one is delivered at once.
+    header(memory, frame, std::uint32_t(slot - first), sizeof(Record) + sizeof(Slot) * std::size_t(slot - first), 0);
     return atEnd ? InPlace::TextAtEnd : InPlace::Done;
 }
 
@@ -226,6 +214,8 @@ public:
     // malformed.
     Record* decode(const std::uint8_t* frame);
     Record* record() const { return m_record; }
+    // The memory of the last reserve(), for a record placed there by other means.
+    void* memory() const { return m_data.get(); }
     void setRecord(Record* record) { m_record = record; }
 
 private:
@@ -297,3 +287,10 @@ private:
 };
 
 } // namespace vmsg
+
+inline void vmsgMsgPort::readRecord(vmsg::Record* record)
+{
+    m_record = record;
+    m_at = record ? record->slots() : nullptr;
+    m_end = record ? record->slots() + record->count : nullptr;
+}

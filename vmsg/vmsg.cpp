@@ -41,8 +41,8 @@ vmsg::Message& vmsgMsgPort::message()
         // Texts already popped stay where they are: the record outlives this port's use of it.
         if (!m_message)
             m_message = std::make_unique<vmsg::Message>();
-        m_record->toMessage(m_readPos, *m_message);
-        m_record = nullptr;
+        m_record->toMessage(std::uint32_t(m_at - m_record->slots()), *m_message);
+        readRecord(nullptr);
     } else if (!m_message) {
         m_message = std::make_unique<vmsg::Message>();
         m_message->values.reserve(8); // a request's few values without regrowing
@@ -89,31 +89,31 @@ void vmsgMsgPort::push_divider()
 int vmsgMsgPort::check_template(const char* templ) const
 {
     if (m_record)
-        return m_record->checkTemplate(m_readPos, templ) ? 1 : 0;
+        return m_record->checkTemplate(std::uint32_t(m_at - m_record->slots()), templ) ? 1 : 0;
     if (m_message)
         return m_message->checkTemplate(templ) ? 1 : 0;
     return templ && !*templ ? 1 : 0;
 }
 
-int vmsgMsgPort::pop(int& value, int defaultValue)
+int vmsgMsgPort::popMore(int& value, int defaultValue)
 {
-    if (m_record ? m_record->pop(m_readPos, value) : m_message && m_message->pop(value))
+    if (m_record ? m_record->pop(m_at, m_end, value) : m_message && m_message->pop(value))
         return 1;
     value = defaultValue;
     return 0;
 }
 
-int vmsgMsgPort::pop(double& value, int defaultValue)
+int vmsgMsgPort::popMore(double& value, int defaultValue)
 {
-    if (m_record ? m_record->pop(m_readPos, value) : m_message && m_message->pop(value))
+    if (m_record ? m_record->pop(m_at, m_end, value) : m_message && m_message->pop(value))
         return 1;
     value = defaultValue;
     return 0;
 }
 
-int vmsgMsgPort::pop(char*& text, int, int)
+int vmsgMsgPort::popMore(char*& text)
 {
-    if (m_record ? m_record->popText(m_readPos, text) : m_message && m_message->popText(text))
+    if (m_record ? m_record->popText(m_at, m_end, text) : m_message && m_message->popText(text))
         return 1;
     m_emptyText[0] = '\0';
     text = m_emptyText;
@@ -122,7 +122,7 @@ int vmsgMsgPort::pop(char*& text, int, int)
 
 int vmsgMsgPort::pop(int& count, char**& strings, int, int)
 {
-    if (m_record ? m_record->popTextArray(m_readPos, count, strings)
+    if (m_record ? m_record->popTextArray(m_at, m_end, count, strings)
                  : m_message && m_message->popTextArray(count, strings))
         return 1;
     count = 0;

@@ -6,6 +6,8 @@
 // outgoing message and popped, in order, from a received one. All network work, and
 // every handler call, happens inside vmsgScheduler() on the calling thread.
 
+#include "vmsg/Slot.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -65,9 +67,28 @@ public:
     // returns non-zero on success and advances; on a type mismatch or at the end it
     // returns 0, leaves the read position and sets the value to the default (the string forms
     // give an empty text, and a count of 0 with an empty array). Texts are owned by the message.
-    int pop(int& value, int defaultValue);
-    int pop(double& value, int defaultValue);
-    int pop(char*& text, int defaultValue, int reserved);
+    // The next value of a received message, when it has the type asked for, is taken inline.
+    int pop(int& value, int defaultValue)
+    {
+        if (m_at == m_end || m_at->tag != 'i')
+            return popMore(value, defaultValue);
+        value = m_at++->integer;
+        return 1;
+    }
+    int pop(double& value, int defaultValue)
+    {
+        if (m_at == m_end || m_at->tag != 'r')
+            return popMore(value, defaultValue);
+        value = m_at++->real;
+        return 1;
+    }
+    int pop(char*& text, int, int)
+    {
+        if (m_at == m_end || m_at->tag != 's')
+            return popMore(text);
+        text = m_at++->text;
+        return 1;
+    }
     int pop(int& count, char**& strings, int defaultValue, int reserved);
 
     // Sends this message's values (none for the usual call) as kind to handle. Non-zero on success.
@@ -90,12 +111,19 @@ private:
     friend class vmsg::Context;
     // The values a write or request sends.
     const vmsg::Message& values() const;
+    // Reads record from its first value on (null: none).
+    void readRecord(vmsg::Record* record);
+    // The pops' ways for what the inline ones leave: dividers, mismatches, a built message.
+    int popMore(int& value, int defaultValue);
+    int popMore(double& value, int defaultValue);
+    int popMore(char*& text);
 
     std::unique_ptr<vmsg::Message> m_message; // built, or made from the received record; null: none yet
     std::unique_ptr<vmsgMsgPort> m_reply;
     std::unique_ptr<vmsg::RecordBuffer> m_replyRecord; // the memory of m_record when this port is a reply
     vmsg::Record* m_record = nullptr;                  // a received message, popped in place
-    std::uint32_t m_readPos = 0;                       // in m_record
+    const vmsg::Slot* m_at = nullptr;                  // its next value
+    const vmsg::Slot* m_end = nullptr;                 // behind its last
     vmsg::Context* m_context = nullptr;                // null: the process-wide context
     // What failed pops of texts hand out.
     char m_emptyText[1] = {};

@@ -2,6 +2,7 @@
 #include "app/COptionsDlg.h"
 #include "core/CSettingsKey.h"
 #include "core/SettingNames.h"
+#include "framework/MessageBox.h"
 #include "framework/Modal.h"
 
 #include "tests/common/QtPrinting.h"
@@ -167,12 +168,22 @@ TEST_F(OptionsDlgTest, RunnerBrowseListsExecutablesUnderTheRunnerName)
 TEST_F(OptionsDlgTest, AStoreThatCannotBeOpenedShowsDefaultsAndApplyStillCloses)
 {
     ASSERT_TRUE(QDir().mkpath(CSettingsKey::storePath()));
+    std::vector<QString> boxes;
+    const KMessageBox::Hook previous = KMessageBox::setHook([&boxes](const KMessageBox::Request& r) {
+        boxes.push_back(r.text);
+        return QMessageBox::Ok;
+    });
     COptionsDlg dlg;
     EXPECT_EQ(child<QComboBox>(dlg, "defaultHost1020")->currentText(), QStringLiteral("localhost"));
     child<QLineEdit>(dlg, "runnerPath1017")->setText(QStringLiteral("/opt/k/kelm"));
     click(dlg, "apply1");
+    KMessageBox::setHook(previous);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_TRUE(QFileInfo(CSettingsKey::storePath()).isDir()) << "nothing was written";
+    // What was typed is lost, so the user hears why.
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], QStringLiteral("The settings cannot be stored in ") + CSettingsKey::storePath() +
+                            QStringLiteral(".\nIs a directory"));
     QDir(CSettingsKey::storePath()).removeRecursively();
 }
 

@@ -338,3 +338,56 @@ TEST_F(OwnIoTest, ABusyPeerStillTakesASecondClient)
     EXPECT_GT(second, 0);
     EXPECT_GT(requests, 0);
 }
+
+TEST_F(OwnIoTest, PopsStraightFromTheReadSkipDividersAndStayOnMismatches)
+{
+    asio::io_context io;
+    asio::ip::tcp::socket client(io);
+    ASSERT_GT(rawClient(client), 0);
+    // Texts ahead of a string array (a frame that is copied after its texts were looked at in place),
+    // and texts that end their frame, all in one read.
+    vmsg::Message mixed;
+    mixed.push("first");
+    mixed.push("second");
+    mixed.push(std::vector<std::string>{"FEED", "PUMP1"});
+    mixed.push("last");
+    vmsg::Message status;
+    status.values = {std::string("model"), vmsg::Divider{}, 12.5, vmsg::Divider{}, std::int32_t(2), vmsg::Divider{}};
+    std::vector<std::uint8_t> burst;
+    for (const vmsg::Message* m : {&mixed, &status, &mixed})
+        vmsg::encodeFrame(vmsg::FrameType::Data, 7, 0, *m, 0, vmsg::defaultMaxMessage, burst);
+
+    std::vector<std::string> got;
+    desk.registerNonReply([&](int, vmsgMsgPort* m) {
+        char* text = nullptr;
+        int number = 0;
+        double real = 0;
+        if (m->check_template("ssas")) {
+            char** strings = nullptr;
+            int count = 0;
+            std::string all;
+            m->pop(text, -99999, -1);
+            all += text;
+            EXPECT_EQ(m->pop(number, -7), 0); // a string is next: the position stays
+            EXPECT_EQ(number, -7);
+            m->pop(text, -99999, -1);
+            all += std::string("|") + text;
+            EXPECT_EQ(m->pop(count, strings, -99999, -1), 1);
+            for (int i = 0; i < count; ++i)
+                all += std::string("|") + strings[i];
+            m->pop(text, -99999, -1);
+            got.push_back(all + "|" + text);
+        } else {
+            EXPECT_EQ(m->pop(text, -99999, -1), 1);
+            EXPECT_EQ(m->pop(real, -99999), 1); // across the divider
+            EXPECT_EQ(m->pop(number, -99999), 1);
+            EXPECT_EQ(m->pop(number, -5), 0); // only a divider is left
+            got.push_back(std::string(text) + "|" + std::to_string(real) + "|" + std::to_string(number));
+        }
+    });
+    asio::write(client, asio::buffer(burst));
+    ASSERT_TRUE(pump([&] { return got.size() == 3; }));
+    EXPECT_EQ(got[0], "first|second|FEED|PUMP1|last");
+    EXPECT_EQ(got[1], "model|12.500000|-5");
+    EXPECT_EQ(got[2], "first|second|FEED|PUMP1|last");
+}
