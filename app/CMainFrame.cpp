@@ -285,11 +285,23 @@ void CMainFrame::onTimer()
     // on there (the scheduler, not re-entrant, then delivers nothing).
     m_timer->start(TickMs);
     vmsgScheduler(SchedulerFlags);
+    logRefusedClients();
     if (++m_ticks % 10 == 0)
         updateKeyIndicators();
     updateCommands();
     // Re-armed after the work, so ticks follow one another about TickMs after each return.
     m_timer->start(TickMs);
+}
+
+void CMainFrame::logRefusedClients()
+{
+    // Clients without the port secret are never shown; the log says that they came.
+    const std::size_t refused = vmsgRefusedLogOns();
+    if (refused == m_refusedLogOns)
+        return;
+    qInfo("kelmdesk: refused %zu connection(s) without the port secret (%zu in all)", refused - m_refusedLogOns,
+          refused);
+    m_refusedLogOns = refused;
 }
 
 void CMainFrame::updateKeyIndicators()

@@ -3,6 +3,8 @@
 #include "core/MainWindowServices.h"
 #include "framework/CMDIFrame.h"
 
+#include <cstddef>
+
 class CProblemsPane;
 class CStatusBar;
 class QTimer;
@@ -48,10 +50,12 @@ private:
     void createProblemsPane();
     void onTimer();
     void updateKeyIndicators();
+    void logRefusedClients();
 
     CStatusBar* m_statusBar = nullptr;
     QToolBar* m_toolBar = nullptr;
     CProblemsPane* m_problems = nullptr;
     QTimer* m_timer = nullptr;
     int m_ticks = 0;
+    std::size_t m_refusedLogOns = 0; // as last logged
 };

@@ -15,6 +15,7 @@
 #include "vmsg/Context.h"
 #include "vmsg/Frame.h"
 #include "vmsg/Peer.h"
+#include "vmsg/Secret.h"
 #include "vmsg/vmsg.h"
 
 #include <asio.hpp>
@@ -285,8 +286,10 @@ int sender(const std::string& libraryAddress, int barePort, int cpu)
     toBare.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(barePort)}, ec);
     if (ec)
         return 1;
-    // The library's port wants a log-on first; its Accept is read and ignored.
-    const std::vector<std::uint8_t> logOn = bytesOf(vmsg::FrameType::LogOn, 1, 0, vmsg::Message());
+    // The library's port wants a log-on with its secret first; its Accept is read and ignored.
+    vmsg::Message secret;
+    secret.push(vmsg::publishedSecret());
+    const std::vector<std::uint8_t> logOn = bytesOf(vmsg::FrameType::LogOn, 1, 0, secret);
     asio::write(toLibrary, asio::buffer(logOn), ec);
     std::uint8_t accept[24];
     asio::read(toLibrary, asio::buffer(accept), ec);

@@ -60,7 +60,14 @@ void CChildFrame::updateTitle()
     QString title = m_document->title();
     if (all.size() > 1)
         title += QStringLiteral(":%1").arg(all.indexOf(this) + 1);
-    setWindowTitle(title);
+    m_title = title;
+    setWindowTitle(literalTitle(title));
+}
+
+QString CChildFrame::literalTitle(QString text)
+{
+    // Qt shows a doubled mark as one.
+    return text.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
 }
 
 void CChildFrame::closeEvent(QCloseEvent* event)

@@ -25,10 +25,16 @@ public:
     void activateNextView(bool forward);
 
     void updateTitle();
+    // The title as the user reads it (windowTitle() holds it escaped, see literalTitle).
+    QString shownTitle() const { return m_title; }
+    // text for setWindowTitle: Qt takes "[*]" in a title as the place of the modified mark and drops
+    // it; a program or file name shows as it is.
+    static QString literalTitle(QString text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     CDocument* m_document;
+    QString m_title;
 };

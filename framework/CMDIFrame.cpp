@@ -276,11 +276,11 @@ void CMDIFrame::updateCaption()
     CChildFrame* child = activeChild();
     CDocument* d = child ? child->document() : nullptr;
     if (!d)
-        setWindowTitle(app);
+        setWindowTitle(CChildFrame::literalTitle(app));
     else if (child->isMaximized())
-        setWindowTitle(QStringLiteral("%1 - [%2]").arg(app, child->windowTitle()));
+        setWindowTitle(CChildFrame::literalTitle(QStringLiteral("%1 - [%2]").arg(app, child->shownTitle())));
     else
-        setWindowTitle(QStringLiteral("%1 - %2").arg(app, d->title()));
+        setWindowTitle(CChildFrame::literalTitle(QStringLiteral("%1 - %2").arg(app, d->title())));
 }
 
 void CMDIFrame::addWindowListTo(QMenu* menu)
@@ -299,7 +299,8 @@ void CMDIFrame::addWindowListTo(QMenu* menu)
         separator->setProperty("windowListEntry", true);
         for (int i = 0; i < windows.size(); ++i) {
             QMdiSubWindow* w = windows.at(i);
-            QString title = w->windowTitle();
+            const auto* child = qobject_cast<CChildFrame*>(w);
+            QString title = child ? child->shownTitle() : w->windowTitle();
             title.replace(QLatin1Char('&'), QStringLiteral("&&"));
             QAction* a = menu->addAction(i < 9 ? QStringLiteral("&%1 %2").arg(i + 1).arg(title) : title);
             a->setProperty("windowListEntry", true);

@@ -7,6 +7,7 @@
 #include "framework/MessageBox.h"
 #include "kernel/KernelConnection.h"
 #include "monitor/Monitor.h"
+#include "monitor/MonitorText.h"
 #include "res/Resource.h"
 #include "vmsg/vmsg.h"
 
@@ -41,7 +42,8 @@ void showFileDiagnostic(vmsgMsgPort* message)
     if (!message->pop(rawPath, -99999, -1) || !message->pop(line, -99999) || !message->pop(rawText, -99999, -1))
         return;
     const QString path = QString::fromUtf8(rawPath);
-    KMessageBox::show(QString::fromUtf8(rawText), KMessageBox::Icon::None, QMessageBox::Ok, mainWindowDialogParent());
+    KMessageBox::show(MonitorText::cutText(QString::fromUtf8(rawText), MonitorText::maxDiagnosticText),
+                      KMessageBox::Icon::None, QMessageBox::Ok, mainWindowDialogParent());
     if (line == -1)
         return;
     // The box was modal: look for the program only now, it may have been closed meanwhile.

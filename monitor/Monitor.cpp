@@ -179,7 +179,7 @@ void AppendConsoleLine(MonitorRecord& record, const QString& text, const QString
 void AppendListingLine(MonitorRecord& record, int number, const QString& reported)
 {
     CMonitorDoc* doc = monitorDoc(record);
-    if (!doc)
+    if (!doc || record.lineStarts.size() >= std::size_t(MonitorText::maxListingLines))
         return;
     const bool calendar = calendarTime();
     const QString prefix = MonitorText::listingPrefix(number, calendar);

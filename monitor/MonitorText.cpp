@@ -19,9 +19,14 @@ int commentOffset(const QString& text)
     return static_cast<int>(text.indexOf(QLatin1String("//")));
 }
 
+QString cutText(const QString& text, int max)
+{
+    return text.size() > max ? text.left(max - 1) + QChar(0x2026) : text;
+}
+
 QString listingText(const QString& text)
 {
-    QString result = text.size() > maxListingText ? text.left(maxListingText - 1) + QChar(0x2026) : text;
+    QString result = cutText(text, maxListingText);
     for (QChar& c : result) {
         const char16_t u = c.unicode();
         if (u == '\t')
@@ -38,7 +43,7 @@ QString listingText(const QString& text)
 
 QString consoleLine(const QString& text, const QString& timeText)
 {
-    QString line = QStringLiteral("[%1] %2").arg(timeText, text);
+    QString line = QStringLiteral("[%1] %2").arg(timeText, cutText(text, maxConsoleText));
     if (line.endsWith(QLatin1Char('\n')))
         line.chop(1);
     line += QLatin1String("\r\n");

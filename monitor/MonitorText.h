@@ -18,14 +18,25 @@ QString listingPrefix(int number, bool calendarTime);
 // "//"; -1 when there is none.
 int commentOffset(const QString& text);
 
+// text, or its first max - 1 characters and an ellipsis when it is longer than max.
+QString cutText(const QString& text, int max);
+
+// The longest diagnostic text a message box shows.
+inline constexpr int maxDiagnosticText = 4096;
+
 // A reported text made fit for one listing line: line breaks and other control characters become
 // visible symbols, and a text longer than maxListingText is cut with an ellipsis.
 QString listingText(const QString& text);
 inline constexpr int maxListingText = 4096;
 
 // "[time] text" ending in CR LF. A text that ends in a line feed has it replaced; one that does not
-// gets CR LF added, so every console text is one line. Other line breaks inside stay.
+// gets CR LF added, so every console text is one line. Other line breaks inside stay. A text longer
+// than maxConsoleText is cut with an ellipsis, so that a console's memory has a bound.
 QString consoleLine(const QString& text, const QString& timeText);
+inline constexpr int maxConsoleText = 4096;
+
+// The most lines a listing takes; later listing lines are dropped (a program's file is far shorter).
+inline constexpr int maxListingLines = 200000;
 
 // The time text of a disconnection, in place of a formatted time.
 inline constexpr const char* unknownTime = "??:??:??";
@@ -35,7 +46,7 @@ inline constexpr const char* finishedText = "--- Finished normally ---\n";
 inline constexpr const char* abnormalText = "--- Program terminated abnormally ---\n";
 
 // "%s - Initializing...", "%s - Executing" or "%s - Finished" for state 0, 1 or 2 with name (a name
-// longer than maxTitleName is cut with an ellipsis).
+// longer than maxTitleName is cut after maxTitleName characters, with an ellipsis).
 QString title(int state, const QString& name);
 inline constexpr int maxTitleName = 200;
 

@@ -1,5 +1,6 @@
 #include "vmsg/Address.h"
 
+#include <cctype>
 #include <cstdlib>
 
 namespace vmsg {
@@ -21,6 +22,18 @@ int parsePort(const std::string& text)
 }
 
 } // namespace
+
+bool isLocalhost(const std::string& host)
+{
+    static const char name[] = "localhost";
+    if (host.size() != sizeof name - 1)
+        return false;
+    for (std::size_t i = 0; i < host.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(host[i])) != name[i])
+            return false;
+    }
+    return true;
+}
 
 int kernelPortBase()
 {

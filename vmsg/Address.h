@@ -12,6 +12,9 @@ int kernelPortBase();
 // base + instance, or 0 when that is not a valid TCP port (1..65535).
 int kernelPort(int instance);
 
+// "localhost" in any case: loopback, without a name lookup.
+bool isLocalhost(const std::string& host);
+
 // Splits "host:port" (also "[v6addr]:port"). False when the port is missing or not 1..65535.
 bool splitHostPort(const std::string& hostPort, std::string& host, int& port);
 

@@ -136,6 +136,12 @@ public:
     bool announced = false; // the owner reported this connection (log-on or connect succeeded)
     int service = 0;
     bool inReadyList = false; // the owner's list of connections to read
+    // Owner's bookkeeping of a server's deadlines: when input last came, and when the partial frame
+    // that waits for the rest began (the epoch: none).
+    std::chrono::steady_clock::time_point lastInput;
+    std::chrono::steady_clock::time_point partialSince;
+    // Bytes read and not yet taken as frames: a partial frame, unless reading is paused.
+    std::size_t inputLeft() const { return m_inEnd - m_inBegin; }
 
 private:
     bool read(int flags);

@@ -1,6 +1,7 @@
 #include "vmsg/Context.h"
 
 #include "vmsg/Address.h"
+#include "vmsg/Secret.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -29,6 +30,22 @@ private:
     Inbox& m_inbox;
     const Record* m_record;
 };
+// One secret for every port of the process, made when the first one listens.
+const std::string& processSecret()
+{
+    static const std::string secret = makeSecret();
+    return secret;
+}
+
+// Takes back VMSG_ADDRESS (and the secret published with it) when it still names address.
+void unpublish(const std::string& address)
+{
+    const char* published = std::getenv(addressVariable);
+    if (!published || address != published)
+        return;
+    ::unsetenv(addressVariable);
+    ::unsetenv(secretVariable);
+}
 } // namespace
 
 class Context::SchedulerGuard
@@ -56,11 +73,8 @@ Context::Context(asio::io_context& io)
 
 Context::~Context()
 {
-    if (!m_address.empty()) {
-        const char* published = std::getenv(addressVariable);
-        if (published && m_address == published)
-            ::unsetenv(addressVariable);
-    }
+    if (!m_address.empty())
+        unpublish(m_address);
     m_node.reset();
 }
 
@@ -82,17 +96,20 @@ void Context::configure(int maxMessage, int mode)
                         : std::clamp<std::size_t>(std::size_t(maxMessage), smallestMaxMessage, largestMaxMessage);
     m_node->setMaxMessage(bound);
     if (mode == 2) {
-        if (m_address.empty() && m_node->listen("127.0.0.1", 0))
+        // Without a secret from the system nobody could log on: the port stays shut.
+        const std::string& secret = processSecret();
+        if (m_address.empty() && !secret.empty() && m_node->listen("127.0.0.1", 0))
             m_address = "127.0.0.1:" + std::to_string(m_node->localPort());
-        if (!m_address.empty())
+        if (!m_address.empty()) {
+            m_node->requireSecret(secret);
             ::setenv(addressVariable, m_address.c_str(), 1);
+            ::setenv(secretVariable, secret.c_str(), 1);
+        }
         return;
     }
     m_node->stopListening();
     if (!m_address.empty()) {
-        const char* published = std::getenv(addressVariable);
-        if (published && m_address == published)
-            ::unsetenv(addressVariable);
+        unpublish(m_address);
         m_address.clear();
     }
 }

@@ -49,8 +49,9 @@ public:
     static Context& global();
     asio::io_context& ioContext();
 
-    // mode 2: listen on 127.0.0.1, ephemeral port, and publish VMSG_ADDRESS; mode 1 (or other):
-    // listen on nothing. maxMessage <= 0 keeps defaultMaxMessage.
+    // mode 2: listen on 127.0.0.1, ephemeral port, admit only clients that present the process's port
+    // secret, and publish VMSG_ADDRESS and VMSG_SECRET; mode 1 (or other): listen on nothing. maxMessage <= 0 keeps
+    // defaultMaxMessage.
     void configure(int maxMessage, int mode);
     // "127.0.0.1:PORT" while listening, else empty.
     std::string address() const;
@@ -76,6 +77,8 @@ public:
     void setConnectionLimits(const Node::Limits& limits);
     // Host names handed to the system's resolver so far.
     std::size_t nameLookups() const { return m_node->nameLookups(); }
+    // Clients closed at the handshake for lacking the port secret, so far.
+    std::size_t refusedLogOns() const { return m_node->refusedLogOns(); }
 
 private:
     struct Flow

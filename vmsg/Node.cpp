@@ -1,5 +1,8 @@
 #include "vmsg/Node.h"
 
+#include "vmsg/Address.h"
+#include "vmsg/Secret.h"
+
 #include <asio/post.hpp>
 
 #include <netdb.h>
@@ -28,18 +31,6 @@ constexpr int pollBatch = 64;
 constexpr int roundsPerTurn = 16;
 // A node that had input this recently waits for more in the read of its only connection.
 constexpr std::chrono::milliseconds busyFor{50};
-
-bool isLocalhost(const std::string& host)
-{
-    static const char name[] = "localhost";
-    if (host.size() != sizeof name - 1)
-        return false;
-    for (std::size_t i = 0; i < host.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(host[i])) != name[i])
-            return false;
-    }
-    return true;
-}
 
 // One name lookup on a thread of its own, so that a lookup that hangs holds up nothing else: the
 // caller stops waiting at its deadline and the thread ends whenever the system returns.
@@ -108,7 +99,7 @@ Node::Node(asio::io_context* io, std::size_t maxMessage, Events& events)
     : m_ownIo(io ? nullptr : std::make_unique<asio::io_context>(1)), m_io(io ? *io : *m_ownIo),
       m_work(asio::make_work_guard(m_io)), m_maxMessage(maxMessage), m_events(events),
       m_poller(::epoll_create1(EPOLL_CLOEXEC)), m_nextAsio(Clock::now() + ownSlice), m_nextLook(Clock::now()),
-      m_acceptRetry(m_io)
+      m_acceptRetry(m_io), m_frameDeadline(m_io)
 {
     if (m_poller < 0)
         throw std::system_error(errno, std::generic_category(), "epoll_create1");
@@ -251,7 +242,7 @@ void Node::takeIncoming(int fd)
     if (incomingCount() >= m_limits.maxIncoming) {
         // Clients whose end is reported but not yet read still count: read them first.
         readRound();
-        if (incomingCount() >= m_limits.maxIncoming) {
+        if (incomingCount() >= m_limits.maxIncoming && !makeRoom()) {
             ::close(fd);
             return;
         }
@@ -274,6 +265,90 @@ void Node::takeIncoming(int fd)
         if (it != m_connections.end() && !it->second->loggedOn)
             close(handle);
     });
+}
+
+bool Node::makeRoom()
+{
+    // The poller's reports came before the accept (see collect): input that waits unread is not the
+    // client's silence.
+    const Clock::time_point now = Clock::now();
+    std::shared_ptr<Connection> handshaking;
+    std::shared_ptr<Connection> idle;
+    for (const auto& entry : m_connections) {
+        const std::shared_ptr<Connection>& c = entry.second;
+        if (!c->incoming || !c->isOpen() || c->wantsRead())
+            continue;
+        if (!c->loggedOn) {
+            if (!handshaking || c->handle() < handshaking->handle())
+                handshaking = c; // handles count up: the oldest
+        } else if (now - c->lastInput >= m_limits.idleTimeout && (!idle || c->lastInput < idle->lastInput)) {
+            idle = c;
+        }
+    }
+    if (handshaking) {
+        close(handshaking->handle()); // never reported
+        return true;
+    }
+    if (idle) {
+        idle->abort(eventError);
+        return true;
+    }
+    return false;
+}
+
+void Node::notePartialFrame(Connection& connection, bool tookFrames)
+{
+    if (!connection.incoming || !connection.loggedOn || !connection.isOpen())
+        return;
+    // A paused connection's input waits for this side, not for the client.
+    if (connection.isPaused() || connection.inputLeft() == 0) {
+        connection.partialSince = Clock::time_point();
+        return;
+    }
+    if (connection.partialSince == Clock::time_point() || tookFrames) {
+        connection.partialSince = Clock::now();
+        armFrameDeadline(connection.partialSince + m_limits.frameTimeout);
+    }
+}
+
+void Node::armFrameDeadline(Clock::time_point due)
+{
+    if (m_frameDeadlineArmed)
+        return; // the earlier deadline's check arms the next
+    m_frameDeadlineArmed = true;
+    m_frameDeadline.expires_at(due);
+    arm(m_frameDeadline, [this](const asio::error_code&) {
+        m_frameDeadlineArmed = false;
+        checkFrameDeadlines();
+    });
+}
+
+void Node::checkFrameDeadlines()
+{
+    // What the poller reported and nobody read yet (a long handler, a modal loop) is not the client's delay.
+    collect(0);
+    const Clock::time_point now = Clock::now();
+    Clock::time_point next = Clock::time_point::max();
+    std::vector<std::shared_ptr<Connection>> late;
+    for (const auto& entry : m_connections) {
+        Connection& c = *entry.second;
+        if (c.partialSince == Clock::time_point())
+            continue;
+        if (c.isPaused() || c.wantsRead() || c.inputLeft() == 0 || !c.isOpen()) {
+            c.partialSince = c.isPaused() || c.inputLeft() == 0 ? Clock::time_point() : now;
+            if (c.partialSince != Clock::time_point())
+                next = std::min(next, now + m_limits.frameTimeout);
+            continue;
+        }
+        if (now - c.partialSince >= m_limits.frameTimeout)
+            late.push_back(entry.second);
+        else
+            next = std::min(next, c.partialSince + m_limits.frameTimeout);
+    }
+    for (const std::shared_ptr<Connection>& c : late)
+        c->abort(eventError);
+    if (next != Clock::time_point::max())
+        armFrameDeadline(next);
 }
 
 int Node::connect(const std::string& host, int port, int service, const Message& values, Clock::time_point deadline)
@@ -338,7 +413,14 @@ int Node::attempt(const tcp::endpoint& endpoint, int service, const Message& val
     connection->service = service;
     if (!add(connection))
         return 0;
-    const bool accepted = connection->sendFrame(FrameType::LogOn, service, 0, values) &&
+    // Service 1 to KelmDesk's own port presents the port secret first.
+    const std::string secret = secretFor(endpoint.address().to_string(), endpoint.port(), service);
+    Message withSecret;
+    if (!secret.empty()) {
+        withSecret.push(secret);
+        withSecret.values.insert(withSecret.values.end(), values.values.begin(), values.values.end());
+    }
+    const bool accepted = connection->sendFrame(FrameType::LogOn, service, 0, secret.empty() ? values : withSecret) &&
                           runUntil([&] { return connection->loggedOn || !connection->isOpen(); }, deadline) &&
                           connection->isOpen();
     if (!accepted) {
@@ -652,33 +734,47 @@ std::size_t Node::poll(Clock::time_point deadline, std::size_t maxHandlers)
     return runAsio(deadline, maxHandlers);
 }
 
+bool Node::admit(Connection& connection, const std::uint8_t* frame)
+{
+    const FrameHeader header = frameHeader(frame);
+    const FrameType expected = connection.incoming ? FrameType::LogOn : FrameType::Accept;
+    FrameValues values;
+    const std::uint8_t* body = frame + frameHeaderSize;
+    if (header.type != expected || !checkValues(body, frame + header.length, values)) {
+        connection.abort(eventError);
+        return false;
+    }
+    if (connection.incoming && !m_secret.empty() && !presentsSecret(body, frame + header.length, m_secret)) {
+        ++m_refusedLogOns;
+        connection.abort(eventError); // never announced: no report
+        return false;
+    }
+    connection.loggedOn = true;
+    if (connection.incoming) {
+        endHandshake(connection.handle());
+        // Accept goes out before anything the owner may send on the log-on report.
+        connection.service = header.kind;
+        if (!connection.sendFrame(FrameType::Accept, connection.service, 0, Message()))
+            return false;
+        connection.announced = true;
+        m_events.clientLoggedOn(connection);
+    }
+    return true;
+}
+
 void Node::framesArrived(Connection& connection)
 {
     m_lastInput = Clock::now();
+    connection.lastInput = m_lastInput;
     // The first frame must complete the handshake: LogOn from a client, Accept from a server.
     while (!connection.loggedOn) {
         const std::uint8_t* frame = connection.nextFrame();
-        if (!frame)
+        if (!frame || !admit(connection, frame))
             return;
-        const FrameHeader header = frameHeader(frame);
-        const FrameType expected = connection.incoming ? FrameType::LogOn : FrameType::Accept;
-        FrameValues values;
-        if (header.type != expected || !checkValues(frame + frameHeaderSize, frame + header.length, values)) {
-            connection.abort(eventError);
-            return;
-        }
-        connection.loggedOn = true;
-        if (connection.incoming) {
-            endHandshake(connection.handle());
-            // Accept goes out before anything the owner may send on the log-on report.
-            connection.service = header.kind;
-            if (!connection.sendFrame(FrameType::Accept, connection.service, 0, Message()))
-                return;
-            connection.announced = true;
-            m_events.clientLoggedOn(connection);
-        }
     }
+    const std::size_t before = connection.inputLeft();
     m_events.framesArrived(connection);
+    notePartialFrame(connection, connection.inputLeft() < before);
 }
 
 void Node::connectionLost(Connection& connection, int event)

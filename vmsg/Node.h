@@ -42,6 +42,11 @@ public:
         std::size_t maxIncoming = 256;
         // How long a closed connection may still try to send its queued output.
         std::chrono::milliseconds lingerTimeout{2000};
+        // A logged-on client that leaves a frame incomplete this long after its first byte is closed.
+        std::chrono::milliseconds frameTimeout{10000};
+        // At the cap, a new client takes the place of one still in its handshake, else of the
+        // logged-on client idle longest once it has sent nothing for this long.
+        std::chrono::milliseconds idleTimeout{10000};
     };
 
     class Events
@@ -82,6 +87,10 @@ public:
     void setClientOutputHold(std::size_t bytes) { m_clientOutputHold = bytes; }
     // Host names handed to the system's resolver so far.
     std::size_t nameLookups() const { return m_nameLookups; }
+    // Non-empty: a LogOn that does not start with this string is closed unreported (and counted).
+    void requireSecret(std::string secret) { m_secret = std::move(secret); }
+    // LogOns closed for a missing or wrong secret so far.
+    std::size_t refusedLogOns() const { return m_refusedLogOns; }
 
     bool listen(const std::string& address, int port);
     int localPort() const;
@@ -144,6 +153,15 @@ private:
     void acceptAll();
     void takeIncoming(int fd);
     std::size_t incomingCount() const;
+    // At the cap: closes a client in its handshake or one idle too long. False when none may go.
+    bool makeRoom();
+    // Whether a logged-on incoming connection leaves a partial frame, and since when.
+    // tookFrames: frames were taken from the input just now, so a partial one left is a new one.
+    void notePartialFrame(Connection& connection, bool tookFrames);
+    void armFrameDeadline(Clock::time_point due);
+    void checkFrameDeadlines();
+    // A first frame that completes the handshake; false when the connection was closed instead.
+    bool admit(Connection& connection, const std::uint8_t* frame);
     void sweepLingering();
     void framesArrived(Connection& connection) override;
     void connectionLost(Connection& connection, int event) override;
@@ -155,6 +173,8 @@ private:
     Limits m_limits;
     std::size_t m_clientOutputHold = 0;
     std::size_t m_nameLookups = 0;
+    std::string m_secret;
+    std::size_t m_refusedLogOns = 0;
     Events& m_events;
     int m_poller = -1;
     std::unique_ptr<asio::posix::stream_descriptor> m_watch; // the poller, inside a shared io_context
@@ -167,6 +187,8 @@ private:
     Clock::time_point m_lastInput; // when frames last arrived
     int m_listener = -1;
     asio::steady_timer m_acceptRetry;
+    asio::steady_timer m_frameDeadline; // the earliest partial frame's, while one is armed
+    bool m_frameDeadlineArmed = false;
     std::unordered_map<int, std::shared_ptr<Connection>> m_connections;
     std::vector<std::shared_ptr<Connection>> m_lingering; // closed, still sending their last output
     std::vector<std::shared_ptr<Connection>> m_ready;     // may hold data to read

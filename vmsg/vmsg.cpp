@@ -171,6 +171,11 @@ int vmsgScheduler(int flags)
     return vmsg::Context::global().scheduler(flags);
 }
 
+std::size_t vmsgRefusedLogOns()
+{
+    return vmsg::Context::global().refusedLogOns();
+}
+
 vmsgMsgPort* vmsgRequestBlock(vmsgMsgPort& port, int handle, int kind, const char*, int wait, void*)
 {
     return port.context().requestBlock(port, handle, kind, wait);

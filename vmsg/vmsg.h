@@ -8,6 +8,7 @@
 
 #include "vmsg/Slot.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -136,6 +137,9 @@ void vmsgSetSchedulerReentrant(bool reentrant);
 // Does pending network work within a bounded time slice (about 4 ms) and calls the handlers, in
 // arrival order. Returns the number of messages and notifications delivered. flags is not used.
 int vmsgScheduler(int flags);
+// Clients of the process-wide port closed at the handshake so far because their LogOn lacked the
+// port secret (VMSG_SECRET). They are never reported as clients.
+std::size_t vmsgRefusedLogOns();
 // Sends port's values as kind to handle and waits up to wait units of 100 ms (20: 2 s) for the
 // reply, delivering nothing else meanwhile. The reply is owned by port and stays valid until the
 // port is destroyed or used for another request. Returns null when no reply came, at once for a

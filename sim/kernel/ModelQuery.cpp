@@ -89,6 +89,15 @@ std::vector<std::string> listTags(const ProcessModel& model, const ParsedQuery& 
     return orNoMatch(std::move(names));
 }
 
+// What a list takes on the wire: a count, then a length and the bytes of each name.
+std::size_t wireBytes(const std::vector<std::string>& names)
+{
+    std::size_t n = 5;
+    for (const std::string& name : names)
+        n += 4 + name.size();
+    return n;
+}
+
 } // namespace
 
 std::optional<ParsedQuery> parseQuery(const std::string& text)
@@ -154,7 +163,20 @@ QueryResult answerQueries(const ProcessModel& model, const std::vector<QueryPart
         result.error = "empty request";
         return result;
     }
+    std::size_t answerBytes = 0;
+    // After each answer: false (and the result an error) once the answers have grown too large.
+    const auto fits = [&] {
+        if (const auto* names = std::get_if<std::vector<std::string>>(&result.answers.back()))
+            answerBytes += wireBytes(*names);
+        if (answerBytes <= maxAnswerBytes)
+            return true;
+        result.answers.clear();
+        result.error = "answer too large";
+        return false;
+    };
     for (const QueryPart& part : parts) {
+        if (!result.answers.empty() && !fits())
+            return result;
         const std::optional<ParsedQuery> q = parseQuery(part.text);
         if (!q) {
             result.error = "malformed query";
@@ -192,6 +214,8 @@ QueryResult answerQueries(const ProcessModel& model, const std::vector<QueryPart
             return result;
         }
     }
+    if (!result.answers.empty())
+        fits();
     return result;
 }
 

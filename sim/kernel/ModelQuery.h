@@ -45,6 +45,9 @@ constexpr const char* kNoMatch = "no match";
 
 // V_compat: 0 when the variable has at least n levels below it, 1 when it has fewer, 2 when it
 // does not exist.
+// Answers that would not fit one frame are refused as a whole ("answer too large") as soon as their
+// texts pass maxAnswerBytes, so that a request of many big lists never takes more memory than that.
 QueryResult answerQueries(const ProcessModel& model, const std::vector<QueryPart>& parts);
+inline constexpr std::size_t maxAnswerBytes = 262144;
 // The block types; text must be "$top".
 QueryResult answerBlockTypes(const ProcessModel& model, const QueryPart& part);

@@ -250,6 +250,8 @@ const char* runnerUsage()
            "  VMSG_ADDRESS        host:port of KelmDesk's message port; reports go there (a\n"
            "                      diagnostic, or a monitor window). Without it they go to standard\n"
            "                      output.\n"
+           "  VMSG_SECRET         the secret KelmDesk's port asks of its clients (KelmDesk sets it\n"
+           "                      with VMSG_ADDRESS); sent only to that port\n"
            "  NORVEX_PORT_BASE    base of the kernels' ports (default 47100)\n"
            "\n"
            "Exit status: 0 clean program or run finished (or stopped), 1 faulty program (-parse),\n"

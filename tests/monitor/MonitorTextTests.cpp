@@ -34,6 +34,12 @@ TEST(MonitorText, ConsoleLinesEndInCrLf)
     EXPECT_EQ(consoleLine("two\nlines\n", "00:00:01"), "[00:00:01] two\nlines\r\n");
     EXPECT_EQ(consoleLine(abnormalText, unknownTime), "[??:??:??] --- Program terminated abnormally ---\r\n");
     EXPECT_EQ(consoleLine("", "x"), "[x] \r\n");
+
+    // A text of any length takes at most maxConsoleText characters of the line.
+    const QString longest = consoleLine(QString(maxConsoleText, 'a'), "x");
+    EXPECT_EQ(longest, "[x] " + QString(maxConsoleText, 'a') + "\r\n");
+    const QString cut = consoleLine(QString(300000, 'b') + "\n", "x");
+    EXPECT_EQ(cut, "[x] " + QString(maxConsoleText - 1, 'b') + QChar(0x2026) + "\r\n");
 }
 
 TEST(MonitorText, TitlesFollowTheState)

@@ -11,6 +11,7 @@
 #include "monitor/CMonitorFrame.h"
 #include "monitor/CMonitorView.h"
 #include "monitor/Monitor.h"
+#include "monitor/MonitorText.h"
 #include "res/Resource.h"
 #include "tests/common/TestSupport.h"
 #include "tests/monitor/ScriptedClient.h"
@@ -26,6 +27,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QWindow>
 
 #include <memory>
 
@@ -372,6 +374,55 @@ TEST_F(MonitorWindows, NetworkTextIsShownLiterally)
     EXPECT_TRUE(line(r, 1).endsWith("<b>bold</b> &amp; <i>x</i>"));
     EXPECT_EQ(consoleLines(r).value(1), "[00:00:01] <font color=red>console</font>");
     EXPECT_EQ(r->document->title(), "<h1>name</h1> - Executing");
+    c.leave();
+}
+
+TEST_F(MonitorWindows, ADiagnosticOfAnyLengthFitsItsBox)
+{
+    ScriptedClient& c = newClient();
+    c.send(FileDiagnostic, 0, [](vmsg::Message& m) {
+        m.push(std::string("/nowhere/x.kelm"));
+        m.push(-1);
+        m.push("<i>" + std::string(200000, 'w'));
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 15000);
+    EXPECT_EQ(boxes.first().size(), MonitorText::maxDiagnosticText);
+    EXPECT_TRUE(boxes.first().startsWith("<i>www"));
+    EXPECT_EQ(boxes.first().back(), QChar(0x2026));
+    c.leave();
+}
+
+TEST_F(MonitorWindows, AListingTakesNoMoreThanItsBoundOfLines)
+{
+    ScriptedClient& c = startedClient({"first"});
+    MonitorRecord* r = record(0);
+    // As if the bound had been reached line by line (the listing's blocks are not looked at).
+    const std::size_t full = std::size_t(MonitorText::maxListingLines);
+    r->lineStarts.resize(full, r->lineStarts.back());
+    r->lineSlots.resize(full, r->lineSlots.back());
+    r->lineTextOffsets.resize(full, r->lineTextOffsets.back());
+    const int blocks = listing(r)->blockCount();
+    c.send(ListingLine, 0, [](vmsg::Message& m) {
+        m.push(2);
+        m.push(std::string("one too many"));
+    });
+    c.sendText(PrintText, 1, "after it\n");
+    QTRY_VERIFY_WITH_TIMEOUT(consoleLines(r).join('\n').contains("after it"), 15000);
+    EXPECT_EQ(listing(r)->blockCount(), blocks);
+    EXPECT_EQ(r->lineStarts.size(), full);
+    c.leave();
+}
+
+TEST_F(MonitorWindows, ProgramNamesShowInTitlesAsTheyAre)
+{
+    CMainFrame* frame = app->mainFrame();
+    frame->winId(); // a platform window: its title is the text the user reads
+    ASSERT_NE(frame->windowHandle(), nullptr);
+    const std::string name = "tank[*] & [*][*] <b>1</b>.kelm";
+    ScriptedClient& c = startedClient({"x"}, name);
+    settle(c);
+    const QString shown = frame->windowHandle()->title();
+    EXPECT_TRUE(shown.contains(QString::fromStdString(name) + " - Executing")) << shown.toStdString();
     c.leave();
 }
 

@@ -145,3 +145,24 @@ TEST(BlockTypes, AreAskedOfTop)
     EXPECT_EQ(std::get<Names>(r.answers.at(0)), (Names{"FEED", "PUMP", "VALVE", "TANK", "PIDC"}));
     EXPECT_FALSE(answerBlockTypes(model, QueryPart{"P101", -1}).error.empty());
 }
+
+TEST(BlockQuery, AnswersBeyondOneFrameAreRefusedAsAWhole)
+{
+    ProcessModel model;
+    const std::string all = "$top@B_n_lst";
+    const std::size_t listBytes = 5 + [&] {
+        std::size_t n = 0;
+        for (const std::string& name : namesOf(model, all))
+            n += 4 + name.size();
+        return n;
+    }();
+    const std::size_t fitting = maxAnswerBytes / listBytes;
+    const QueryResult fits = answerQueries(model, std::vector<QueryPart>(fitting, QueryPart{all, -1}));
+    EXPECT_TRUE(fits.error.empty()) << fits.error;
+    EXPECT_EQ(fits.answers.size(), fitting);
+
+    // A request that asks for the whole model thousands of times stops growing at the bound.
+    const QueryResult tooLarge = answerQueries(model, std::vector<QueryPart>(fitting + 1, QueryPart{all, -1}));
+    EXPECT_EQ(tooLarge.error, "answer too large");
+    EXPECT_TRUE(tooLarge.answers.empty());
+}

@@ -5,6 +5,7 @@
 #include "vmsg/Context.h"
 #include "vmsg/Frame.h"
 #include "vmsg/Peer.h"
+#include "vmsg/Secret.h"
 #include "vmsg/vmsg.h"
 
 #include <asio.hpp>
@@ -140,22 +141,26 @@ protected:
         int port = 0;
         if (!vmsg::splitHostPort(desk.address(), host, port))
             return 0;
-        int handle = 0;
+        // A member, not a local: the handler is called again after this returns (the loss).
+        reported = 0;
         desk.registerClientNotify(
-            [this, &handle](int h, int event, long) {
+            [this](int h, int event, long) {
                 events.push_back(event);
-                handle = h;
+                reported = h;
             },
             0);
         socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
         std::vector<std::uint8_t> frame;
-        vmsg::encodeFrame(vmsg::FrameType::LogOn, 1, 0, vmsg::Message(), 0, vmsg::defaultMaxMessage, frame);
+        vmsg::Message secret; // the port admits only holders of the published secret
+        secret.push(vmsg::publishedSecret());
+        vmsg::encodeFrame(vmsg::FrameType::LogOn, 1, 0, secret, 0, vmsg::defaultMaxMessage, frame);
         asio::write(socket, asio::buffer(frame));
-        return pump([&] { return handle != 0; }) ? handle : 0;
+        return pump([&] { return reported != 0; }) ? reported : 0;
     }
 
     vmsg::Context desk; // its own io_context
     std::vector<int> events;
+    int reported = 0;
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "vmsg/Context.h"
 #include "vmsg/Frame.h"
 #include "vmsg/Peer.h"
+#include "vmsg/Secret.h"
 #include "vmsg/vmsg.h"
 
 #include <asio.hpp>
@@ -129,7 +130,9 @@ protected:
         if (!logOn)
             return 0;
         std::vector<std::uint8_t> frame;
-        vmsg::encodeFrame(vmsg::FrameType::LogOn, 1, 0, vmsg::Message(), 0, vmsg::defaultMaxMessage, frame);
+        vmsg::Message secret; // the port admits only holders of the published secret
+        secret.push(vmsg::publishedSecret());
+        vmsg::encodeFrame(vmsg::FrameType::LogOn, 1, 0, secret, 0, vmsg::defaultMaxMessage, frame);
         asio::write(socket, asio::buffer(frame));
         const std::size_t before = notified.size();
         if (!pump([&] { return notified.size() > before; }))

@@ -1,0 +1,238 @@
+// KelmDesk's own port, with the application running offscreen, against peers that are not its
+// runners: garbage, frames cut short or beyond the bound, LogOns without the secret, and hundreds of
+// connections that never log on.
+#include "app/CKelmDeskApp.h"
+#include "framework/CStatusBar.h"
+#include "framework/MessageBox.h"
+#include "monitor/CMonitorDoc.h"
+#include "monitor/ClientMessageKind.h"
+#include "monitor/Monitor.h"
+#include "res/Resource.h"
+#include "tests/common/RawSocket.h"
+#include "tests/common/TestSupport.h"
+#include "tests/monitor/ScriptedClient.h"
+#include "vmsg/Address.h"
+#include "vmsg/Secret.h"
+#include "vmsg/vmsg.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono;
+
+void events()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+bool sanitized()
+{
+    const char* value = std::getenv("KELMDESK_SANITIZED");
+    return value && std::string(value) == "1";
+}
+
+class HostilePort : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        resetSettings();
+        m_previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
+            boxes << r.text;
+            return QMessageBox::Ok;
+        });
+        app = std::make_unique<CKelmDeskApp>();
+        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
+        address = qgetenv("VMSG_ADDRESS").toStdString();
+        std::string host;
+        ASSERT_TRUE(vmsg::splitHostPort(address, host, port));
+    }
+
+    void TearDown() override
+    {
+        runner.reset();
+        app.reset();
+        KMessageBox::setHook(m_previousBox);
+    }
+
+    // A runner stand-in whose monitor is open.
+    void startRunner()
+    {
+        runner = std::make_unique<ScriptedClient>(address);
+        runner->send(MonitorOpen, 0);
+        runner->sendText(ProgramName, 0, "tank.kelm");
+        QTRY_COMPARE_WITH_TIMEOUT(app->monitors.size(), std::size_t(1), 15000);
+    }
+
+    // The console of the runner's monitor shows text once it is sent.
+    bool consoleShows(const std::string& text)
+    {
+        runner->sendText(PrintText, 1, text + "\n");
+        return QTest::qWaitFor(
+            [&] { return app->monitors[0]->document->console()->toPlainText().contains(QString::fromStdString(text)); },
+            15000);
+    }
+
+    static vmsg::Message secret(const std::string& text = vmsg::publishedSecret())
+    {
+        vmsg::Message m;
+        m.push(text);
+        return m;
+    }
+
+    std::unique_ptr<CKelmDeskApp> app;
+    std::unique_ptr<ScriptedClient> runner;
+    std::string address;
+    int port = 0;
+    QStringList boxes;
+
+private:
+    KMessageBox::Hook m_previousBox;
+};
+
+std::vector<std::uint8_t> lengthOnly(std::uint32_t length)
+{
+    std::vector<std::uint8_t> bytes = RawSocket::frame(vmsg::FrameType::Data, PrintText);
+    for (int i = 0; i < 4; ++i)
+        bytes[std::size_t(4 + i)] = std::uint8_t(length >> (24 - 8 * i));
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(HostilePort, PeersThatBreakTheProtocolAreClosedAndNeverShown)
+{
+    startRunner();
+    const QString clientsPane = app->statusBar()->paneText(Pane::Clients);
+    const std::size_t refusedBefore = vmsgRefusedLogOns();
+    std::string wrong = vmsg::publishedSecret();
+    wrong[0] = wrong[0] == 'a' ? 'b' : 'a';
+
+    vmsg::Message text;
+    text.push(std::string("<b>console</b>"));
+    std::vector<std::uint8_t> badTag = RawSocket::frame(vmsg::FrameType::Data, PrintText, text);
+    badTag[vmsg::frameHeaderSize] = 'q';
+    const std::vector<std::uint8_t> whole = RawSocket::frame(vmsg::FrameType::Data, MonitorOpen);
+    const std::string http = "GET / HTTP/1.0\r\n\r\n";
+    const std::vector<std::uint8_t> openWithout = RawSocket::frame(vmsg::FrameType::LogOn, 1);
+
+    struct Case
+    {
+        const char* what;
+        const vmsg::Message* logOn; // null: none
+        std::vector<std::uint8_t> bytes;
+        bool cutOff;
+    };
+    const vmsg::Message right = secret();
+    const std::vector<Case> cases = {
+        {"garbage", nullptr, {http.begin(), http.end()}, false},
+        {"a LogOn without the secret, then a monitor request", nullptr, openWithout, false},
+        {"a length of 2 GiB", &right, lengthOnly(0x7fffffff), false},
+        {"a length beyond the bound", &right, lengthOnly(262145), false},
+        {"an unknown tag", &right, badTag, false},
+        {"a frame cut off by the end of the connection", &right, {whole.begin(), whole.end() - 1}, true},
+    };
+    for (const Case& c : cases) {
+        RawSocket raw(events);
+        ASSERT_TRUE(raw.connect(port)) << c.what;
+        if (c.logOn) {
+            ASSERT_TRUE(raw.logOn(*c.logOn, seconds(5))) << c.what;
+        }
+        ASSERT_TRUE(raw.send(c.bytes)) << c.what;
+        if (c.cutOff)
+            raw.shutdownSending();
+        EXPECT_TRUE(raw.closedWithin(seconds(5))) << c.what;
+    }
+    // A wrong secret never sees an Accept, whatever it sends behind the LogOn.
+    {
+        RawSocket raw(events);
+        ASSERT_TRUE(raw.connect(port));
+        EXPECT_FALSE(raw.logOn(secret(wrong), seconds(2)));
+        EXPECT_TRUE(raw.closedWithin(seconds(5)));
+    }
+    EXPECT_EQ(vmsgRefusedLogOns() - refusedBefore, 2u);
+    EXPECT_EQ(app->monitors.size(), 1u);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+    EXPECT_TRUE(consoleShows("the runner carries on"));
+
+    // The refused never reached the Clients pane; the ones with the secret did, as clients that left.
+    RawSocket raw(events);
+    ASSERT_TRUE(raw.connect(port));
+    ASSERT_TRUE(raw.send(openWithout));
+    EXPECT_TRUE(raw.closedWithin(seconds(5)));
+    QTest::qWait(3 * 70);
+    EXPECT_NE(app->statusBar()->paneText(Pane::Clients), clientsPane);
+    EXPECT_TRUE(app->statusBar()->paneText(Pane::Clients).startsWith("Client disconnected"));
+}
+
+TEST_F(HostilePort, HundredsOfIdleConnectionsNeitherStallKelmDeskNorKeepARunnerOut)
+{
+    const int count = sanitized() ? 300 : 500;
+    // The longest gap between the ticks of a 10 ms timer of the window's thread.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    ticker.start(10);
+    last = clock.elapsed();
+
+    // Opened from another thread, as other processes would: this one only runs KelmDesk's loop.
+    std::vector<std::unique_ptr<RawSocket>> idle;
+    std::atomic<int> opened{0};
+    std::thread opener([&] {
+        for (int i = 0; i < count; ++i) {
+            idle.push_back(std::make_unique<RawSocket>());
+            if (idle.back()->connect(port))
+                ++opened;
+        }
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == count; }, 20000));
+    opener.join();
+    ASSERT_EQ(opened, count);
+    QTest::qWait(500);
+    const qint64 openedAt = clock.elapsed();
+    startRunner();
+    const qint64 runnerIn = clock.elapsed() - openedAt;
+    EXPECT_TRUE(consoleShows("in among the idle"));
+    ticker.stop();
+
+    RecordProperty("connections", count);
+    RecordProperty("longest_tick_gap_ms", int(longest));
+    RecordProperty("runner_monitor_ms", int(runnerIn));
+    std::printf("%d idle connections: longest tick gap %lld ms, runner's monitor after %lld ms\n", count,
+                static_cast<long long>(longest), static_cast<long long>(runnerIn));
+    EXPECT_LT(longest, sanitized() ? 2000 : 500);
+    EXPECT_LT(runnerIn, 5000) << "the runner waited for a handshake deadline";
+    EXPECT_EQ(app->monitors.size(), 1u);
+    EXPECT_EQ(app->statusBar()->paneText(Pane::Clients).count("New client"), 1);
+
+    // None of them ever logged on: every one is closed by the handshake deadline at the latest.
+    std::size_t closed = 0;
+    const bool allClosed = QTest::qWaitFor(
+        [&] {
+            closed = std::size_t(std::count_if(idle.begin(), idle.end(), [](auto& s) { return s->closedNow(); }));
+            return closed == idle.size();
+        },
+        10000);
+    EXPECT_TRUE(allClosed);
+    EXPECT_EQ(closed, idle.size());
+}
