@@ -3,7 +3,7 @@
 # includes belongs to a library it links (directly or below). A violation stops the configuration,
 # so the build and CI fail on a new upward link.
 
-# Static libraries of every folder below dir, except tests and benchmarks.
+# Static libraries of every folder below dir, except tests, benchmarks and fuzz targets.
 function(_kelmdesk_project_libraries dir out)
   set(result)
   set(dirs ${dir})
@@ -11,7 +11,7 @@ function(_kelmdesk_project_libraries dir out)
     list(POP_FRONT dirs current)
     get_property(children DIRECTORY ${current} PROPERTY SUBDIRECTORIES)
     foreach(child ${children})
-      if(NOT child MATCHES "/(tests|bench)$")
+      if(NOT child MATCHES "/(tests|bench|fuzz)$")
         list(APPEND dirs ${child})
       endif()
     endforeach()

@@ -357,7 +357,8 @@ std::string ComposeStatement(const StatementFields& fields)
         break;
     case OperationKind::Send:
         line += "send(" + fields.opcode;
-        if (!fields.arguments.empty())
+        // Without a comma the opcode ends at the first ")": one holding a ")" keeps the comma.
+        if (!fields.arguments.empty() || fields.opcode.find(')') != std::string::npos)
             line += ", " + fields.arguments;
         line += ")";
         break;

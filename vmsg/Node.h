@@ -29,7 +29,7 @@ namespace vmsg {
 // timers. A shared io_context (tests, or others given it through exposeIo()) also watches the poller,
 // so that whoever runs it drives the node too; an owned one that nobody else has is run only while
 // it holds timers.
-class Node : private Connection::Events
+class Node final : private Connection::Events
 {
 public:
     using Clock = std::chrono::steady_clock;

@@ -13,7 +13,7 @@ namespace vmsg {
 
 using Clock = std::chrono::steady_clock;
 
-class Peer::Impl : public Node::Events
+class Peer::Impl final : public Node::Events
 {
 public:
     // Reading a connection pauses while this many of its messages, or the bytes their values hold,

@@ -224,6 +224,15 @@ TEST(ParseStatement, SendWithoutArgumentsParsesBack)
     EXPECT_EQ(parsed.opcode, "ModelRun");
     EXPECT_EQ(parsed.arguments, "");
 
+    // An opcode with a ")" in it is written with its comma, or it would read back cut at the ")".
+    ASSERT_EQ(ParseStatement("When()SEND(o),)", parsed), std::nullopt);
+    EXPECT_EQ(parsed.opcode, "o)");
+    EXPECT_EQ(ComposeStatement(parsed), "when () send(o), )");
+    StatementFields reread;
+    ASSERT_EQ(ParseStatement(ComposeStatement(parsed), reread), std::nullopt);
+    EXPECT_EQ(reread.opcode, "o)");
+    EXPECT_EQ(reread.arguments, "");
+
     // With a comma the line reads as before, the opcode up to the comma.
     EXPECT_EQ(ParseStatement("after (5) send( ModelFreeze , a, b )", parsed), std::nullopt);
     EXPECT_EQ(parsed.opcode, "ModelFreeze");
