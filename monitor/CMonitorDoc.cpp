@@ -9,6 +9,7 @@
 #include "res/Resource.h"
 
 #include <QPlainTextDocumentLayout>
+#include <QTextCursor>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -27,6 +28,9 @@ std::unique_ptr<QTextDocument> plainDocument()
 CMonitorDoc::CMonitorDoc() : m_listing(plainDocument()), m_console(plainDocument())
 {
     m_console->setMaximumBlockCount(MaxConsoleLines);
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(0);
+    connect(&m_flushTimer, &QTimer::timeout, this, [this] { flushConsole(MaxLinesPerTurn); });
     // Nothing of a monitor is ever saved.
     onCommand(
         Cmd::FileSave, [] {}, [] { return false; });
@@ -84,6 +88,64 @@ void CMonitorDoc::showListingPosition(int position)
         if (auto* view = dynamic_cast<CMonitorView*>(v))
             view->showPosition(position);
     }
+}
+
+QTextDocument* CMonitorDoc::console()
+{
+    if (!m_pendingLines.isEmpty())
+        flushConsole(int(m_pendingLines.size()));
+    return m_console.get();
+}
+
+void CMonitorDoc::appendConsoleLine(const QString& line)
+{
+    const int blocks = int(line.count(QLatin1Char('\n'))) + 1;
+    m_pendingLines.append(line);
+    m_pendingBlocks += blocks;
+    // Queued lines the cap would trim right after their insertion are dropped now: the queue stays
+    // within the cap however long the console waits.
+    while (m_pendingLines.size() > 1) {
+        const int first = int(m_pendingLines.first().count(QLatin1Char('\n'))) + 1;
+        if (m_pendingBlocks - first < MaxConsoleLines)
+            break;
+        m_pendingLines.removeFirst();
+        m_pendingBlocks -= first;
+    }
+    if (!m_flushTimer.isActive())
+        m_flushTimer.start();
+}
+
+void CMonitorDoc::flushConsole(int limit)
+{
+    const int n = std::min(limit, int(m_pendingLines.size()));
+    if (n <= 0)
+        return;
+    QString text;
+    qsizetype length = n;
+    for (int i = 0; i < n; ++i)
+        length += m_pendingLines.at(i).size();
+    text.reserve(length);
+    int blocks = 0;
+    for (int i = 0; i < n; ++i) {
+        const QString& line = m_pendingLines.at(i);
+        if (i > 0)
+            text += QLatin1Char('\n');
+        text += line;
+        blocks += int(line.count(QLatin1Char('\n'))) + 1;
+    }
+    m_pendingLines.erase(m_pendingLines.begin(), m_pendingLines.begin() + n);
+    m_pendingBlocks -= blocks;
+
+    QTextCursor cursor(m_console.get());
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    if (!m_console->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    showConsoleEnd();
+    if (!m_pendingLines.isEmpty())
+        m_flushTimer.start();
 }
 
 void CMonitorDoc::showConsoleEnd()

@@ -167,13 +167,7 @@ void AppendConsoleLine(MonitorRecord& record, const QString& text, const QString
     line.chop(2);
     line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    QTextDocument* console = doc->console();
-    QTextCursor cursor(console);
-    cursor.movePosition(QTextCursor::End);
-    if (!console->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
-    doc->showConsoleEnd();
+    doc->appendConsoleLine(line);
 }
 
 void AppendListingLine(MonitorRecord& record, int number, const QString& reported)

@@ -72,10 +72,9 @@ long long sequenceOf(const QString& line)
 // 100,000 lines, and every message arrives, once and in order (the sequence numbers shown).
 TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
 {
-    // The console's text document takes each line at a few thousand a second, so that the default stays
-    // under a minute; KELMDESK_FLOOD_MESSAGES=1000000 runs the full flood (several minutes).
+    // KELMDESK_FLOOD_MESSAGES sets another count.
     const long long wanted = qEnvironmentVariableIntValue("KELMDESK_FLOOD_MESSAGES");
-    const long long count = wanted > 0 ? wanted : loadCount(105000, 30000);
+    const long long count = wanted > 0 ? wanted : loadCount(1000000, 30000);
     std::atomic<long long> queued{0};
     std::atomic<bool> sent{false};
     std::thread client([&] {
@@ -142,7 +141,8 @@ TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
 
     // The console: "--- Started execution ---", the sequence numbers, "--- Finished normally ---",
     // of which it keeps the last lines.
-    const QStringList lines = console->toPlainText().split(QLatin1Char('\n'));
+    // Asked again: console() inserts the lines still queued for the next turn of the event loop.
+    const QStringList lines = r->document->console()->toPlainText().split(QLatin1Char('\n'));
     const long long total = count + 2;
     ASSERT_EQ(lines.size(), std::min<long long>(total, CMonitorDoc::MaxConsoleLines));
     EXPECT_TRUE(lines.last().endsWith(QLatin1String("--- Finished normally ---"))) << lines.last().toStdString();
@@ -162,7 +162,7 @@ TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
     EXPECT_EQ(wrong, 0);
     EXPECT_TRUE(ordered);
     EXPECT_LE(maxLines, CMonitorDoc::MaxConsoleLines);
-    // The goal is 20 ms; on a loaded 2-core machine the longest gap measured 196 ms (see
+    // The goal is 20 ms; on a loaded 2-core machine the longest gap measured up to 239 ms (see
     // docs/reliability.md). This bound catches a window that freezes.
     EXPECT_LE(longestGap, 500.0) << "the window stood still";
     // The console holds its last lines only: past the cap, memory stops growing with the flood.

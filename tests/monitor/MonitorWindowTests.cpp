@@ -29,7 +29,9 @@
 #include <QTextDocument>
 #include <QWindow>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -505,3 +507,43 @@ TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
 }
 
 } // namespace
+
+// A flood queues console lines: each turn of the event loop inserts a bounded batch, in order, and
+// the console keeps exactly its last lines whether the cap is passed in the queue or in the document.
+TEST(MonitorConsoleQueue, BatchesKeepEveryLineInOrderUpToTheCap)
+{
+    CMonitorDoc doc;
+    QTextDocument* console = doc.console();
+    std::vector<int> counts;
+    QObject::connect(console, &QTextDocument::contentsChanged, console,
+                     [&] { counts.push_back(console->blockCount()); });
+    QStringList expected;
+    int next = 0;
+    // Every 997th line carries a break inside: one queued entry, two console lines.
+    auto append = [&](int n) {
+        for (int i = 0; i < n; ++i, ++next) {
+            const QString line = next % 997 == 0 ? QStringLiteral("%1\n%1+").arg(next) : QString::number(next);
+            doc.appendConsoleLine(line);
+            expected += line.split(QLatin1Char('\n'));
+        }
+    };
+    auto tail = [&] { return expected.mid(std::max<qsizetype>(0, expected.size() - CMonitorDoc::MaxConsoleLines)); };
+
+    const int batch = CMonitorDoc::MaxLinesPerTurn;
+    append(2 * batch + 5);
+    EXPECT_TRUE(console->isEmpty()) << "nothing is inserted before the event loop turns";
+    QTRY_COMPARE_WITH_TIMEOUT(console->lastBlock().text(), expected.last(), 15000);
+    EXPECT_EQ(console->toPlainText().split(QLatin1Char('\n')), expected);
+    ASSERT_GE(counts.size(), 3u);
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        EXPECT_LE(counts[i] - (i ? counts[i - 1] : 0), batch + 3) << "turn " << i;
+
+    // Past the cap in the queue alone: console() inserts what is queued at once.
+    append(CMonitorDoc::MaxConsoleLines + 1500);
+    EXPECT_EQ(doc.console()->toPlainText().split(QLatin1Char('\n')), tail());
+    // Then a few more on a full console, through the event loop.
+    append(10);
+    QTRY_COMPARE_WITH_TIMEOUT(console->lastBlock().text(), expected.last(), 15000);
+    EXPECT_EQ(console->blockCount(), CMonitorDoc::MaxConsoleLines);
+    EXPECT_EQ(doc.console()->toPlainText().split(QLatin1Char('\n')), tail());
+}
