@@ -29,6 +29,32 @@ struct RecordReader
     const Record* record;
     std::uint32_t pos = 0;
 
+    bool pop(int& value)
+    {
+        return step([&](const Slot*& at, const Slot* end) { return Record::pop(at, end, value); });
+    }
+    bool pop(double& value)
+    {
+        return step([&](const Slot*& at, const Slot* end) { return Record::pop(at, end, value); });
+    }
+    bool popText(char*& text)
+    {
+        return step([&](const Slot*& at, const Slot* end) { return Record::popText(at, end, text); });
+    }
+    bool popTextArray(int& count, char**& strings)
+    {
+        return step([&](const Slot*& at, const Slot* end) { return Record::popTextArray(at, end, count, strings); });
+    }
+
+    // Runs a pop of the record's slot cursor from pos, and keeps where it left the cursor.
+    template <class Pop> bool step(Pop pop)
+    {
+        const Slot* at = record->slots() + pos;
+        const bool ok = pop(at, record->slots() + record->count);
+        pos = std::uint32_t(at - record->slots());
+        return ok;
+    }
+
     bool popDivider()
     {
         if (pos >= record->count || record->slots()[pos].tag != wire::tagDivider)
@@ -74,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // In place on a copy of the frame, with a byte behind it for the last text's zero.
     std::vector<std::uint8_t> copy(data, data + frameSize);
     copy.push_back(0);
-    std::unique_ptr<std::uint64_t[]> memory(new std::uint64_t[(Record::sizeInPlace(copy.data()) + 7) / 8]);
+    std::unique_ptr<std::uint64_t[]> memory(new std::uint64_t[(inPlaceBytes + 7) / 8]);
     const Record::InPlace inPlace = Record::decodeInPlace(memory.get(), copy.data());
     FUZZ_CHECK(inPlace != Record::InPlace::Malformed);
     RecordReader direct{inPlace == Record::InPlace::Copy ? queued.record
@@ -87,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 0: {
             int a = 1, b = 2, c = 3, d = 4;
             const bool ok = message.pop(a);
-            FUZZ_CHECK(queued.record->pop(queued.pos, b) == ok && direct.record->pop(direct.pos, c) == ok);
+            FUZZ_CHECK(queued.pop(b) == ok && direct.pop(c) == ok);
             FUZZ_CHECK(port.pop(d, -99999) == int(ok));
             int e = 5;
             FUZZ_CHECK(strings.pop(e) == ok);
@@ -100,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 1: {
             double a = 1, b = 2, c = 3, d = 4, e = 5;
             const bool ok = message.pop(a);
-            FUZZ_CHECK(queued.record->pop(queued.pos, b) == ok && direct.record->pop(direct.pos, c) == ok);
+            FUZZ_CHECK(queued.pop(b) == ok && direct.pop(c) == ok);
             FUZZ_CHECK(port.pop(d, -99999) == int(ok) && strings.pop(e) == ok);
             if (ok)
                 FUZZ_CHECK(std::memcmp(&a, &b, sizeof a) == 0 && std::memcmp(&a, &c, sizeof a) == 0 &&
@@ -116,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             char* d = nullptr;
             std::string e;
             const bool ok = message.popText(a);
-            FUZZ_CHECK(queued.record->popText(queued.pos, b) == ok && direct.record->popText(direct.pos, c) == ok);
+            FUZZ_CHECK(queued.popText(b) == ok && direct.popText(c) == ok);
             FUZZ_CHECK(port.pop(d, -99999, -1) == int(ok) && strings.pop(e) == ok);
             FUZZ_CHECK(d != nullptr);
             if (ok) {
@@ -136,8 +162,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             char** d = nullptr;
             std::vector<std::string> e;
             const bool ok = message.popTextArray(na, a);
-            FUZZ_CHECK(queued.record->popTextArray(queued.pos, nb, b) == ok);
-            FUZZ_CHECK(direct.record->popTextArray(direct.pos, nc, c) == ok);
+            FUZZ_CHECK(queued.popTextArray(nb, b) == ok);
+            FUZZ_CHECK(direct.popTextArray(nc, c) == ok);
             FUZZ_CHECK(port.pop(nd, d, -99999, -1) == int(ok) && strings.pop(e) == ok);
             FUZZ_CHECK(d != nullptr);
             if (ok) {
