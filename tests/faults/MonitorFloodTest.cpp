@@ -5,6 +5,7 @@
 #include "framework/MessageBox.h"
 #include "monitor/CMonitorDoc.h"
 #include "monitor/Monitor.h"
+#include "tests/common/DeskFixture.h"
 #include "tests/common/TestSupport.h"
 #include "vmsg/Peer.h"
 
@@ -24,37 +25,16 @@ namespace {
 using namespace std::chrono_literals;
 
 // KelmDesk in this process, without a kernel; its clients on threads of their own or on plain sockets.
-class MonitorFlood : public ::testing::Test
+class MonitorFlood : public DeskFixture
 {
 protected:
-    void SetUp() override
-    {
-        resetSettings();
-        m_oldBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
-            boxes << r.text;
-            return QMessageBox::Ok;
-        });
-        app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
-        address = qgetenv("VMSG_ADDRESS").toStdString();
-        ASSERT_FALSE(address.empty());
-    }
-
     void TearDown() override
     {
-        app.reset();
-        KMessageBox::setHook(std::move(m_oldBox));
+        DeskFixture::TearDown();
         resetSettings();
     }
 
     int port() const { return std::stoi(address.substr(address.rfind(':') + 1)); }
-
-    std::unique_ptr<CKelmDeskApp> app;
-    std::string address;
-    QStringList boxes;
-
-private:
-    KMessageBox::Hook m_oldBox;
 };
 
 // The sequence number of a console line "[time] seq N", or -1.

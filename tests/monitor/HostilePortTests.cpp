@@ -9,6 +9,7 @@
 #include "monitor/Monitor.h"
 #include "res/Resource.h"
 #include "tests/common/RawSocket.h"
+#include "tests/common/DeskFixture.h"
 #include "tests/common/TestSupport.h"
 #include "tests/monitor/ScriptedClient.h"
 #include "vmsg/Address.h"
@@ -44,19 +45,14 @@ bool sanitized()
     return value && std::string(value) == "1";
 }
 
-class HostilePort : public ::testing::Test
+class HostilePort : public DeskFixture
 {
 protected:
     void SetUp() override
     {
-        resetSettings();
-        m_previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
-            boxes << r.text;
-            return QMessageBox::Ok;
-        });
-        app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
-        address = qgetenv("VMSG_ADDRESS").toStdString();
+        DeskFixture::SetUp();
+        if (HasFatalFailure())
+            return;
         std::string host;
         ASSERT_TRUE(vmsg::splitHostPort(address, host, port));
     }
@@ -64,8 +60,7 @@ protected:
     void TearDown() override
     {
         runner.reset();
-        app.reset();
-        KMessageBox::setHook(m_previousBox);
+        DeskFixture::TearDown();
     }
 
     // A runner stand-in whose monitor is open.
@@ -93,14 +88,8 @@ protected:
         return m;
     }
 
-    std::unique_ptr<CKelmDeskApp> app;
     std::unique_ptr<ScriptedClient> runner;
-    std::string address;
     int port = 0;
-    QStringList boxes;
-
-private:
-    KMessageBox::Hook m_previousBox;
 };
 
 std::vector<std::uint8_t> lengthOnly(std::uint32_t length)

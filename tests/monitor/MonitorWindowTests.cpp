@@ -13,6 +13,7 @@
 #include "monitor/Monitor.h"
 #include "monitor/MonitorText.h"
 #include "res/Resource.h"
+#include "tests/common/DeskFixture.h"
 #include "tests/common/TestSupport.h"
 #include "tests/monitor/ScriptedClient.h"
 
@@ -54,27 +55,13 @@ QTextCharFormat formatAt(QTextDocument* doc, int position)
     return {};
 }
 
-class MonitorWindows : public ::testing::Test
+class MonitorWindows : public DeskFixture
 {
 protected:
-    void SetUp() override
-    {
-        resetSettings();
-        m_previousBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
-            boxes << r.text;
-            return QMessageBox::Ok;
-        });
-        app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
-        address = qgetenv("VMSG_ADDRESS").toStdString();
-        ASSERT_FALSE(address.empty());
-    }
-
     void TearDown() override
     {
         clients.clear();
-        app.reset();
-        KMessageBox::setHook(m_previousBox);
+        DeskFixture::TearDown();
     }
 
     ScriptedClient& newClient()
@@ -134,13 +121,7 @@ protected:
         QTest::qWait(extraTicks * (CMainFrame::TickMs + 20));
     }
 
-    std::unique_ptr<CKelmDeskApp> app;
-    std::string address;
     std::vector<std::unique_ptr<ScriptedClient>> clients;
-    QStringList boxes;
-
-private:
-    KMessageBox::Hook m_previousBox;
 };
 
 TEST_F(MonitorWindows, ListingLinesCarryPrefixTextAndCommentColours)
