@@ -42,7 +42,7 @@ QTextDocument::FindFlags findFlags(const CFindReplaceDlg::Options& o)
 
 } // namespace
 
-CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : QPlainTextEdit(parent), CView(document)
+CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : CGutterEdit(parent), CView(document)
 {
     Q_ASSERT(document);
     setDocument(document->textDocument());

@@ -1,17 +1,17 @@
 #pragma once
 
 #include "editor/CFindReplaceDlg.h"
+#include "editor/CLineNumberArea.h"
 #include "framework/CView.h"
 
 #include <QPlainTextEdit>
 #include <QPointer>
 
 class CEditorDoc;
-class CLineNumberArea;
 
 // A view of a program document: plain text in a fixed-pitch font, the standard editing, find,
 // replace and print commands, and the double click that opens a line in the statement dialog.
-class CEditorView : public QPlainTextEdit, public CView
+class CEditorView : public CGutterEdit, public CView
 {
     Q_OBJECT
 public:

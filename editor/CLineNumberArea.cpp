@@ -11,25 +11,9 @@ namespace {
 
 constexpr int Padding = 4; // pixels on each side of the numbers
 
-class GutterEdit : public QPlainTextEdit
-{
-public:
-    // The protected geometry helpers of QPlainTextEdit, for the gutter.
-    using QPlainTextEdit::blockBoundingGeometry;
-    using QPlainTextEdit::blockBoundingRect;
-    using QPlainTextEdit::contentOffset;
-    using QPlainTextEdit::firstVisibleBlock;
-    using QPlainTextEdit::setViewportMargins;
-};
-
-GutterEdit* gutterEdit(QPlainTextEdit* e)
-{
-    return static_cast<GutterEdit*>(e);
-}
-
 } // namespace
 
-CLineNumberArea::CLineNumberArea(QPlainTextEdit* editor) : QWidget(editor), m_editor(editor)
+CLineNumberArea::CLineNumberArea(CGutterEdit* editor) : QWidget(editor), m_editor(editor)
 {
     setObjectName(QStringLiteral("lineNumbers"));
     setCursor(Qt::ArrowCursor);
@@ -57,7 +41,7 @@ void CLineNumberArea::updateLine(int line)
     const QTextBlock block = m_editor->document()->findBlockByNumber(line);
     if (!block.isValid())
         return;
-    GutterEdit* e = gutterEdit(m_editor);
+    CGutterEdit* e = m_editor;
     const QRectF r = e->blockBoundingGeometry(block).translated(e->contentOffset());
     if (r.bottom() >= 0 && r.top() <= height())
         update(0, int(r.top()), width(), int(r.height()) + 1);
@@ -81,7 +65,7 @@ void CLineNumberArea::updateGeometry()
     const int w = widthFor(m_editor->blockCount());
     // Setting the margins lays out the editor again: only when the digits change.
     if (m_editor->viewport()->geometry().left() - m_editor->contentsRect().left() != w)
-        gutterEdit(m_editor)->setViewportMargins(w, 0, 0, 0);
+        m_editor->setViewportMargins(w, 0, 0, 0);
     const QRect r = m_editor->contentsRect();
     const QRect g(r.left(), r.top(), w, r.height());
     if (geometry() != g)
@@ -94,7 +78,7 @@ void CLineNumberArea::paintEvent(QPaintEvent* event)
     const QPalette& pal = palette();
     painter.fillRect(event->rect(), pal.color(QPalette::Window));
     painter.setFont(m_editor->font());
-    GutterEdit* e = gutterEdit(m_editor);
+    CGutterEdit* e = m_editor;
     const int current = m_editor->textCursor().blockNumber();
     m_currentLine = current;
     const QFontMetrics metrics = m_editor->fontMetrics();

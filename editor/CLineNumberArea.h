@@ -1,8 +1,19 @@
 #pragma once
 
+#include <QPlainTextEdit>
 #include <QWidget>
 
-class QPlainTextEdit;
+// A plain-text editor that lets its gutter use the geometry QPlainTextEdit keeps protected.
+class CGutterEdit : public QPlainTextEdit
+{
+public:
+    using QPlainTextEdit::blockBoundingGeometry;
+    using QPlainTextEdit::blockBoundingRect;
+    using QPlainTextEdit::contentOffset;
+    using QPlainTextEdit::firstVisibleBlock;
+    using QPlainTextEdit::QPlainTextEdit;
+    using QPlainTextEdit::setViewportMargins;
+};
 
 // The line-number gutter beside one program view: numbers in the view's font, the caret's line
 // marked, as wide as the largest number needs. A click selects that line.
@@ -10,7 +21,7 @@ class CLineNumberArea : public QWidget
 {
     Q_OBJECT
 public:
-    explicit CLineNumberArea(QPlainTextEdit* editor);
+    explicit CLineNumberArea(CGutterEdit* editor);
 
     // The width that numbers up to lineCount need in the editor's font.
     int widthFor(int lineCount) const;
@@ -27,7 +38,7 @@ private:
     void selectLineAt(int y, bool extend);
     void updateLine(int line);
 
-    QPlainTextEdit* m_editor;
+    CGutterEdit* m_editor;
     int m_anchorLine = -1;
     int m_currentLine = -1; // the line marked when last painted
 };

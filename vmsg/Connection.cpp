@@ -210,7 +210,9 @@ bool Connection::read(int flags)
         processFrames();
         return wantsRead();
     }
-    const std::size_t room = m_in.size() - m_inEnd;
+    // The buffer's last byte is never read into: a frame that ends a read still has a byte behind it
+    // for its final text's zero (holdInput).
+    const std::size_t room = m_in.size() - 1 - m_inEnd;
     const ssize_t n = ::recv(m_fd, m_in.data() + m_inEnd, room, flags);
     if (n > 0) {
         m_inEnd += std::size_t(n);
@@ -253,9 +255,9 @@ void Connection::processFrames()
         m_inEnd -= m_inBegin;
         m_inBegin = 0;
     }
-    const std::size_t want = std::max(m_needed, m_inEnd + 1);
+    const std::size_t want = std::max(m_needed, m_inEnd + 1) + 1; // and the spare byte behind
     if (want > m_in.size())
-        m_in.resize(std::max(want, std::min(2 * m_in.size(), std::max(m_maxMessage, initialBuffer))));
+        m_in.resize(std::max(want, std::min(2 * m_in.size(), std::max(m_maxMessage, initialBuffer) + 1)));
     else if (m_inEnd == 0 && m_in.size() > initialBuffer)
         std::vector<std::uint8_t>(initialBuffer).swap(m_in); // give back a large frame's buffer
 }

@@ -181,7 +181,7 @@ TEST(DesktopFiles, OneStartMakesKelmFilesKelmDesksOwn)
         QFile f(path);
         return f.open(QIODevice::ReadOnly) && f.readAll().contains(text);
     };
-    QTRY_VERIFY_WITH_TIMEOUT(contains(globs, "text/x-kelm:*.kelm") && contains(cache, "text/x-kelm="), 20000);
+    KD_TRY_VERIFY(contains(globs, "text/x-kelm:*.kelm") && contains(cache, "text/x-kelm="), 20000);
     kelmdesk.kill();
     kelmdesk.waitForFinished(5000);
 

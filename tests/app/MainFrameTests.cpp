@@ -199,7 +199,7 @@ TEST_F(MainFrameTest, SchedulerTimerFirstTickAfterAboutOneSecond)
     EXPECT_TRUE(timer->isActive());
     EXPECT_TRUE(timer->isSingleShot());
     EXPECT_EQ(timer->interval(), 1000);
-    QTRY_COMPARE_WITH_TIMEOUT(timer->interval(), 50, 5000);
+    KD_TRY_COMPARE(timer->interval(), 50, 5000);
     EXPECT_TRUE(timer->isActive()) << "re-armed after each tick";
 }
 

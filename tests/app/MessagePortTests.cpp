@@ -60,15 +60,13 @@ TEST(MessagePort, ClientsLoggingOnAndLeavingShowInPaneOne)
     Client client;
     client.start(address.toStdString());
     CStatusBar* bar = app.statusBar();
-    QTRY_VERIFY_WITH_TIMEOUT(bar->paneText(Pane::Clients).startsWith(QStringLiteral("New client logged on socket ")),
-                             10000);
+    KD_TRY_VERIFY(bar->paneText(Pane::Clients).startsWith(QStringLiteral("New client logged on socket ")), 10000);
     const QString socket = bar->paneText(Pane::Clients).mid(QStringLiteral("New client logged on socket ").size());
     EXPECT_GT(socket.toInt(), 0);
     EXPECT_TRUE(client.connected);
 
     client.leave = true;
-    QTRY_COMPARE_WITH_TIMEOUT(bar->paneText(Pane::Clients), QStringLiteral("Client disconnected on socket ") + socket,
-                              10000);
+    KD_TRY_COMPARE(bar->paneText(Pane::Clients), QStringLiteral("Client disconnected on socket ") + socket, 10000);
     EXPECT_EQ(bar->paneText(Pane::KernelState), QStringLiteral("Not logged on      "))
         << "a client's departure is not the kernel's";
 }

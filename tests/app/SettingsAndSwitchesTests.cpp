@@ -160,7 +160,7 @@ TEST(KelmdeskProcess, SwitchesLeaveExactlyTheirValuesInTheStore)
         QFile f(conf);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     };
-    QTRY_VERIFY_WITH_TIMEOUT(stored().contains("taglist"), 10000);
+    KD_TRY_VERIFY(stored().contains("taglist"), 10000);
     p.kill();
     p.waitForFinished(5000);
     QSettings s(conf, QSettings::IniFormat);

@@ -165,8 +165,8 @@ TEST_F(ShellRequestTest, SecondOpenHandsTheFileToTheRunningInstanceAndEnds)
     // A relative name, as a terminal would give it, is taken from the caller's folder.
     EXPECT_EQ(runProgram({"-open", "tank fill.kelm"}, &elapsed), 0);
     EXPECT_LT(elapsed, 1000);
-    QTRY_COMPARE(openPaths(), QStringList{program});
-    QTRY_VERIFY(!app->mainFrame()->isMinimized());
+    KD_TRY_COMPARE(openPaths(), QStringList{program}, 5000);
+    KD_TRY_VERIFY(!app->mainFrame()->isMinimized(), 5000);
 
     // The program's switches after the files are stored by the start that hands over, too.
     EXPECT_EQ(runProgram({"-open", program, "-host", "kernel7"}), 0);
@@ -177,7 +177,7 @@ TEST_F(ShellRequestTest, SecondOpenHandsTheFileToTheRunningInstanceAndEnds)
 
     EXPECT_EQ(runProgram({"-open", dir.filePath("missing.kelm")}), 0);
     const QString expected = ProgramText::readFile(dir.filePath("missing.kelm")).error;
-    QTRY_COMPARE(boxes, QStringList{expected});
+    KD_TRY_COMPARE(boxes, QStringList{expected}, 5000);
     EXPECT_EQ(openPaths(), QStringList{program});
 }
 
@@ -186,7 +186,7 @@ TEST_F(ShellRequestTest, OpenWithNoneRunningOpensItselfAndKeepsTheSwitches)
     ASSERT_TRUE(start({"-open", program, dir.filePath("missing.kelm"), "-editonly"}));
     EXPECT_TRUE(app->m_bEditOnly);
     EXPECT_TRUE(app->mainFrame()->isVisible());
-    QTRY_COMPARE(openPaths(), QStringList{program});
+    KD_TRY_COMPARE(openPaths(), QStringList{program}, 5000);
     EXPECT_EQ(boxes, QStringList{ProgramText::readFile(dir.filePath("missing.kelm")).error});
 
     QLocalSocket probe;
@@ -263,7 +263,7 @@ TEST_F(ShellRequestTest, StaleSocketOfACrashedInstanceIsTakenOver)
     clock.start();
     ASSERT_TRUE(start({"-open", program}));
     EXPECT_LT(clock.elapsed(), 1000);
-    QTRY_COMPARE(openPaths(), QStringList{program});
+    KD_TRY_COMPARE(openPaths(), QStringList{program}, 5000);
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('|').toStdString();
 
     EXPECT_EQ(runProgram({"-open"}), 0) << "the stale socket is now this instance's";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 // Removes the settings store, whatever a test left there (a file, or a folder standing in for an
 // unreadable store), so that every read is absent.
 void resetSettings();
@@ -12,3 +14,20 @@ void resetSettings();
 
 // Whether the main frame's action for id is enabled after an enabling pass (false without one).
 bool actionEnabled(int id);
+
+// Waits as QTRY_VERIFY_WITH_TIMEOUT and QTRY_COMPARE_WITH_TIMEOUT do, but a timeout fails the gtest
+// test (QTest's own macros report to a log that gtest never reads) and returns from the function.
+#define KD_TRY_VERIFY(expr, timeoutMs)                                                                                 \
+    do {                                                                                                               \
+        if (!QTest::qWaitFor([&] { return bool(expr); }, timeoutMs)) {                                                 \
+            ADD_FAILURE() << "still false after " << (timeoutMs) << " ms: " #expr;                                     \
+            return;                                                                                                    \
+        }                                                                                                              \
+    } while (0)
+#define KD_TRY_COMPARE(actual, expected, timeoutMs)                                                                    \
+    do {                                                                                                               \
+        if (!QTest::qWaitFor([&] { return (actual) == (expected); }, timeoutMs)) {                                     \
+            ADD_FAILURE() << "still different after " << (timeoutMs) << " ms: " #actual " vs " #expected;              \
+            return;                                                                                                    \
+        }                                                                                                              \
+    } while (0)

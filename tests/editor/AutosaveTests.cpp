@@ -129,7 +129,7 @@ TEST_F(Autosaving, WritesInAPauseAndOnlyWhatItDoesNotHoldYet)
     EXPECT_LE(delay->remainingTime(), left);
     EXPECT_TRUE(pause->isActive());
 
-    QTRY_VERIFY_WITH_TIMEOUT(!doc->autosaveFile().isEmpty(), CEditorDoc::AutosaveIdleMs + 5000);
+    KD_TRY_VERIFY(!doc->autosaveFile().isEmpty(), CEditorDoc::AutosaveIdleMs + 5000);
     Autosave::Entry entry;
     ASSERT_TRUE(Autosave::read(doc->autosaveFile(), entry));
     EXPECT_EQ(entry.text, doc->text());
@@ -147,7 +147,7 @@ TEST_F(Autosaving, WritesInAPauseAndOnlyWhatItDoesNotHoldYet)
 
     type(doc, QStringLiteral("stop\n"));
     EXPECT_TRUE(pause->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(!pause->isActive(), CEditorDoc::AutosaveIdleMs + 5000);
+    KD_TRY_VERIFY(!pause->isActive(), CEditorDoc::AutosaveIdleMs + 5000);
     ASSERT_TRUE(Autosave::read(doc->autosaveFile(), entry));
     EXPECT_EQ(entry.text, doc->text());
 }

@@ -193,12 +193,12 @@ TEST_F(EditorHelp, LiveCheckMarksExactlyTheFaultyLinesWithTheParseTexts)
     // The pane lists the active program's problems and jumps to a line on a double click.
     activate(doc);
     CProblemsPane* pane = app->mainFrame()->problemsPane();
-    QTRY_COMPARE(pane->document(), doc);
+    KD_TRY_COMPARE(pane->document(), doc, 5000);
     EXPECT_TRUE(pane->isVisible());
     ASSERT_EQ(pane->list()->count(), 2);
     EXPECT_EQ(pane->list()->item(1)->text(), QStringLiteral("tank.kelm:6: ") + expected[1].second);
     QListWidget* list = pane->list();
-    QTRY_VERIFY(list->viewport()->rect().contains(list->visualItemRect(list->item(1))));
+    KD_TRY_VERIFY(list->viewport()->rect().contains(list->visualItemRect(list->item(1))), 5000);
     const QPoint at = list->visualItemRect(list->item(1)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
@@ -210,27 +210,27 @@ TEST_F(EditorHelp, LiveCheckMarksExactlyTheFaultyLinesWithTheParseTexts)
     c.movePosition(QTextCursor::EndOfBlock);
     c.insertText(QStringLiteral(" 1"));
     EXPECT_TRUE(doc->highlighter()->checkPending());
-    QTRY_COMPARE(problemsOf(doc), Problems({expected[1]}));
+    KD_TRY_COMPARE(problemsOf(doc), Problems({expected[1]}), 5000);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_NE(formatAt(doc, 1, 2).underlineStyle(), QTextCharFormat::WaveUnderline);
     EXPECT_EQ(pane->list()->count(), 1);
 
     // Breaking a good line marks it; removing the faulty one takes its problem away.
     c.insertText(QStringLiteral(")"));
-    QTRY_COMPARE(problemsOf(doc).size(), 2u);
+    KD_TRY_COMPARE(problemsOf(doc).size(), 2u, 5000);
     EXPECT_EQ(problemsOf(doc)[0].first, 2);
     EXPECT_EQ(problemsOf(doc)[0].second, ProgramCheck::lineFault(doc->textDocument()->findBlockByNumber(1).text()));
     QTextCursor line6(doc->textDocument()->findBlockByNumber(5));
     line6.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
     line6.removeSelectedText();
-    QTRY_COMPARE(pane->list()->count(), 1);
+    KD_TRY_COMPARE(pane->list()->count(), 1, 5000);
     EXPECT_EQ(problemsOf(doc).size(), 1u);
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(dialogTitles.empty());
 
     // All fixed: the pane hides, unless the user opened it.
     c.deletePreviousChar();
-    QTRY_VERIFY(problemsOf(doc).empty());
+    KD_TRY_VERIFY(problemsOf(doc).empty(), 5000);
     EXPECT_FALSE(pane->isVisible());
     ASSERT_TRUE(triggerAction(Cmd::ViewProblems));
     EXPECT_TRUE(pane->isVisible());
@@ -239,10 +239,10 @@ TEST_F(EditorHelp, LiveCheckMarksExactlyTheFaultyLinesWithTheParseTexts)
     // Closing the program empties the list.
     ASSERT_TRUE(triggerAction(Cmd::ViewProblems));
     c.insertText(QStringLiteral(")"));
-    QTRY_COMPARE(pane->list()->count(), 1);
+    KD_TRY_COMPARE(pane->list()->count(), 1, 5000);
     nextAnswer = QMessageBox::No;
     ASSERT_TRUE(run(doc, Cmd::FileClose));
-    QTRY_COMPARE(pane->list()->count(), 0);
+    KD_TRY_COMPARE(pane->list()->count(), 0, 5000);
     EXPECT_FALSE(pane->isVisible());
 }
 
@@ -272,14 +272,15 @@ TEST_F(EditorHelp, ALargeProgramIsColouredWhereShownAndCheckedAfterOpening)
 
     // The check goes on slice by slice while events are handled, and reports once.
     QSignalSpy changed(h, &CProgramHighlighter::problemsChanged);
-    QTRY_COMPARE(problemsOf(doc), Problems({{faulty + 1, ProgramCheck::lineFault(QStringLiteral("at (5) jump {A}"))}}));
+    KD_TRY_COMPARE(problemsOf(doc),
+                   Problems({{faulty + 1, ProgramCheck::lineFault(QStringLiteral("at (5) jump {A}"))}}), 5000);
     EXPECT_EQ(changed.count(), 1);
     EXPECT_FALSE(h->isHighlighted(t->findBlockByNumber(faulty)));
 
     // Scrolled into view, the faulty line is coloured and underlined.
     doc->setCurrentView(view);
     doc->GoToLine(faulty + 1);
-    QTRY_VERIFY(h->isHighlighted(t->findBlockByNumber(faulty)));
+    KD_TRY_VERIFY(h->isHighlighted(t->findBlockByNumber(faulty)), 5000);
     EXPECT_EQ(formatAt(doc, faulty, 2).underlineStyle(), QTextCharFormat::WaveUnderline);
     EXPECT_EQ(coloursOf(doc, faulty, 0, 2), all(h->colours().keyword, 2));
     EXPECT_FALSE(h->isHighlighted(t->findBlockByNumber(lines / 2)));
@@ -288,7 +289,7 @@ TEST_F(EditorHelp, ALargeProgramIsColouredWhereShownAndCheckedAfterOpening)
     QTextCursor c(t->findBlockByNumber(lines / 2));
     c.insertText(QStringLiteral("when ("));
     EXPECT_TRUE(h->isHighlighted(t->findBlockByNumber(lines / 2)));
-    QTRY_COMPARE(problemsOf(doc).size(), 2u);
+    KD_TRY_COMPARE(problemsOf(doc).size(), 2u, 5000);
     EXPECT_EQ(formatAt(doc, lines / 2, 8).underlineStyle(), QTextCharFormat::WaveUnderline);
 }
 
@@ -308,7 +309,7 @@ TEST_F(EditorHelp, APaletteChangeRecoloursTextUnderlinesAndGutter)
     QApplication::setPalette(dark);
     const ProgramColours d = ProgramColours::from(dark);
     ASSERT_NE(d.keyword, light.keyword);
-    QTRY_COMPARE(coloursOf(doc, 1, 0, 2), all(d.keyword, 2));
+    KD_TRY_COMPARE(coloursOf(doc, 1, 0, 2), all(d.keyword, 2), 5000);
     EXPECT_EQ(coloursOf(doc, 0, 0, 3), all(d.comment, 3));
     EXPECT_EQ(formatAt(doc, 1, 2).underlineColor(), d.error);
     EXPECT_EQ(doc->highlighter()->colours(), d);
@@ -317,7 +318,7 @@ TEST_F(EditorHelp, APaletteChangeRecoloursTextUnderlinesAndGutter)
     EXPECT_EQ(gutter.pixelColor(1, gutter.height() - 2), dark.color(QPalette::Window));
 
     QApplication::setPalette(before);
-    QTRY_COMPARE(coloursOf(doc, 1, 0, 2), all(light.keyword, 2));
+    KD_TRY_COMPARE(coloursOf(doc, 1, 0, 2), all(light.keyword, 2), 5000);
     EXPECT_EQ(formatAt(doc, 1, 2).underlineColor(), light.error);
     EXPECT_EQ(doc->text(), QString::fromLatin1(sample));
     EXPECT_FALSE(doc->isModified());
@@ -374,7 +375,7 @@ protected:
         app->mainFrame()->resize(900, 560);
         app->mainFrame()->mdiArea()->activeSubWindow()->showMaximized();
         viewOf(doc)->setFocus();
-        QTRY_VERIFY(app->mainFrame()->problemsPane()->isVisible());
+        KD_TRY_VERIFY(app->mainFrame()->problemsPane()->isVisible(), 5000);
         QTest::qWait(200);
         const QString dir = qEnvironmentVariable("KELMDESK_SHOT_DIR");
         EXPECT_TRUE(app->mainFrame()->grab().save(dir + QLatin1Char('/') + name));

@@ -67,7 +67,7 @@ protected:
     QStringList recordedArguments()
     {
         const QString file = path(QStringLiteral("args"));
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 30000); }();
+        [&] { KD_TRY_VERIFY(QFile::exists(file), 30000); }();
         QStringList args;
         const QList<QByteArray> parts = readBytes(file).split('\0');
         for (qsizetype i = 0; i + 1 < parts.size(); ++i)

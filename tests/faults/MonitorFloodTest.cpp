@@ -85,7 +85,7 @@ TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
         peer.flush(h, 2s);
     });
 
-    QTRY_VERIFY_WITH_TIMEOUT(!app->monitors.empty(), 15000);
+    KD_TRY_VERIFY(!app->monitors.empty(), 15000);
     MonitorRecord* r = app->monitors.front().get();
     QTextDocument* console = r->document->console();
     const long rssStart = residentKiB();
@@ -168,7 +168,7 @@ TEST_F(MonitorFlood, AClientThatNeverReadsHoldsUpNothing)
     ASSERT_TRUE(deaf.trySend(vmsg::FrameType::Data, ProgramName, 0, name));
     ASSERT_TRUE(deaf.trySend(vmsg::FrameType::Data, ExecutionStarted, 0, vmsg::Message()));
     ASSERT_TRUE(deaf.finishSend(5s));
-    QTRY_VERIFY_WITH_TIMEOUT(!app->monitors.empty() && app->monitors.front()->state == MonitorState::Executing, 15000);
+    KD_TRY_VERIFY(!app->monitors.empty() && app->monitors.front()->state == MonitorState::Executing, 15000);
     MonitorRecord* r = app->monitors.front().get();
 
     // Each Stop is one small frame: this many pass the 4 MiB bound of the unsent output several times.

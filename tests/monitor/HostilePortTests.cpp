@@ -69,7 +69,7 @@ protected:
         runner = std::make_unique<ScriptedClient>(address);
         runner->send(MonitorOpen, 0);
         runner->sendText(ProgramName, 0, "tank.kelm");
-        QTRY_COMPARE_WITH_TIMEOUT(app->monitors.size(), std::size_t(1), 15000);
+        KD_TRY_COMPARE(app->monitors.size(), std::size_t(1), 15000);
     }
 
     // The console of the runner's monitor shows text once it is sent.

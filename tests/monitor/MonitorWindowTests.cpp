@@ -88,10 +88,10 @@ protected:
         c.send(ListingTop, 0);
         c.send(ExecutionStarted, 0);
         [&] {
-            QTRY_VERIFY_WITH_TIMEOUT(app->monitors.size() == before + 1, 15000);
+            KD_TRY_VERIFY(app->monitors.size() == before + 1, 15000);
             MonitorRecord* r = app->monitors.back().get();
-            QTRY_VERIFY_WITH_TIMEOUT(r->state == MonitorState::Executing, 15000);
-            QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(r->lineStarts.size()), static_cast<int>(lines.size()), 15000);
+            KD_TRY_VERIFY(r->state == MonitorState::Executing, 15000);
+            KD_TRY_COMPARE(static_cast<int>(r->lineStarts.size()), static_cast<int>(lines.size()), 15000);
         }();
         return c;
     }
@@ -117,7 +117,7 @@ protected:
     // Waits until every message queued on c has been delivered to its monitor.
     void settle(ScriptedClient& c, int extraTicks = 3)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(c.idle(), 15000);
+        KD_TRY_VERIFY(c.idle(), 15000);
         QTest::qWait(extraTicks * (CMainFrame::TickMs + 20));
     }
 
@@ -191,7 +191,7 @@ TEST_F(MonitorWindows, FinishingWhileALineIsCurrentGreysItAndRetitles)
 
     // A disconnection after the end adds nothing.
     c.leave();
-    QTRY_VERIFY_WITH_TIMEOUT(app->statusBar()->paneText(Pane::Clients).startsWith("Client disconnected"), 10000);
+    KD_TRY_VERIFY(app->statusBar()->paneText(Pane::Clients).startsWith("Client disconnected"), 10000);
     EXPECT_EQ(consoleLines(r).size(), 2);
 }
 
@@ -254,7 +254,7 @@ TEST_F(MonitorWindows, DisconnectionWhileExecutingEndsTheMonitorAbnormally)
     c.sendInt(LineCurrent, 3, 1);
     settle(c);
     c.vanish();
-    QTRY_VERIFY_WITH_TIMEOUT(r->state == MonitorState::Finished, 10000);
+    KD_TRY_VERIFY(r->state == MonitorState::Finished, 10000);
     EXPECT_EQ(consoleLines(r).last(), "[??:??:??] --- Program terminated abnormally ---");
     EXPECT_EQ(r->document->title(), "tank.kelm - Finished");
     EXPECT_EQ(textFormat(r, 1).foreground().color(), grey);
@@ -270,7 +270,7 @@ TEST_F(MonitorWindows, StopSendsTheRequestAndWaitsForTheEnd)
     app->mainFrame()->mdiArea()->setActiveSubWindow(frames.first());
     EXPECT_EQ(app->mainFrame()->currentMenuId(), Res::MonitorDoc);
     ASSERT_TRUE(triggerAction(Cmd::Stop));
-    QTRY_VERIFY_WITH_TIMEOUT(!c.receivedKinds().empty(), 10000);
+    KD_TRY_VERIFY(!c.receivedKinds().empty(), 10000);
     EXPECT_EQ(c.receivedKinds(), std::vector<int>{StopRequest});
     EXPECT_EQ(r->state, MonitorState::Executing) << "the monitor waits for the client's answer";
     EXPECT_FALSE(actionEnabled(Cmd::FileSave));
@@ -328,7 +328,7 @@ TEST_F(MonitorWindows, DiagnosticJumpsToTheLineOfTheOpenProgram)
         m.push(3);
         m.push(std::string("Tank.kelm(3): Operation keyword not recognized. <b>1 faulty line</b>"));
     });
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 15000);
+    KD_TRY_COMPARE(boxes.size(), 1, 15000);
     EXPECT_EQ(boxes.first(), "Tank.kelm(3): Operation keyword not recognized. <b>1 faulty line</b>");
     QTextCursor caret = doc->currentView()->textCursor();
     EXPECT_EQ(caret.blockNumber(), 2);
@@ -342,7 +342,7 @@ TEST_F(MonitorWindows, DiagnosticJumpsToTheLineOfTheOpenProgram)
         m.push(-1);
         m.push(std::string("Tank.kelm: 3 statements, no errors."));
     });
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 2, 15000);
+    KD_TRY_COMPARE(boxes.size(), 2, 15000);
     EXPECT_EQ(doc->currentView()->textCursor().blockNumber(), 0);
     EXPECT_TRUE(app->monitors.empty()) << "a diagnostic opens no monitor";
     c.leave();
@@ -368,7 +368,7 @@ TEST_F(MonitorWindows, ADiagnosticOfAnyLengthFitsItsBox)
         m.push(-1);
         m.push("<i>" + std::string(200000, 'w'));
     });
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 15000);
+    KD_TRY_COMPARE(boxes.size(), 1, 15000);
     EXPECT_EQ(boxes.first().size(), MonitorText::maxDiagnosticText);
     EXPECT_TRUE(boxes.first().startsWith("<i>www"));
     EXPECT_EQ(boxes.first().back(), QChar(0x2026));
@@ -390,7 +390,7 @@ TEST_F(MonitorWindows, AListingTakesNoMoreThanItsBoundOfLines)
         m.push(std::string("one too many"));
     });
     c.sendText(PrintText, 1, "after it\n");
-    QTRY_VERIFY_WITH_TIMEOUT(consoleLines(r).join('\n').contains("after it"), 15000);
+    KD_TRY_VERIFY(consoleLines(r).join('\n').contains("after it"), 15000);
     EXPECT_EQ(listing(r)->blockCount(), blocks);
     EXPECT_EQ(r->lineStarts.size(), full);
     c.leave();
@@ -420,7 +420,7 @@ TEST_F(MonitorWindows, MarksStayOnTheirLinesWhenSlotsAndNumbersWiden)
         });
     }
     c.send(ExecutionStarted, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!app->monitors.empty() && app->monitors[0]->lineStarts.size() == 4, 15000);
+    KD_TRY_VERIFY(!app->monitors.empty() && app->monitors[0]->lineStarts.size() == 4, 15000);
     MonitorRecord* r = record(0);
     settle(c);
     EXPECT_EQ(r->document->title(), "Monitor1 - Executing") << "before a name, the framework's title stands";

@@ -393,3 +393,37 @@ TEST_F(OwnIoTest, PopsStraightFromTheReadSkipDividersAndStayOnMismatches)
     EXPECT_EQ(got[1], "model|12.500000|-5");
     EXPECT_EQ(got[2], "first|second|FEED|PUMP1|last");
 }
+
+TEST_F(OwnIoTest, AReadThatEndsWithAFinalTextKeepsItsZeroInsideTheBuffer)
+{
+    asio::io_context io;
+    asio::ip::tcp::socket client(io);
+    ASSERT_GT(rawClient(client), 0);
+    // Frames ending in a text that fill a fresh 64 KiB read buffer to its last byte: the zero behind the
+    // last text must not land beyond the buffer (the sanitizer build sees it).
+    const std::size_t fill = 64 * 1024;
+    std::vector<std::uint8_t> burst;
+    int frames = 0;
+    while (fill - burst.size() >= 2 * 200) {
+        vmsg::encodeFrame(vmsg::FrameType::Data, 506, 0, line(frames, std::string(100, 'x')), 0,
+                          vmsg::defaultMaxMessage, burst);
+        ++frames;
+    }
+    const std::size_t lastText = fill - burst.size() - 34; // header 24, an integer 5, a string's tag and count 5
+    vmsg::encodeFrame(vmsg::FrameType::Data, 506, 0, line(frames, std::string(lastText, 'y')), 0,
+                      vmsg::defaultMaxMessage, burst);
+    ++frames;
+    ASSERT_EQ(burst.size(), fill);
+
+    std::vector<std::size_t> sizes;
+    desk.registerNonReply([&](int, vmsgMsgPort* m) {
+        int number = 0;
+        char* text = nullptr;
+        if (m->pop(number, -99999) && m->pop(text, -99999, -1))
+            sizes.push_back(std::strlen(text));
+    });
+    asio::write(client, asio::buffer(burst));
+    ASSERT_TRUE(pump([&] { return sizes.size() == std::size_t(frames); }));
+    EXPECT_EQ(sizes.back(), lastText);
+    EXPECT_EQ(sizes.front(), 100u);
+}
