@@ -18,13 +18,17 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QImage>
 #include <QMouseEvent>
-#include <QTextCursor>
+#include <QPainter>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QToolTip>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -62,10 +66,19 @@ CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : CGutterEdit(pa
     connect(this, &QPlainTextEdit::modificationChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
     m_lineNumbers = new CLineNumberArea(this);
+    m_blockCount = blockCount();
+    connect(this, &QPlainTextEdit::blockCountChanged, this, [this](int count) {
+        m_shapedDrift += std::abs(count - m_blockCount);
+        m_blockCount = count;
+    });
     registerCommands();
 }
 
-CEditorView::~CEditorView() = default;
+CEditorView::~CEditorView()
+{
+    // The document may outlive this view: the lines it kept shaped let go of their glyphs.
+    releaseShaped(m_shapedFrom, m_shapedTo);
+}
 
 CEditorDoc* CEditorView::editorDocument() const
 {
@@ -201,6 +214,56 @@ void CEditorView::highlightShown()
     for (int i = 0; i < 3 * page && last.next().isValid(); ++i)
         last = last.next();
     editorDocument()->highlighter()->highlightBlocks(first, last);
+    keepShaped(first, last);
+}
+
+void CEditorView::keepShaped(const QTextBlock& first, const QTextBlock& last)
+{
+    // A layout gives its glyphs back after each layout and each paint; a coloured line has one run per
+    // token, each shaped again on every repaint (a keystroke's, a caret blink's). Shown lines keep
+    // theirs; the memory stays that of a few pages whatever was scrolled through.
+    const int from = first.blockNumber();
+    const int to = last.blockNumber();
+    if (m_shapedFrom >= 0 && (from != m_shapedFrom || to != m_shapedTo || m_shapedDrift)) {
+        // Lines inserted or removed since may have moved the kept ones by at most the drift.
+        const int a = std::max(0, m_shapedFrom - m_shapedDrift);
+        const int b = std::min(blockCount() - 1, m_shapedTo + m_shapedDrift);
+        if (a < from)
+            releaseShaped(a, std::min(b, from - 1));
+        if (b > to)
+            releaseShaped(std::max(a, to + 1), b);
+    }
+    m_shapedFrom = from;
+    m_shapedTo = to;
+    m_shapedDrift = 0;
+    for (QTextBlock block = first; block.isValid(); block = block.next()) {
+        block.layout()->setCacheEnabled(true);
+        if (block == last)
+            break;
+    }
+}
+
+void CEditorView::releaseShaped(int from, int to)
+{
+    if (from < 0 || to < from)
+        return;
+    // With caching off a layout frees its glyphs at the end of a draw; one clipped
+    // above its lines draws nothing.
+    static QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
+    QPainter* painter = nullptr;
+    QPainter scratchPainter;
+    QTextBlock block = QPlainTextEdit::document()->findBlockByNumber(from);
+    for (int n = from; block.isValid() && n <= to; ++n, block = block.next()) {
+        QTextLayout* layout = block.layout();
+        if (!layout->cacheEnabled())
+            continue;
+        layout->setCacheEnabled(false);
+        if (!painter) {
+            scratchPainter.begin(&scratch);
+            painter = &scratchPainter;
+        }
+        layout->draw(painter, QPointF(), {}, QRectF(0, -1e6, 1, 1));
+    }
 }
 
 bool CEditorView::viewportEvent(QEvent* event)

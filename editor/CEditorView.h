@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 
+class QTextBlock;
+
 class CEditorDoc;
 
 // A view of a program document: plain text in a fixed-pitch font, the standard editing, find,
@@ -38,7 +40,8 @@ public:
     CLineNumberArea* lineNumberArea() const { return m_lineNumbers; }
     // Asks for a line number and puts the caret there.
     void goToLineDialog();
-    // Colours the lines shown and a page on either side that are not coloured yet.
+    // Colours the lines shown and a page on either side that are not coloured yet, and keeps their
+    // glyphs shaped (see keepShaped()).
     void highlightShown();
 
 protected:
@@ -63,9 +66,17 @@ private:
     void findAgain();
     void print(bool direct);
     void notFound(const QString& what);
+    // The lines from first to last keep their shaped glyphs between paints; lines kept before and now
+    // outside give theirs back.
+    void keepShaped(const QTextBlock& first, const QTextBlock& last);
+    void releaseShaped(int from, int to);
 
     bool m_undoAvailable = false;
     bool m_copyAvailable = false;
     QPointer<CFindReplaceDlg> m_findDialog;
     CLineNumberArea* m_lineNumbers = nullptr;
+    int m_shapedFrom = -1; // block numbers whose glyphs are kept, inclusive; -1: none
+    int m_shapedTo = -1;
+    int m_blockCount = 0;
+    int m_shapedDrift = 0; // lines inserted plus lines removed since the kept range was set
 };

@@ -61,7 +61,6 @@ CProgramHighlighter::CProgramHighlighter(QTextDocument* document) : QSyntaxHighl
     connect(&m_slice, &QTimer::timeout, this, &CProgramHighlighter::checkSlice);
     m_blockCount = document->blockCount();
     connect(document, &QTextDocument::contentsChange, this, &CProgramHighlighter::onContentsChange);
-    connect(document, &QTextDocument::contentsChanged, this, &CProgramHighlighter::colourEdited);
     m_dirtyFrom = 0;
     m_dirtyTo = m_blockCount - 1;
     m_timer.start();
@@ -160,8 +159,13 @@ void CProgramHighlighter::onContentsChange(int position, int removed, int added)
     const int to = last.blockNumber();
 
     if (to - from < EagerLines) {
-        m_editedFrom = m_editedFrom < 0 ? from : std::min(m_editedFrom, from);
-        m_editedTo = std::max(m_editedTo + std::max(0, delta), to);
+        // Coloured now, while the document is still reporting the change, so that the lines are laid
+        // out once, with their colours; colouring after the layout would lay them out again.
+        for (QTextBlock block = first; block.isValid(); block = block.next()) {
+            colour(block);
+            if (block == last)
+                break;
+        }
     } else {
         // Lines between the ends of a large edit are new; the two ends kept part of their text.
         for (const QTextBlock& end : {first, last}) {
@@ -181,21 +185,6 @@ void CProgramHighlighter::onContentsChange(int position, int removed, int added)
     // Typing pauses the check; it goes on after the pause.
     m_slice.stop();
     m_timer.start();
-}
-
-void CProgramHighlighter::colourEdited()
-{
-    if (m_colouring || m_editedFrom < 0)
-        return;
-    QTextDocument* doc = document();
-    const QTextBlock first = doc->findBlockByNumber(m_editedFrom);
-    QTextBlock last = doc->findBlockByNumber(std::min(m_editedTo, doc->blockCount() - 1));
-    m_editedFrom = m_editedTo = -1;
-    for (QTextBlock block = first; block.isValid(); block = block.next()) {
-        colour(block);
-        if (block == last)
-            break;
-    }
 }
 
 bool CProgramHighlighter::checkLines(int lines)

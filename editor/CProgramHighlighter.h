@@ -81,8 +81,6 @@ protected:
 
 private:
     void onContentsChange(int position, int removed, int added);
-    // Colours the lines of a small edit once the document has finished it.
-    void colourEdited();
     // Checks up to lines pending lines (all for -1); true when none is left.
     bool checkLines(int lines);
     void checkSlice();
@@ -92,8 +90,6 @@ private:
     QTextCharFormat m_formats[5];
     int m_generation = 1; // of the colours; a block coloured with an older one is coloured again
     bool m_colouring = false;
-    int m_editedFrom = -1; // block numbers of a small edit to colour, inclusive; -1: none
-    int m_editedTo = -1;
     QTimer m_timer;       // the pause after an edit
     QTimer m_slice;       // the next slice of a check
     int m_dirtyFrom = -1; // block numbers to check, inclusive; -1: none

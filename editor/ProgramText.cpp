@@ -7,6 +7,9 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
+#include <cstring>
+
 namespace ProgramText {
 namespace {
 
@@ -24,12 +27,31 @@ QString shownName(const QString& fileName)
     return QDir::toNativeSeparators(fileName);
 }
 
+bool isAscii(const QByteArray& bytes)
+{
+    const char* p = bytes.constData();
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    for (; i + 8 <= n; i += 8) {
+        quint64 word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ULL)
+            return false;
+    }
+    for (; i < n; ++i) {
+        if (p[i] & 0x80)
+            return false;
+    }
+    return true;
+}
+
 // The text of valid UTF-8 that encodes back to the same bytes, else nothing.
 std::optional<QString> strictUtf8(const QByteArray& bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError() || text.toUtf8() != bytes)
+    // ASCII maps one to one; only other text pays for encoding it back.
+    if (decoder.hasError() || (!isAscii(bytes) && text.toUtf8() != bytes))
         return std::nullopt;
     return text;
 }
@@ -139,20 +161,22 @@ DecodeResult decode(const QByteArray& bytes, const QString& fileName)
         raw = QString::fromLatin1(bytes);
     }
 
-    // One pass: line ends become "\n" and are recorded, a CR inside a line becomes its mark.
+    // One pass, in place (the text only shrinks): line ends become "\n" and are recorded, a CR inside
+    // a line becomes its mark.
     const bool crFile = !raw.contains(QLatin1Char('\n'));
     const qsizetype n = raw.size();
-    QString out(n, Qt::Uninitialized);
-    QChar* o = out.data();
+    QChar* o = raw.data();
+    const QChar* in = raw.constData();
     qsizetype crlf = 0;
     bool innerCr = false;
+    bool markInText = false;
     for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = raw.at(i);
+        const QChar c = in[i];
         if (c == QLatin1Char('\r')) {
             if (crFile) {
                 decoded.lineEnds.push_back(LineEnd::Cr);
                 *o++ = QLatin1Char('\n');
-            } else if (i + 1 < n && raw.at(i + 1) == QLatin1Char('\n')) {
+            } else if (i + 1 < n && in[i + 1] == QLatin1Char('\n')) {
                 decoded.lineEnds.push_back(LineEnd::CrLf);
                 ++crlf;
                 *o++ = QLatin1Char('\n');
@@ -172,11 +196,12 @@ DecodeResult decode(const QByteArray& bytes, const QString& fileName)
                                .arg(QString::number(c.unicode(), 16).toUpper());
             return result;
         } else {
+            markInText = markInText || c == CarriageReturnMark;
             *o++ = c;
         }
     }
-    out.truncate(o - out.constData());
-    if (innerCr && raw.contains(CarriageReturnMark)) {
+    raw.truncate(o - raw.constData());
+    if (innerCr && markInText) {
         result.error = tr("%1 is not opened: it has carriage returns inside lines, which the editor shows as \"%2\", "
                           "and the character \"%2\" itself.")
                            .arg(shownName(fileName), QString(CarriageReturnMark));
@@ -188,7 +213,7 @@ DecodeResult decode(const QByteArray& bytes, const QString& fileName)
         decoded.format.lineEnd = LineEnd::Cr;
     else if (crlf > 0 && crlf >= lf)
         decoded.format.lineEnd = LineEnd::CrLf;
-    decoded.text = std::move(out);
+    decoded.text = std::move(raw);
     result.decoded = std::move(decoded);
     return result;
 }
@@ -267,8 +292,16 @@ ReadResult readFile(const QString& path)
         result.error = tooLarge;
         return result;
     }
-    // A growing file, or one that reports no size (as in /proc), is read no further than the limit.
-    QByteArray bytes = file.read(MaxFileSize + 1);
+    // A growing file, or one that reports no size (as in /proc), is read no further than the limit. A
+    // buffer of the reported size plus one byte, not of the limit: reading into one of the limit costs
+    // more than decoding the file.
+    QByteArray bytes = file.read(file.size() + 1);
+    while (bytes.size() <= MaxFileSize && file.error() == QFileDevice::NoError) {
+        const QByteArray more = file.read(std::min<qint64>(1 << 20, MaxFileSize + 1 - bytes.size()));
+        if (more.isEmpty())
+            break;
+        bytes += more;
+    }
     if (file.error() != QFileDevice::NoError) {
         result.error = tr("Cannot read %1.\n%2").arg(shownName(path), file.errorString());
         return result;

@@ -13,6 +13,8 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QListWidget>
+#include <QScrollBar>
+#include <QAbstractTextDocumentLayout>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextLayout>
@@ -291,6 +293,83 @@ TEST_F(EditorHelp, ALargeProgramIsColouredWhereShownAndCheckedAfterOpening)
     EXPECT_TRUE(h->isHighlighted(t->findBlockByNumber(lines / 2)));
     KD_TRY_COMPARE(problemsOf(doc).size(), 2u, 5000);
     EXPECT_EQ(formatAt(doc, lines / 2, 8).underlineStyle(), QTextCharFormat::WaveUnderline);
+}
+
+// Lines whose layouts keep their shaped glyphs between paints.
+std::vector<int> shapedLines(QTextDocument* t)
+{
+    std::vector<int> out;
+    for (QTextBlock b = t->begin(); b.isValid(); b = b.next()) {
+        if (b.layout()->cacheEnabled())
+            out.push_back(b.blockNumber());
+    }
+    return out;
+}
+
+TEST_F(EditorHelp, AKeystrokeLaysItsLineOutOnceAndShownLinesAloneKeepTheirGlyphs)
+{
+    QByteArray text;
+    for (int i = 0; i < 3000; ++i)
+        text += "at (" + QByteArray::number(i) + ") {A} = 1\n";
+    CEditorDoc* doc = open(writeFile(QStringLiteral("long.kelm"), text));
+    ASSERT_NE(doc, nullptr);
+    CEditorView* view = viewOf(doc);
+    QTextDocument* t = doc->textDocument();
+    const int page = view->viewport()->height() / view->fontMetrics().lineSpacing() + 1;
+    // The shown page, one above it and two below.
+    const int kept = 4 * page + 2;
+
+    setCaret(view, int(t->findBlockByNumber(1).position()) + 2);
+    // Typing into a line colours it within the layout pass of the keystroke, which lays out and
+    // repaints that line alone.
+    QSignalSpy line(t->documentLayout(), &QAbstractTextDocumentLayout::updateBlock);
+    QSignalSpy everything(t->documentLayout(), &QAbstractTextDocumentLayout::update);
+    QTest::keyClicks(view, QStringLiteral("x"));
+    EXPECT_EQ(t->findBlockByNumber(1).text(), QStringLiteral("atx (1) {A} = 1"));
+    EXPECT_EQ(coloursOf(doc, 1, 0, 3), all(QColor(), 3));
+    EXPECT_EQ(line.count(), 1);
+    QTest::keyClick(view, Qt::Key_Backspace);
+    EXPECT_EQ(coloursOf(doc, 1, 0, 2), all(doc->highlighter()->colours().keyword, 2));
+    EXPECT_EQ(line.count(), 2);
+    EXPECT_EQ(everything.count(), 0);
+    // A new line and a joined one still lay out what follows.
+    QTest::keyClick(view, Qt::Key_Return);
+    const int split = int(everything.count());
+    EXPECT_GT(split, 0);
+    EXPECT_EQ(t->findBlockByNumber(2).text(), QStringLiteral(" (1) {A} = 1"));
+    QTest::keyClick(view, Qt::Key_Backspace);
+    EXPECT_GT(everything.count(), split);
+    EXPECT_EQ(t->findBlockByNumber(1).text(), QStringLiteral("at (1) {A} = 1"));
+    EXPECT_EQ(coloursOf(doc, 1, 0, 2), all(doc->highlighter()->colours().keyword, 2));
+
+    view->viewport()->repaint();
+    std::vector<int> shaped = shapedLines(t);
+    ASSERT_FALSE(shaped.empty());
+    EXPECT_EQ(shaped.front(), 0);
+    EXPECT_LE(int(shaped.size()), kept);
+
+    // Scrolled through to the end, with lines inserted and removed above the shown ones on the way:
+    // only the lines around the last page keep glyphs.
+    QScrollBar* bar = view->verticalScrollBar();
+    for (int v = 0; v <= bar->maximum(); v += bar->pageStep()) {
+        bar->setValue(v);
+        view->viewport()->repaint();
+        if (v == 10 * bar->pageStep()) {
+            QTextCursor(t).insertText(QStringLiteral("// new\n// new\n// new\n"));
+            view->viewport()->repaint();
+            QTextCursor c(t->findBlockByNumber(1));
+            c.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor, 5);
+            c.removeSelectedText();
+        }
+    }
+    bar->setValue(bar->maximum());
+    view->viewport()->repaint();
+    shaped = shapedLines(t);
+    ASSERT_FALSE(shaped.empty());
+    EXPECT_LE(int(shaped.size()), kept);
+    EXPECT_GE(shaped.front(), t->blockCount() - kept);
+    EXPECT_EQ(shaped.back(), t->blockCount() - 1);
+    EXPECT_TRUE(doc->highlighter()->isHighlighted(t->lastBlock()));
 }
 
 TEST_F(EditorHelp, APaletteChangeRecoloursTextUnderlinesAndGutter)
