@@ -9,7 +9,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -179,9 +178,7 @@ void COptionsDlg::accept()
     UpdateData(true);
     // Every reader takes its value from the store, so what was not stored is lost: the user is told.
     if (!key.close()) {
-        KMessageBox::show(tr("The settings cannot be stored in %1.\n%2")
-                              .arg(QDir::toNativeSeparators(CSettingsKey::storePath()), key.errorText()),
-                          KMessageBox::Icon::Stop, QMessageBox::Ok, this);
+        KMessageBox::show(key.notStoredMessage(), KMessageBox::Icon::Stop, QMessageBox::Ok, this);
     }
     QDialog::accept();
 }

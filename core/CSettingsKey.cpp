@@ -149,6 +149,12 @@ bool CSettingsKey::close()
     return written;
 }
 
+QString CSettingsKey::notStoredMessage() const
+{
+    return QCoreApplication::translate("CSettingsKey", "The settings cannot be stored in %1.\n%2")
+        .arg(QDir::toNativeSeparators(storePath()), m_error);
+}
+
 QString CSettingsKey::storePath()
 {
     return openStore()->fileName();

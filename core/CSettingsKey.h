@@ -30,6 +30,8 @@ public:
     bool close();
     // The system's reason why the store could not be opened or written, else empty.
     QString errorText() const { return m_error; }
+    // What a dialog tells the user when close() failed: the store's path and errorText().
+    QString notStoredMessage() const;
 
     // The file behind the store (for tests and the demo).
     static QString storePath();

@@ -2,6 +2,7 @@
 
 #include "core/CSettingsKey.h"
 #include "core/SettingNames.h"
+#include "framework/MessageBox.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -95,7 +96,9 @@ void CLogOnDlg::OnOK()
         key.write(SettingName::Hostname, m_hostCombo->currentText());
     if (!m_instanceEdit->text().isEmpty())
         key.write(SettingName::Instance, m_instanceEdit->text());
-    key.close();
+    // The log-on goes ahead; the user only learns that the dialog will not remember these texts.
+    if (!key.close())
+        KMessageBox::show(key.notStoredMessage(), KMessageBox::Icon::Warning, QMessageBox::Ok, this);
     UpdateData(true);
     accept();
 }

@@ -9,6 +9,7 @@
 #include "res/Resource.h"
 
 #include <QPlainTextDocumentLayout>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -27,7 +28,6 @@ std::unique_ptr<QTextDocument> plainDocument()
 
 CMonitorDoc::CMonitorDoc() : m_listing(plainDocument()), m_console(plainDocument())
 {
-    m_console->setMaximumBlockCount(MaxConsoleLines);
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(0);
     connect(&m_flushTimer, &QTimer::timeout, this, [this] { flushConsole(MaxLinesPerTurn); });
@@ -136,10 +136,31 @@ void CMonitorDoc::flushConsole(int limit)
     m_pendingLines.erase(m_pendingLines.begin(), m_pendingLines.begin() + n);
     m_pendingBlocks -= blocks;
 
-    QTextCursor cursor(m_console.get());
+    // The cap is kept here rather than by QTextDocument::setMaximumBlockCount: that trims through a
+    // cursor that lays out the first block, and once the widest line has been trimmed the plain-text
+    // layout then measures every block of the console (about 100 ms and a layout object for each of
+    // 100,000 lines). Positions are set inside edit blocks, where a cursor lays nothing out.
+    QTextDocument* console = m_console.get();
+    const int kept = console->isEmpty() ? 0 : console->blockCount();
+    const int excess = kept + blocks - MaxConsoleLines;
+    if (excess >= kept) {
+        console->clear();
+        // More queued lines than the cap (a long last one): only the cap's worth of the end goes in.
+        qsizetype cut = 0;
+        for (int drop = blocks - MaxConsoleLines; drop > 0; --drop)
+            cut = text.indexOf(QLatin1Char('\n'), cut) + 1;
+        text.remove(0, cut);
+    } else if (excess > 0) {
+        QTextCursor trim(console);
+        trim.beginEditBlock();
+        trim.setPosition(console->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+        trim.removeSelectedText();
+        trim.endEditBlock();
+    }
+    QTextCursor cursor(console);
     cursor.beginEditBlock();
-    cursor.movePosition(QTextCursor::End);
-    if (!m_console->isEmpty())
+    cursor.setPosition(console->characterCount() - 1);
+    if (!console->isEmpty())
         cursor.insertBlock();
     cursor.insertText(text);
     cursor.endEditBlock();

@@ -6,6 +6,7 @@
 #include "res/Icons.h"
 #include "res/Resource.h"
 
+#include "tests/common/ChildProcess.h"
 #include "tests/common/QtPrinting.h"
 #include "tests/common/TestSupport.h"
 
@@ -173,6 +174,7 @@ TEST(DesktopFiles, OneStartMakesKelmFilesKelmDesksOwn)
 
     QProcess kelmdesk;
     kelmdesk.setProcessEnvironment(env);
+    endWithTest(kelmdesk);
     kelmdesk.start(KELMDESK_BINARY, {"-editonly"});
     ASSERT_TRUE(kelmdesk.waitForStarted(10000));
     const QString globs = home.filePath("data/mime/globs2");

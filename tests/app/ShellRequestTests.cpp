@@ -8,6 +8,7 @@
 #include "framework/DocTemplate.h"
 #include "framework/MessageBox.h"
 
+#include "tests/common/ChildProcess.h"
 #include "tests/common/QtPrinting.h"
 #include "tests/common/TestSupport.h"
 
@@ -138,6 +139,7 @@ protected:
         p.setWorkingDirectory(dir.path());
         QElapsedTimer clock;
         clock.start();
+        endWithTest(p);
         p.start(QStringLiteral(KELMDESK_BINARY), args);
         // The event loop of this process, the running instance, keeps going while the program waits.
         if (!QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 10000)) {

@@ -1,5 +1,7 @@
 #include "tests/e2e/SimProcess.h"
 
+#include "tests/common/ChildProcess.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -47,6 +49,7 @@ SimProcess::SimProcess(int portBase, const QStringList& arguments)
     env.insert(QStringLiteral("NORVEX_PORT_BASE"), QString::number(portBase));
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    endWithTest(m_process);
     m_process.start(QStringLiteral(NORVEXSIM_PATH), arguments);
 }
 

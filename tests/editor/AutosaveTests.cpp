@@ -3,6 +3,7 @@
 #include "editor/CProgramHighlighter.h"
 #include "editor/CRecoveryDlg.h"
 #include "framework/CommandIds.h"
+#include "tests/common/ChildProcess.h"
 #include "tests/common/ScratchMount.h"
 
 #include <QApplication>
@@ -174,6 +175,7 @@ public:
                    (asan.isEmpty() ? QString() : asan + QLatin1Char(':')) + QStringLiteral("verify_asan_link_order=0"));
         env.insert(QStringLiteral("KELMDESK_TYPIST_TEXT"), text);
         m_process.setProcessEnvironment(env);
+        endWithTest(m_process);
         m_process.start(QStringLiteral(KELMDESK_BINARY), {QStringLiteral("-open"), file, QStringLiteral("-editonly")});
     }
     ~RealKelmDesk() { kill(); }

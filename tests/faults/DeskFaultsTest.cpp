@@ -1,3 +1,4 @@
+#include "tests/common/ChildProcess.h"
 #include "tests/e2e/SimProcess.h"
 #include "tests/faults/LoadSupport.h"
 #include "tests/faults/TimerGaps.h"
@@ -91,6 +92,7 @@ protected:
         runners.push_back(std::make_unique<QProcess>());
         QProcess* p = runners.back().get();
         // KelmDesk's own environment carries the port's address (and what else a runner needs).
+        endWithTest(*p);
         p->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p->setStandardOutputFile(QProcess::nullDevice());

@@ -1,3 +1,4 @@
+#include "tests/common/ChildProcess.h"
 #include "tests/e2e/SimProcess.h"
 #include "tests/faults/LoadSupport.h"
 
@@ -64,6 +65,7 @@ protected:
         sim.setProcessEnvironment(env);
         sim.setStandardErrorFile(errorFile);
         sim.setStandardOutputFile(QProcess::nullDevice());
+        endWithTest(sim);
         sim.start(QStringLiteral(NORVEXSIM_PATH), arguments);
         ASSERT_TRUE(sim.waitForStarted(10000));
         // The log cannot tell when it listens: a log-on can.

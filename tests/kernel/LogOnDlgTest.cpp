@@ -1,11 +1,13 @@
 #include "tests/kernel/AppFixture.h"
 
 #include "core/SettingNames.h"
+#include "framework/MessageBox.h"
 #include "framework/Modal.h"
 #include "kernel/CLogOnDlg.h"
 #include "kernel/KernelConnection.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -114,6 +116,29 @@ TEST_F(LogOnDlgTest, StartsWithTheLastTextsAndKeepsWhatIsTyped)
     EXPECT_EQ(host->count(), 0); // Return accepted the dialog without adding to the list
     EXPECT_EQ(stored(SettingName::Hostname), "simhost");
     EXPECT_EQ(stored(SettingName::Instance), "12abc");
+}
+
+TEST_F(LogOnDlgTest, AStoreThatCannotBeWrittenIsReportedAndTheLogOnGoesAhead)
+{
+    ASSERT_TRUE(QDir().mkpath(CSettingsKey::storePath()));
+    std::vector<QString> boxes;
+    const KMessageBox::Hook previous = KMessageBox::setHook([&boxes](const KMessageBox::Request& r) {
+        boxes.push_back(r.text);
+        return QMessageBox::Ok;
+    });
+    drive = [this](QDialog&) {
+        retype("simhost", host);
+        QTest::mouseClick(ok, Qt::LeftButton);
+    };
+    CLogOnDlg dlg;
+    const int result = Modal::run(dlg);
+    KMessageBox::setHook(previous);
+    QDir(CSettingsKey::storePath()).removeRecursively();
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(dlg.hostname, "simhost");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], QStringLiteral("The settings cannot be stored in ") + CSettingsKey::storePath() +
+                            QStringLiteral(".\nIs a directory"));
 }
 
 TEST_F(LogOnDlgTest, EmptyTextsLeaveTheStoredValues)

@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -45,11 +46,25 @@ bool sanitized()
     return value && std::string(value) == "1";
 }
 
+// Info lines logged while a test runs; every line still goes to the handler before.
+QStringList infoLines;
+QtMessageHandler previousHandler = nullptr;
+
+void keepInfo(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtInfoMsg)
+        infoLines.append(text);
+    if (previousHandler)
+        previousHandler(type, context, text);
+}
+
 class HostilePort : public DeskFixture
 {
 protected:
     void SetUp() override
     {
+        infoLines.clear();
+        previousHandler = qInstallMessageHandler(keepInfo);
         DeskFixture::SetUp();
         if (HasFatalFailure())
             return;
@@ -61,6 +76,7 @@ protected:
     {
         runner.reset();
         DeskFixture::TearDown();
+        qInstallMessageHandler(previousHandler);
     }
 
     // A runner stand-in whose monitor is open.
@@ -153,6 +169,20 @@ TEST_F(HostilePort, PeersThatBreakTheProtocolAreClosedAndNeverShown)
         EXPECT_TRUE(raw.closedWithin(seconds(5)));
     }
     EXPECT_EQ(vmsgRefusedLogOns() - refusedBefore, 2u);
+    // The log says that they came, with the count of this tick and of all.
+    const QRegularExpression refusal(
+        QStringLiteral("^kelmdesk: refused (\\d+) connection\\(s\\) without the port secret \\((\\d+) in all\\)$"));
+    auto loggedRefusals = [&] {
+        std::size_t sum = 0;
+        for (const QString& line : infoLines) {
+            if (const QRegularExpressionMatch m = refusal.match(line); m.hasMatch()) {
+                sum += m.captured(1).toULongLong();
+                EXPECT_LE(m.captured(2).toULongLong(), vmsgRefusedLogOns()) << line.toStdString();
+            }
+        }
+        return sum;
+    };
+    KD_TRY_VERIFY(loggedRefusals() == 2u, 3000);
     EXPECT_EQ(app->monitors.size(), 1u);
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
     EXPECT_TRUE(consoleShows("the runner carries on"));

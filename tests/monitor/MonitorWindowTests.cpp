@@ -527,4 +527,12 @@ TEST(MonitorConsoleQueue, BatchesKeepEveryLineInOrderUpToTheCap)
     ASSERT_TRUE(QTest::qWaitFor([&] { return console->lastBlock().text() == expected.last(); }, 15000));
     EXPECT_EQ(console->blockCount(), CMonitorDoc::MaxConsoleLines);
     EXPECT_EQ(doc.console()->toPlainText().split(QLatin1Char('\n')), tail());
+
+    // A queue over the cap by the length of its first line: still exactly the cap's last lines.
+    const QString tall = QStringLiteral("tall\n").repeated(3000) + QStringLiteral("tall end");
+    doc.appendConsoleLine(tall);
+    expected += tall.split(QLatin1Char('\n'));
+    append(CMonitorDoc::MaxConsoleLines - 200);
+    EXPECT_EQ(doc.console()->blockCount(), CMonitorDoc::MaxConsoleLines);
+    EXPECT_EQ(doc.console()->toPlainText().split(QLatin1Char('\n')), tail());
 }

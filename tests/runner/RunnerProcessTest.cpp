@@ -1,6 +1,7 @@
 // The real kelm against the real norvexsim, reporting to a scripted KelmDesk: a message port that
 // listens on loopback and whose address the runner gets in VMSG_ADDRESS.
 
+#include "tests/common/ChildProcess.h"
 #include "tests/e2e/SimProcess.h"
 #include "vmsg/Message.h"
 #include "vmsg/Peer.h"
@@ -110,6 +111,7 @@ protected:
         if (withDesk)
             env.insert(QStringLiteral("VMSG_ADDRESS"), desk.address());
         runner.setProcessEnvironment(env);
+        endWithTest(runner);
         runner.start(QStringLiteral(KELM_PATH), arguments);
         ASSERT_TRUE(runner.waitForStarted(10000));
     }
