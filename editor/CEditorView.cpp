@@ -14,11 +14,11 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QImage>
 #include <QInputDialog>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextBlock>
@@ -247,8 +247,8 @@ void CEditorView::releaseShaped(int from, int to)
 {
     if (from < 0 || to < from)
         return;
-    // With caching off a layout frees its glyphs at the end of a draw; one clipped
-    // above its lines draws nothing.
+    // With caching off a layout frees its glyphs at the end of a draw; one clipped above its lines
+    // draws nothing.
     static QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
     QPainter* painter = nullptr;
     QPainter scratchPainter;
