@@ -1,4 +1,4 @@
-#include "tests/e2e/SimProcess.h"
+#include "tests/e2e/SimDeskFixture.h"
 
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
@@ -32,44 +32,12 @@ using namespace std::chrono_literals;
 
 // KelmDesk in this process, norvexsim and the runner kelm as real processes: the road of a run from
 // the Run command to the finished monitor.
-class RunE2ETest : public ::testing::Test
+class RunE2ETest : public SimDeskFixture
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        resetSettings();
-        base = freePortBase(1);
-        ASSERT_NE(base, 0);
-        qputenv("NORVEX_PORT_BASE", QByteArray::number(base));
-        m_oldBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
-            boxes << r.text;
-            return QMessageBox::Ok;
-        });
-        sim = std::make_unique<SimProcess>(base, QStringList{"--speed", "40"});
-        ASSERT_TRUE(sim->waitUntilListening()) << sim->log().toStdString();
-        app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->initInstance({"kelmdesk", "-host", "127.0.0.1", "-instance", "0", "-kelm", KELM_PATH}));
-    }
-
-    void TearDown() override
-    {
-        // A runner still going ends with its kernel.
-        sim.reset();
-        app.reset();
-        KMessageBox::setHook(std::move(m_oldBox));
-        qunsetenv("NORVEX_PORT_BASE");
-        resetSettings();
-    }
-
     CEditorDoc* openProgram(const QString& name, const QByteArray& text)
     {
-        const QString path = m_dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-        f.close();
-        auto* doc = qobject_cast<CEditorDoc*>(app->openDocumentFile(path));
+        auto* doc = qobject_cast<CEditorDoc*>(app->openDocumentFile(writeFile(name, text)));
         EXPECT_NE(doc, nullptr);
         if (doc)
             app->mainFrame()->mdiArea()->setActiveSubWindow(doc->frames().value(0));
@@ -87,8 +55,6 @@ protected:
         waitFor([&] { return !app->monitors.empty(); }, 30000);
         return app->monitors.empty() ? nullptr : app->monitors.front().get();
     }
-
-    static QString consoleText(const MonitorRecord* r) { return r->document->console()->toPlainText(); }
 
     // With KELMDESK_SCREENSHOT_DIR set, the main window is saved there as name.png, to look at.
     void screenshot(const QString& name)
@@ -121,15 +87,6 @@ protected:
         peer.close(h);
         return value;
     }
-
-    QTemporaryDir m_dir;
-    int base = 0;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CKelmDeskApp> app;
-    QStringList boxes;
-
-private:
-    KMessageBox::Hook m_oldBox;
 };
 
 TEST_F(RunE2ETest, RunShowsTheListingWithTimesAndDrivesThePlant)

@@ -1,5 +1,5 @@
 #include "tests/common/ChildProcess.h"
-#include "tests/e2e/SimProcess.h"
+#include "tests/e2e/SimDeskFixture.h"
 #include "tests/faults/LoadSupport.h"
 #include "tests/faults/TimerGaps.h"
 
@@ -34,23 +34,14 @@ namespace {
 using namespace std::chrono_literals;
 
 // KelmDesk in this process, norvexsim and the runner kelm as real processes.
-class DeskFaults : public ::testing::Test
+class DeskFaults : public SimDeskFixture
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        resetSettings();
-        base = freePortBase(1);
-        ASSERT_NE(base, 0);
-        qputenv("NORVEX_PORT_BASE", QByteArray::number(base));
-        m_oldBox = KMessageBox::setHook([this](const KMessageBox::Request& r) {
-            boxes << r.text;
-            return QMessageBox::Ok;
-        });
-        startSim();
-        app = std::make_unique<CKelmDeskApp>();
-        ASSERT_TRUE(app->initInstance({"kelmdesk", "-host", "127.0.0.1", "-instance", "0", "-kelm", KELM_PATH}));
+        SimDeskFixture::SetUp();
+        if (HasFatalFailure())
+            return;
         address = qgetenv("VMSG_ADDRESS").toStdString();
         ASSERT_FALSE(address.empty());
         ASSERT_TRUE(waitFor([&] { return pane(Pane::KernelState) == "Running"; }))
@@ -66,17 +57,7 @@ protected:
             }
         }
         runners.clear();
-        sim.reset();
-        app.reset();
-        KMessageBox::setHook(std::move(m_oldBox));
-        qunsetenv("NORVEX_PORT_BASE");
-        resetSettings();
-    }
-
-    void startSim()
-    {
-        sim = std::make_unique<SimProcess>(base, QStringList{"--speed", "40"});
-        ASSERT_TRUE(sim->waitUntilListening()) << sim->log().toStdString();
+        SimDeskFixture::TearDown();
     }
 
     QString pane(int index) const { return app->statusBar()->paneText(index); }
@@ -84,11 +65,7 @@ protected:
     // A runner started as KelmDesk starts it, but with its process kept here: its exit is checked.
     QProcess* startRunner(const QString& name, const QByteArray& program)
     {
-        const QString path = m_dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(program);
-        f.close();
+        const QString path = writeFile(name, program);
         runners.push_back(std::make_unique<QProcess>());
         QProcess* p = runners.back().get();
         // KelmDesk's own environment carries the port's address (and what else a runner needs).
@@ -117,18 +94,8 @@ protected:
         return nullptr;
     }
 
-    static QString consoleText(const MonitorRecord* r) { return r->document->console()->toPlainText(); }
-
-    QTemporaryDir m_dir;
-    int base = 0;
     std::string address;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<CKelmDeskApp> app;
     std::vector<std::unique_ptr<QProcess>> runners;
-    QStringList boxes;
-
-private:
-    KMessageBox::Hook m_oldBox;
 };
 
 } // namespace
