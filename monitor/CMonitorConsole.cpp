@@ -4,29 +4,51 @@
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/ConsoleLines.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
 
-CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent) : QPlainTextEdit(parent), CView(document)
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// Space between the pane's edges and the text, as a plain text edit leaves it.
+constexpr int Margin = 4;
+constexpr int DragScrollMs = 50;
+
+bool isWordCharacter(QChar c)
 {
-    setDocument(document->console());
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+} // namespace
+
+CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent)
+    : QAbstractScrollArea(parent), CView(document)
+{
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    setReadOnly(true);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
-    setUndoRedoEnabled(false);
     QPalette p = palette();
     p.setColor(QPalette::Base, Qt::white);
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
-    connect(this, &QPlainTextEdit::copyAvailable, this, [this](bool available) {
-        m_copyAvailable = available;
-        CMDIFrame::requestCommandUpdate();
-    });
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     onCommand(
-        Cmd::EditCopy, [this] { copy(); }, [this] { return m_copyAvailable; });
+        Cmd::EditCopy, [this] { copy(); }, [this] { return hasSelectedText(); });
     onCommand(Cmd::EditSelectAll, [this] { selectAll(); });
+    updateScrollBars();
+    showEnd();
 }
 
 CMonitorConsole::~CMonitorConsole()
@@ -50,6 +72,46 @@ CMonitorConsole::~CMonitorConsole()
     }
 }
 
+const ConsoleLines& CMonitorConsole::lines() const
+{
+    return static_cast<CMonitorDoc*>(CView::document())->console();
+}
+
+int CMonitorConsole::lineHeight() const
+{
+    return std::max(1, fontMetrics().lineSpacing());
+}
+
+double CMonitorConsole::columnWidth() const
+{
+    return std::max(1.0, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0')));
+}
+
+int CMonitorConsole::rowsShown() const
+{
+    return std::max(1, (viewport()->height() - Margin) / lineHeight());
+}
+
+qint64 CMonitorConsole::topLine() const
+{
+    return lines().firstNumber() + verticalScrollBar()->value();
+}
+
+void CMonitorConsole::updateScrollBars()
+{
+    const ConsoleLines& store = lines();
+    const int rows = rowsShown();
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(0, std::max(0, store.size() - rows));
+    v->setPageStep(rows);
+    v->setSingleStep(1);
+    QScrollBar* h = horizontalScrollBar();
+    const int width = int(std::ceil(store.widestColumns() * columnWidth())) + 2 * Margin;
+    h->setRange(0, std::max(0, width - viewport()->width()));
+    h->setPageStep(viewport()->width());
+    h->setSingleStep(int(std::ceil(columnWidth())));
+}
+
 void CMonitorConsole::showEnd()
 {
     if (m_endPending)
@@ -57,6 +119,245 @@ void CMonitorConsole::showEnd()
     m_endPending = true;
     QTimer::singleShot(0, this, [this] {
         m_endPending = false;
+        // Lines dropped at the front may have taken the selection with them.
+        const qint64 first = lines().firstNumber();
+        if (m_anchor.line < first || m_caret.line < first) {
+            const Spot start{first, 0};
+            setSelection(std::max(m_anchor, start), std::max(m_caret, start));
+        }
+        updateScrollBars();
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        viewport()->update();
     });
+}
+
+QString CMonitorConsole::selectedText() const
+{
+    const Spot from = std::min(m_anchor, m_caret);
+    const Spot to = std::max(m_anchor, m_caret);
+    return from == to ? QString() : lines().text(from.line, from.index, to.line, to.index);
+}
+
+void CMonitorConsole::copy()
+{
+    if (hasSelectedText())
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void CMonitorConsole::selectAll()
+{
+    const ConsoleLines& store = lines();
+    if (store.isEmpty())
+        return;
+    const qint64 last = store.endNumber() - 1;
+    setSelection({store.firstNumber(), 0}, {last, int(store.line(last).size())});
+}
+
+void CMonitorConsole::setSelection(Spot anchor, Spot caret)
+{
+    if (anchor == m_anchor && caret == m_caret)
+        return;
+    m_anchor = anchor;
+    m_caret = caret;
+    viewport()->update();
+    if (m_copyAvailable != hasSelectedText()) {
+        m_copyAvailable = hasSelectedText();
+        CMDIFrame::requestCommandUpdate();
+    }
+}
+
+CMonitorConsole::Spot CMonitorConsole::spotAt(const QPoint& pos) const
+{
+    const ConsoleLines& store = lines();
+    if (store.isEmpty())
+        return {store.firstNumber(), 0};
+    const qint64 row = std::max(0, pos.y() - Margin) / lineHeight();
+    const qint64 number = std::clamp(topLine() + row, store.firstNumber(), store.endNumber() - 1);
+    const double column = (pos.x() + horizontalScrollBar()->value() - Margin) / columnWidth();
+    return {number, ConsoleDisplay::indexAt(store.line(number), column)};
+}
+
+void CMonitorConsole::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    const ConsoleLines& store = lines();
+    const int height = lineHeight();
+    const double cell = columnWidth();
+    const int ascent = fontMetrics().ascent();
+    const int scrollX = horizontalScrollBar()->value();
+    // Only the columns in view are drawn: a line can be thousands of characters long.
+    const int firstColumn = std::max(0, int(scrollX / cell) - 1);
+    const int columnsShown = int(viewport()->width() / cell) + 3;
+    const Spot from = std::min(m_anchor, m_caret);
+    const Spot to = std::max(m_anchor, m_caret);
+    const QPalette& pal = palette();
+
+    const qint64 top = topLine();
+    const int firstRow = std::max(0, (area.top() - Margin) / height);
+    const int lastRow = (area.bottom() - Margin) / height;
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const qint64 number = top + row;
+        if (number >= store.endNumber())
+            break;
+        const QString& line = store.line(number);
+        const int y = Margin + row * height;
+        const double x0 = Margin - scrollX;
+        const QString shown = ConsoleDisplay::text(line);
+        const QString part = shown.mid(firstColumn, columnsShown);
+        const QPointF origin(x0 + firstColumn * cell, y + ascent);
+
+        painter.setPen(pal.color(QPalette::Text));
+        painter.drawText(origin, part);
+        if (from.line <= number && number <= to.line && from != to) {
+            const int startColumn = number == from.line ? ConsoleDisplay::columnOf(line, from.index) : 0;
+            const int endColumn = number == to.line ? ConsoleDisplay::columnOf(line, to.index)
+                                                    : ConsoleDisplay::columns(line) + 1; // the line break
+            const QRectF band(x0 + startColumn * cell, y, (endColumn - startColumn) * cell, height);
+            painter.fillRect(band, pal.brush(QPalette::Highlight));
+            painter.save();
+            painter.setClipRect(band);
+            painter.setPen(pal.color(QPalette::HighlightedText));
+            painter.drawText(origin, part);
+            painter.restore();
+        }
+    }
+}
+
+void CMonitorConsole::resizeEvent(QResizeEvent* event)
+{
+    const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBars();
+    if (atEnd)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void CMonitorConsole::changeEvent(QEvent* event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        updateScrollBars();
+        viewport()->update();
+    }
+}
+
+void CMonitorConsole::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+        return;
+    }
+    QScrollBar* v = verticalScrollBar();
+    if (event->matches(QKeySequence::MoveToStartOfDocument) || event->key() == Qt::Key_Home) {
+        v->setValue(v->minimum());
+        return;
+    }
+    if (event->matches(QKeySequence::MoveToEndOfDocument) || event->key() == Qt::Key_End) {
+        v->setValue(v->maximum());
+        return;
+    }
+    // Arrows and page keys scroll.
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void CMonitorConsole::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const Spot spot = spotAt(event->position().toPoint());
+    setSelection(event->modifiers() & Qt::ShiftModifier ? m_anchor : spot, spot);
+    m_selecting = true;
+}
+
+void CMonitorConsole::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_selecting || !(event->buttons() & Qt::LeftButton))
+        return;
+    dragTo(event->position().toPoint());
+}
+
+void CMonitorConsole::dragTo(const QPoint& pos)
+{
+    m_dragPos = pos;
+    if (viewport()->rect().contains(pos))
+        m_dragScroll.stop();
+    else if (!m_dragScroll.isActive())
+        m_dragScroll.start(DragScrollMs, this);
+    setSelection(m_anchor, spotAt(pos));
+}
+
+void CMonitorConsole::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != m_dragScroll.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    const QRect r = viewport()->rect();
+    QScrollBar* v = verticalScrollBar();
+    QScrollBar* h = horizontalScrollBar();
+    if (m_dragPos.y() < r.top())
+        v->setValue(v->value() - 1);
+    else if (m_dragPos.y() > r.bottom())
+        v->setValue(v->value() + 1);
+    if (m_dragPos.x() < r.left())
+        h->setValue(h->value() - h->singleStep());
+    else if (m_dragPos.x() > r.right())
+        h->setValue(h->value() + h->singleStep());
+    setSelection(m_anchor, spotAt(m_dragPos));
+}
+
+void CMonitorConsole::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !m_selecting) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    m_selecting = false;
+    m_dragScroll.stop();
+    // The selection also goes where a middle click pastes it, on systems that have one.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (hasSelectedText() && clipboard->supportsSelection())
+        clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+void CMonitorConsole::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    const ConsoleLines& store = lines();
+    const Spot spot = spotAt(event->position().toPoint());
+    if (store.isEmpty())
+        return;
+    // The word under the mouse: letters, digits and underscores, or else the one character.
+    const QString& line = store.line(spot.line);
+    int start = spot.index;
+    int end = spot.index;
+    if (start < line.size() && !isWordCharacter(line.at(start)) && (start == 0 || !isWordCharacter(line.at(start - 1)))) {
+        end = start + 1;
+    } else {
+        while (start > 0 && isWordCharacter(line.at(start - 1)))
+            --start;
+        while (end < line.size() && isWordCharacter(line.at(end)))
+            ++end;
+    }
+    setSelection({spot.line, start}, {spot.line, end});
+}
+
+void CMonitorConsole::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &CMonitorConsole::copy);
+    copyAction->setEnabled(hasSelectedText());
+    QAction* selectAllAction = menu.addAction(tr("Select All"), QKeySequence::SelectAll, this, &CMonitorConsole::selectAll);
+    selectAllAction->setEnabled(!lines().isEmpty());
+    menu.exec(event->globalPos());
 }

@@ -2,13 +2,16 @@
 
 #include "framework/CView.h"
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
 
 class CMonitorDoc;
+class ConsoleLines;
 
 // Lower pane of a monitor: the time-stamped console, read-only, in the system's fixed-pitch font on
-// white.
-class CMonitorConsole : public QPlainTextEdit, public CView
+// white. Draws the lines on screen straight from the document's line store, so that a console of
+// 100,000 lines costs nothing while lines stream in; text is selected with the mouse and copied.
+class CMonitorConsole : public QAbstractScrollArea, public CView
 {
     Q_OBJECT
 public:
@@ -19,7 +22,51 @@ public:
     // Scrolls to the last line once the event loop turns, however many lines came meanwhile.
     void showEnd();
 
+    bool hasSelectedText() const { return m_anchor != m_caret; }
+    QString selectedText() const;
+    void copy();
+    void selectAll();
+    // The line shown at the top of the pane (its number in the console's line store).
+    qint64 topLine() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
 private:
-    bool m_copyAvailable = false;
+    // A place between two characters: line number in the store and character index in that line.
+    struct Spot
+    {
+        qint64 line = 0;
+        int index = 0;
+        bool operator==(const Spot& o) const { return line == o.line && index == o.index; }
+        bool operator!=(const Spot& o) const { return !(*this == o); }
+        bool operator<(const Spot& o) const { return line < o.line || (line == o.line && index < o.index); }
+    };
+
+    const ConsoleLines& lines() const;
+    int lineHeight() const;
+    double columnWidth() const;
+    int rowsShown() const;
+    void updateScrollBars();
+    Spot spotAt(const QPoint& pos) const;
+    void setSelection(Spot anchor, Spot caret);
+    // Moves the caret to the mouse while a drag selects, and scrolls when the mouse is beyond the pane.
+    void dragTo(const QPoint& pos);
+
+    Spot m_anchor;
+    Spot m_caret;
+    bool m_selecting = false;
     bool m_endPending = false;
+    bool m_copyAvailable = false;
+    QPoint m_dragPos;
+    QBasicTimer m_dragScroll;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "framework/CDocument.h"
+#include "monitor/ConsoleLines.h"
 
-#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -25,11 +25,11 @@ public:
     void setModified(bool) override {}
 
     QTextDocument* listing() const { return m_listing.get(); }
-    // The console with every line appended so far, the queued ones inserted first.
-    QTextDocument* console();
-    // Queues a finished console line (line breaks inside make more lines); the queue goes into the
-    // console in one edit once the event loop turns, so a flood of lines costs the network
-    // handling next to nothing.
+    // The console's lines: the last MaxConsoleLines of every line appended.
+    const ConsoleLines& console() const { return m_console; }
+    // Appends a finished console line (line breaks inside make more lines). The console views
+    // scroll to the end once the event loop turns, so a flood of lines costs the network handling
+    // next to nothing.
     void appendConsoleLine(const QString& line);
     // The title the framework gave the document ("Monitor1"): the name until the client reports one.
     QString defaultTitle() const { return m_defaultTitle; }
@@ -41,17 +41,11 @@ public:
 
     // The most lines a console keeps; older ones are dropped.
     static constexpr int MaxConsoleLines = 100000;
-    // The most queued lines one turn of the event loop inserts, which keeps a turn within a few ms.
-    static constexpr int MaxLinesPerTurn = 400;
 
 private:
     std::unique_ptr<QTextDocument> m_listing;
-    // Inserts up to limit queued lines into the console and scrolls its views to the end.
-    void flushConsole(int limit);
-
-    std::unique_ptr<QTextDocument> m_console;
-    QStringList m_pendingLines;
-    int m_pendingBlocks = 0;
-    QTimer m_flushTimer;
+    ConsoleLines m_console{MaxConsoleLines};
+    // Runs once per turn of the event loop in which lines came: the views show the new end.
+    QTimer m_showEndTimer;
     QString m_defaultTitle;
 };

@@ -65,7 +65,7 @@ protected:
         return path;
     }
 
-    static QString consoleText(const MonitorRecord* r) { return r->document->console()->toPlainText(); }
+    static QString consoleText(const MonitorRecord* r) { return r->document->console().toPlainText(); }
 
     QTemporaryDir m_dir;
     int base = 0;

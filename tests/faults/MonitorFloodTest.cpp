@@ -13,8 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 
 #include <atomic>
@@ -87,7 +85,7 @@ TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
 
     KD_TRY_VERIFY(!app->monitors.empty(), 15000);
     MonitorRecord* r = app->monitors.front().get();
-    QTextDocument* console = r->document->console();
+    const ConsoleLines& console = r->document->console();
     const long rssStart = residentKiB();
     long rssHalf = 0;
     long long lastSeen = -1;
@@ -97,12 +95,12 @@ TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
     QTimer watch;
     watch.setInterval(100);
     QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
-        const long long n = sequenceOf(console->lastBlock().text());
+        const long long n = console.isEmpty() ? -1 : sequenceOf(console.line(console.endNumber() - 1));
         if (n >= 0) {
             ordered = ordered && n >= lastSeen;
             lastSeen = n;
         }
-        maxLines = std::max(maxLines, console->blockCount());
+        maxLines = std::max(maxLines, console.size());
         if (!rssHalf && n >= count / 2)
             rssHalf = residentKiB();
     });
@@ -121,8 +119,7 @@ TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
 
     // The console: "--- Started execution ---", the sequence numbers, "--- Finished normally ---",
     // of which it keeps the last lines.
-    // Asked again: console() inserts the lines still queued for the next turn of the event loop.
-    const QStringList lines = r->document->console()->toPlainText().split(QLatin1Char('\n'));
+    const QStringList lines = r->document->console().toPlainText().split(QLatin1Char('\n'));
     const long long total = count + 2;
     ASSERT_EQ(lines.size(), std::min<long long>(total, CMonitorDoc::MaxConsoleLines));
     EXPECT_TRUE(lines.last().endsWith(QLatin1String("--- Finished normally ---"))) << lines.last().toStdString();
@@ -142,8 +139,9 @@ TEST_F(MonitorFlood, AMillionMessagesIntoOneMonitorLoseNothingAndFreezeNothing)
     EXPECT_EQ(wrong, 0);
     EXPECT_TRUE(ordered);
     EXPECT_LE(maxLines, CMonitorDoc::MaxConsoleLines);
-    // The goal is 20 ms; on a loaded 2-core machine the longest gap measured up to 277 ms (see
-    // docs/reliability.md). This bound catches a window that freezes.
+    // The goal is 20 ms, which a quiet machine meets (docs/reliability.md). Beside CI's other build
+    // the test's thread waits for a core now and then, so this bound only catches a window that
+    // freezes.
     EXPECT_LE(longestGap, 500.0) << "the window stood still";
     // The console holds its last lines only: past the cap, memory stops growing with the flood.
     if (count >= 2 * CMonitorDoc::MaxConsoleLines) {

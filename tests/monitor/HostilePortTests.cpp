@@ -93,7 +93,7 @@ protected:
     {
         runner->sendText(PrintText, 1, text + "\n");
         return QTest::qWaitFor(
-            [&] { return app->monitors[0]->document->console()->toPlainText().contains(QString::fromStdString(text)); },
+            [&] { return app->monitors[0]->document->console().toPlainText().contains(QString::fromStdString(text)); },
             15000);
     }
 

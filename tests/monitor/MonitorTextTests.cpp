@@ -1,3 +1,4 @@
+#include "monitor/ConsoleLines.h"
 #include "monitor/MonitorText.h"
 
 #include <gtest/gtest.h>
@@ -62,4 +63,41 @@ TEST(MonitorText, ListingTextStaysOneLine)
     EXPECT_EQ(cut.size(), maxListingText);
     EXPECT_EQ(cut.back(), QChar(0x2026));
     EXPECT_EQ(listingText("<b>html</b>"), "<b>html</b>");
+}
+
+// The store keeps the last lines with numbers that never change, cuts ranges at what is kept, and
+// finds the widest line again once the widest is dropped.
+TEST(ConsoleLines, KeepsTheLastLinesWithFixedNumbers)
+{
+    ConsoleLines lines(4);
+    lines.append(QStringLiteral("a long first line"));
+    lines.append(QStringLiteral("b\nc"));
+    lines.append(QString());
+    EXPECT_EQ(lines.toPlainText(), QStringLiteral("a long first line\nb\nc\n"));
+    EXPECT_EQ(lines.widestColumns(), 17);
+    lines.append(QStringLiteral("d\te"));
+    EXPECT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines.firstNumber(), 1);
+    EXPECT_EQ(lines.endNumber(), 5);
+    EXPECT_EQ(lines.line(4), QStringLiteral("d\te"));
+    EXPECT_EQ(lines.toPlainText(), QStringLiteral("b\nc\n\nd\te"));
+    EXPECT_EQ(lines.widestColumns(), 9) << "the tab reaches column 8";
+    // A range that starts on a dropped line starts at the first kept one; columns past a line's end
+    // stop at it.
+    EXPECT_EQ(lines.text(0, 5, 2, 99), QStringLiteral("b\nc"));
+    EXPECT_EQ(lines.text(4, 1, 4, 3), QStringLiteral("\te"));
+    EXPECT_EQ(lines.text(0, 0, 0, 3), QString());
+}
+
+TEST(ConsoleLines, ControlCharactersAndTabsAreShownAndHitByColumn)
+{
+    const QString line = QStringLiteral("a\tb\x01<b>");
+    EXPECT_EQ(ConsoleDisplay::text(line), QStringLiteral("a       b") + QChar(0x2401) + QStringLiteral("<b>"));
+    EXPECT_EQ(ConsoleDisplay::columns(line), 13);
+    EXPECT_EQ(ConsoleDisplay::columnOf(line, 2), 8);
+    EXPECT_EQ(ConsoleDisplay::indexAt(line, 3.0), 1) << "the left half of a tab is before it";
+    EXPECT_EQ(ConsoleDisplay::indexAt(line, 6.0), 2) << "the right half is after it";
+    EXPECT_EQ(ConsoleDisplay::indexAt(line, 8.4), 2);
+    EXPECT_EQ(ConsoleDisplay::indexAt(line, 8.6), 3);
+    EXPECT_EQ(ConsoleDisplay::indexAt(line, 99.0), int(line.size()));
 }

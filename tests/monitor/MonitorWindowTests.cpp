@@ -25,6 +25,8 @@
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QClipboard>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -101,7 +103,7 @@ protected:
     static QString line(const MonitorRecord* r, int k) { return listing(r)->findBlockByNumber(k - 1).text(); }
     static QStringList consoleLines(const MonitorRecord* r)
     {
-        return r->document->console()->toPlainText().split(QLatin1Char('\n'));
+        return r->document->console().toPlainText().split(QLatin1Char('\n'));
     }
     // Format of the reported text's first character on line k.
     static QTextCharFormat textFormat(const MonitorRecord* r, int k)
@@ -478,7 +480,6 @@ TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
     EXPECT_EQ(frame->splitter()->widget(1), frame->consoleView());
     EXPECT_EQ(r->console, frame->consoleView());
     EXPECT_TRUE(frame->listingView()->isReadOnly());
-    EXPECT_TRUE(frame->consoleView()->isReadOnly());
     EXPECT_EQ(frame->consoleView()->palette().color(QPalette::Base), QColor(Qt::white));
     app->mainFrame()->mdiArea()->setActiveSubWindow(frame);
     frame->listingView()->setFocus();
@@ -489,18 +490,19 @@ TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
 
 } // namespace
 
-// A flood queues console lines: each turn of the event loop inserts a bounded batch, in order, and
-// the console keeps exactly its last lines whether the cap is passed in the queue or in the document.
-TEST(MonitorConsoleQueue, BatchesKeepEveryLineInOrderUpToTheCap)
+// The console keeps exactly its last lines, and its view follows the end, selects with the mouse
+// and copies, and keeps a selection on its lines while older ones are dropped.
+TEST(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
 {
     CMonitorDoc doc;
-    QTextDocument* console = doc.console();
-    std::vector<int> counts;
-    QObject::connect(console, &QTextDocument::contentsChanged, console,
-                     [&] { counts.push_back(console->blockCount()); });
+    CMonitorConsole view(&doc);
+    view.resize(400, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    const ConsoleLines& console = doc.console();
     QStringList expected;
     int next = 0;
-    // Every 997th line carries a break inside: one queued entry, two console lines.
+    // Every 997th line carries a break inside: one text, two console lines.
     auto append = [&](int n) {
         for (int i = 0; i < n; ++i, ++next) {
             const QString line = next % 997 == 0 ? QStringLiteral("%1\n%1+").arg(next) : QString::number(next);
@@ -509,30 +511,49 @@ TEST(MonitorConsoleQueue, BatchesKeepEveryLineInOrderUpToTheCap)
         }
     };
     auto tail = [&] { return expected.mid(std::max<qsizetype>(0, expected.size() - CMonitorDoc::MaxConsoleLines)); };
+    // Once the event loop has turned, the view has taken in every line and shows the last one at
+    // its bottom.
+    auto followsTheEnd = [&] {
+        QTest::qWait(20);
+        const QScrollBar* bar = view.verticalScrollBar();
+        return bar->maximum() + bar->pageStep() == console.size() && bar->value() == bar->maximum();
+    };
 
-    const int batch = CMonitorDoc::MaxLinesPerTurn;
-    append(2 * batch + 5);
-    EXPECT_TRUE(console->isEmpty()) << "nothing is inserted before the event loop turns";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return console->lastBlock().text() == expected.last(); }, 15000));
-    EXPECT_EQ(console->toPlainText().split(QLatin1Char('\n')), expected);
-    ASSERT_GE(counts.size(), 3u);
-    for (std::size_t i = 0; i < counts.size(); ++i)
-        EXPECT_LE(counts[i] - (i ? counts[i - 1] : 0), batch + 3) << "turn " << i;
+    append(50);
+    ASSERT_TRUE(followsTheEnd());
+    EXPECT_EQ(console.toPlainText().split(QLatin1Char('\n')), expected);
 
-    // Past the cap in the queue alone: console() inserts what is queued at once.
-    append(CMonitorDoc::MaxConsoleLines + 1500);
-    EXPECT_EQ(doc.console()->toPlainText().split(QLatin1Char('\n')), tail());
-    // Then a few more on a full console, through the event loop.
-    append(10);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return console->lastBlock().text() == expected.last(); }, 15000));
-    EXPECT_EQ(console->blockCount(), CMonitorDoc::MaxConsoleLines);
-    EXPECT_EQ(doc.console()->toPlainText().split(QLatin1Char('\n')), tail());
+    // A drag from the start of the top line to the middle of the next selects that text.
+    const int h = view.fontMetrics().lineSpacing();
+    const int w = view.fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const qint64 top = view.topLine();
+    const QPoint start(4 + 1, 4 + h / 2);
+    QTest::mousePress(view.viewport(), Qt::LeftButton, {}, start);
+    QMouseEvent move(QEvent::MouseMove, QPointF(4 + w + 1, 4 + h + h / 2), view.viewport()->mapToGlobal(QPointF(4 + w + 1, 4 + h + h / 2)),
+                     Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(view.viewport(), &move);
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(4 + w + 1, 4 + h + h / 2));
+    const QString selected = console.line(top) + QLatin1Char('\n') + console.line(top + 1).left(1);
+    EXPECT_EQ(view.selectedText(), selected);
+    view.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), selected);
 
-    // A queue over the cap by the length of its first line: still exactly the cap's last lines.
-    const QString tall = QStringLiteral("tall\n").repeated(3000) + QStringLiteral("tall end");
-    doc.appendConsoleLine(tall);
-    expected += tall.split(QLatin1Char('\n'));
-    append(CMonitorDoc::MaxConsoleLines - 200);
-    EXPECT_EQ(doc.console()->blockCount(), CMonitorDoc::MaxConsoleLines);
-    EXPECT_EQ(doc.console()->toPlainText().split(QLatin1Char('\n')), tail());
+    // Past the cap: the console holds exactly the last lines, and the selection keeps to what is
+    // left of its lines (nothing, once they are gone).
+    view.selectAll();
+    const qsizetype selectedLines = expected.size();
+    append(CMonitorDoc::MaxConsoleLines - 130);
+    ASSERT_TRUE(followsTheEnd());
+    EXPECT_EQ(console.size(), CMonitorDoc::MaxConsoleLines);
+    EXPECT_EQ(console.toPlainText().split(QLatin1Char('\n')), tail());
+    const qint64 dropped = console.firstNumber();
+    ASSERT_GT(dropped, 0);
+    ASSERT_LT(dropped, selectedLines);
+    EXPECT_EQ(view.selectedText(), expected.mid(dropped, selectedLines - dropped).join(QLatin1Char('\n')));
+    append(100);
+    ASSERT_TRUE(followsTheEnd());
+    EXPECT_EQ(console.toPlainText().split(QLatin1Char('\n')), tail());
+    EXPECT_FALSE(view.hasSelectedText());
+    view.selectAll();
+    EXPECT_EQ(view.selectedText(), console.toPlainText());
 }
