@@ -321,6 +321,11 @@ void CMonitorConsole::mouseReleaseEvent(QMouseEvent* event)
     }
     m_selecting = false;
     m_dragScroll.stop();
+    publishSelection();
+}
+
+void CMonitorConsole::publishSelection()
+{
     // The selection also goes where a middle click pastes it, on systems that have one.
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (hasSelectedText() && clipboard->supportsSelection())
@@ -350,6 +355,7 @@ void CMonitorConsole::mouseDoubleClickEvent(QMouseEvent* event)
             ++end;
     }
     setSelection({spot.line, start}, {spot.line, end});
+    publishSelection();
 }
 
 void CMonitorConsole::contextMenuEvent(QContextMenuEvent* event)

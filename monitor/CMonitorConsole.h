@@ -61,6 +61,7 @@ private:
     void setSelection(Spot anchor, Spot caret);
     // Moves the caret to the mouse while a drag selects, and scrolls when the mouse is beyond the pane.
     void dragTo(const QPoint& pos);
+    void publishSelection();
 
     Spot m_anchor;
     Spot m_caret;
