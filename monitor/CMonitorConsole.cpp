@@ -4,6 +4,7 @@
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/ConsoleAccessible.h"
 #include "monitor/ConsoleLines.h"
 
 #include <QApplication>
@@ -20,8 +21,6 @@
 #include <cmath>
 
 namespace {
-// Space between the pane's edges and the text, as a plain text edit leaves it.
-constexpr int Margin = 4;
 constexpr int DragScrollMs = 50;
 
 bool isWordCharacter(QChar c)
@@ -33,6 +32,7 @@ bool isWordCharacter(QChar c)
 CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent)
     : QAbstractScrollArea(parent), CView(document)
 {
+    ConsoleAccessible::install();
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     QPalette p = palette();
     p.setColor(QPalette::Base, Qt::white);

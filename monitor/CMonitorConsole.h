@@ -42,6 +42,10 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    friend class ConsoleAccessible;
+    // Space between the pane's edges and the text, as a plain text edit leaves it.
+    static constexpr int Margin = 4;
+
     // A place between two characters: line number in the store and character index in that line.
     struct Spot
     {

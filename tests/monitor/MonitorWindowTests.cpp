@@ -25,6 +25,7 @@
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QAccessible>
 #include <QClipboard>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -556,4 +557,44 @@ TEST(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
     EXPECT_FALSE(view.hasSelectedText());
     view.selectAll();
     EXPECT_EQ(view.selectedText(), console.toPlainText());
+}
+
+// Assistive technology reads the console as one text: its characters, their places on screen and
+// the selection, which it can also set.
+TEST(MonitorConsoleView, AssistiveTechnologyReadsTheTextAndTheSelection)
+{
+    CMonitorDoc doc;
+    CMonitorConsole view(&doc);
+    view.resize(400, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    doc.appendConsoleLine(QStringLiteral("[00:00:01] first"));
+    doc.appendConsoleLine(QStringLiteral("[00:00:02] a\tb\nsecond part"));
+    QTest::qWait(20);
+    const QString all = doc.console().toPlainText();
+
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(iface, nullptr);
+    EXPECT_TRUE(iface->state().readOnly);
+    EXPECT_EQ(iface->text(QAccessible::Value), all);
+    QAccessibleTextInterface* text = iface->textInterface();
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(text->characterCount(), all.size());
+    EXPECT_EQ(text->text(0, text->characterCount()), all);
+    const int b = int(all.indexOf(QLatin1Char('b')));
+    EXPECT_EQ(text->text(b - 2, b + 3), all.mid(b - 2, 5)) << "across a tab and a line break";
+
+    view.selectAll();
+    int start = -1;
+    int end = -1;
+    text->selection(0, &start, &end);
+    EXPECT_EQ(std::make_pair(start, end), std::make_pair(0, int(all.size())));
+    text->setSelection(0, 11, b + 1);
+    EXPECT_EQ(view.selectedText(), all.mid(11, b + 1 - 11));
+
+    // The character after the tab is where the view draws it, and found there again.
+    const QRect r = text->characterRect(b);
+    const double cell = QFontMetricsF(view.font()).horizontalAdvance(QLatin1Char('0'));
+    EXPECT_NEAR(r.left() - text->characterRect(b - 2).left(), 5 * cell, 1.5) << "a at column 11, b at 16";
+    EXPECT_EQ(text->offsetAtPoint(r.center() - QPoint(r.width() / 4, 0)), b);
 }
