@@ -29,8 +29,7 @@ bool isWordCharacter(QChar c)
 }
 } // namespace
 
-CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent)
-    : QAbstractScrollArea(parent), CView(document)
+CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent) : QAbstractScrollArea(parent), CView(document)
 {
     ConsoleAccessible::install();
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -346,7 +345,8 @@ void CMonitorConsole::mouseDoubleClickEvent(QMouseEvent* event)
     const QString& line = store.line(spot.line);
     int start = spot.index;
     int end = spot.index;
-    if (start < line.size() && !isWordCharacter(line.at(start)) && (start == 0 || !isWordCharacter(line.at(start - 1)))) {
+    if (start < line.size() && !isWordCharacter(line.at(start)) &&
+        (start == 0 || !isWordCharacter(line.at(start - 1)))) {
         end = start + 1;
     } else {
         while (start > 0 && isWordCharacter(line.at(start - 1)))
@@ -363,7 +363,8 @@ void CMonitorConsole::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     QAction* copyAction = menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &CMonitorConsole::copy);
     copyAction->setEnabled(hasSelectedText());
-    QAction* selectAllAction = menu.addAction(tr("Select All"), QKeySequence::SelectAll, this, &CMonitorConsole::selectAll);
+    QAction* selectAllAction =
+        menu.addAction(tr("Select All"), QKeySequence::SelectAll, this, &CMonitorConsole::selectAll);
     selectAllAction->setEnabled(!lines().isEmpty());
     menu.exec(event->globalPos());
 }

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <climits>
 
-ConsoleAccessible::ConsoleAccessible(CMonitorConsole* console) : QAccessibleWidget(console, QAccessible::EditableText) {}
+ConsoleAccessible::ConsoleAccessible(CMonitorConsole* console) : QAccessibleWidget(console, QAccessible::EditableText)
+{
+}
 
 void ConsoleAccessible::install()
 {

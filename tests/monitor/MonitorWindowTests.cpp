@@ -530,8 +530,8 @@ TEST(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
     const qint64 top = view.topLine();
     const QPoint start(4 + 1, 4 + h / 2);
     QTest::mousePress(view.viewport(), Qt::LeftButton, {}, start);
-    QMouseEvent move(QEvent::MouseMove, QPointF(4 + w + 1, 4 + h + h / 2), view.viewport()->mapToGlobal(QPointF(4 + w + 1, 4 + h + h / 2)),
-                     Qt::NoButton, Qt::LeftButton, {});
+    QMouseEvent move(QEvent::MouseMove, QPointF(4 + w + 1, 4 + h + h / 2),
+                     view.viewport()->mapToGlobal(QPointF(4 + w + 1, 4 + h + h / 2)), Qt::NoButton, Qt::LeftButton, {});
     QApplication::sendEvent(view.viewport(), &move);
     QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(4 + w + 1, 4 + h + h / 2));
     const QString selected = console.line(top) + QLatin1Char('\n') + console.line(top + 1).left(1);
