@@ -7,6 +7,7 @@
 #include "monitor/ConsoleAccessible.h"
 #include "monitor/ConsoleLines.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -18,10 +19,32 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
 constexpr int DragScrollMs = 50;
+
+// Draws the cells from firstColumn on of a line that starts at x0: a plain line in one run, any
+// other a cluster to its cell.
+void drawLine(QPainter& painter, const QString& line, double x0, double baseline, double cell, int firstColumn,
+              int columnsShown)
+{
+    if (ConsoleDisplay::isPlain(line)) {
+        painter.drawText(QPointF(x0 + firstColumn * cell, baseline), line.mid(firstColumn, columnsShown));
+        return;
+    }
+    const int lastColumn = firstColumn + columnsShown;
+    int column = 0;
+    for (int i = 0; i < line.size() && column < lastColumn;) {
+        const int end = ConsoleDisplay::clusterEnd(line, i);
+        const int next = column + ConsoleDisplay::clusterColumns(line, i, end, column);
+        if (next > firstColumn)
+            painter.drawText(QPointF(x0 + column * cell, baseline), ConsoleDisplay::shown(line, i, end));
+        column = next;
+        i = end;
+    }
+}
 
 bool isWordCharacter(QChar c)
 {
@@ -127,7 +150,26 @@ void CMonitorConsole::showEnd()
         updateScrollBars();
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
         viewport()->update();
+        reportNewLines();
     });
+}
+
+void CMonitorConsole::reportNewLines()
+{
+    const ConsoleLines& store = lines();
+    const qint64 from = std::max(m_shownEnd, store.firstNumber());
+    m_shownEnd = store.endNumber();
+    if (!QAccessible::isActive() || from >= store.endNumber())
+        return;
+    QString added = store.text(from, 0, store.endNumber() - 1, INT_MAX);
+    if (from > store.firstNumber())
+        added.prepend(QLatin1Char('\n'));
+    if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(this)) {
+        if (QAccessibleTextInterface* text = iface->textInterface()) {
+            QAccessibleTextInsertEvent event(this, text->characterCount() - int(added.size()), added);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
 }
 
 QString CMonitorConsole::selectedText() const
@@ -162,6 +204,18 @@ void CMonitorConsole::setSelection(Spot anchor, Spot caret)
     if (m_copyAvailable != hasSelectedText()) {
         m_copyAvailable = hasSelectedText();
         CMDIFrame::requestCommandUpdate();
+    }
+    if (!QAccessible::isActive())
+        return;
+    if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(this)) {
+        if (QAccessibleTextInterface* text = iface->textInterface()) {
+            int start = 0;
+            int end = 0;
+            text->selection(0, &start, &end);
+            QAccessibleTextSelectionEvent event(this, start, end);
+            event.setCursorPosition(text->cursorPosition());
+            QAccessible::updateAccessibility(&event);
+        }
     }
 }
 
@@ -202,12 +256,10 @@ void CMonitorConsole::paintEvent(QPaintEvent* event)
         const QString& line = store.line(number);
         const int y = Margin + row * height;
         const double x0 = Margin - scrollX;
-        const QString shown = ConsoleDisplay::text(line);
-        const QString part = shown.mid(firstColumn, columnsShown);
-        const QPointF origin(x0 + firstColumn * cell, y + ascent);
+        const double baseline = y + ascent;
 
         painter.setPen(pal.color(QPalette::Text));
-        painter.drawText(origin, part);
+        drawLine(painter, line, x0, baseline, cell, firstColumn, columnsShown);
         if (from.line <= number && number <= to.line && from != to) {
             const int startColumn = number == from.line ? ConsoleDisplay::columnOf(line, from.index) : 0;
             const int endColumn = number == to.line ? ConsoleDisplay::columnOf(line, to.index)
@@ -217,7 +269,7 @@ void CMonitorConsole::paintEvent(QPaintEvent* event)
             painter.save();
             painter.setClipRect(band);
             painter.setPen(pal.color(QPalette::HighlightedText));
-            painter.drawText(origin, part);
+            drawLine(painter, line, x0, baseline, cell, firstColumn, columnsShown);
             painter.restore();
         }
     }
@@ -236,7 +288,10 @@ void CMonitorConsole::changeEvent(QEvent* event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
+        const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
         updateScrollBars();
+        if (atEnd)
+            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
         viewport()->update();
     }
 }
@@ -271,6 +326,16 @@ void CMonitorConsole::mousePressEvent(QMouseEvent* event)
         return;
     }
     const Spot spot = spotAt(event->position().toPoint());
+    // A third click soon after a double click selects the whole line.
+    if (m_tripleClick.isActive() &&
+        (event->position().toPoint() - m_tripleClickPos).manhattanLength() < QApplication::startDragDistance()) {
+        m_tripleClick.stop();
+        const qint64 next = spot.line + 1;
+        setSelection({spot.line, 0},
+                     next < lines().endNumber() ? Spot{next, 0} : Spot{spot.line, int(lines().line(spot.line).size())});
+        publishSelection();
+        return;
+    }
     setSelection(event->modifiers() & Qt::ShiftModifier ? m_anchor : spot, spot);
     m_selecting = true;
 }
@@ -294,8 +359,17 @@ void CMonitorConsole::dragTo(const QPoint& pos)
 
 void CMonitorConsole::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_tripleClick.timerId()) {
+        m_tripleClick.stop();
+        return;
+    }
     if (event->timerId() != m_dragScroll.timerId()) {
         QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    // A release taken by a popup or a modal box never reaches this view.
+    if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        endDrag();
         return;
     }
     const QRect r = viewport()->rect();
@@ -318,9 +392,41 @@ void CMonitorConsole::mouseReleaseEvent(QMouseEvent* event)
         QAbstractScrollArea::mouseReleaseEvent(event);
         return;
     }
+    endDrag();
+    publishSelection();
+}
+
+void CMonitorConsole::endDrag()
+{
     m_selecting = false;
     m_dragScroll.stop();
-    publishSelection();
+}
+
+void CMonitorConsole::focusOutEvent(QFocusEvent* event)
+{
+    endDrag();
+    QAbstractScrollArea::focusOutEvent(event);
+}
+
+void CMonitorConsole::hideEvent(QHideEvent* event)
+{
+    endDrag();
+    QAbstractScrollArea::hideEvent(event);
+}
+
+void CMonitorConsole::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // Ctrl+wheel zooms, as in the other text panes.
+    const int steps = event->angleDelta().y() / 120;
+    if (steps == 0)
+        return;
+    QFont f = font();
+    f.setPointSizeF(std::clamp(f.pointSizeF() + steps, 4.0, 72.0));
+    setFont(f);
 }
 
 void CMonitorConsole::publishSelection()
@@ -356,6 +462,8 @@ void CMonitorConsole::mouseDoubleClickEvent(QMouseEvent* event)
     }
     setSelection({spot.line, start}, {spot.line, end});
     publishSelection();
+    m_tripleClickPos = event->position().toPoint();
+    m_tripleClick.start(QApplication::doubleClickInterval(), this);
 }
 
 void CMonitorConsole::contextMenuEvent(QContextMenuEvent* event)

@@ -28,6 +28,8 @@ public:
     void selectAll();
     // The line shown at the top of the pane (its number in the console's line store).
     qint64 topLine() const;
+    // One past the last line the view has taken in.
+    qint64 shownEnd() const { return m_shownEnd; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -40,6 +42,9 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     friend class ConsoleAccessible;
@@ -66,6 +71,9 @@ private:
     // Moves the caret to the mouse while a drag selects, and scrolls when the mouse is beyond the pane.
     void dragTo(const QPoint& pos);
     void publishSelection();
+    void endDrag();
+    // Tells assistive technology of the lines that came since the last call.
+    void reportNewLines();
 
     Spot m_anchor;
     Spot m_caret;
@@ -74,4 +82,7 @@ private:
     bool m_copyAvailable = false;
     QPoint m_dragPos;
     QBasicTimer m_dragScroll;
+    QBasicTimer m_tripleClick;
+    QPoint m_tripleClickPos;
+    qint64 m_shownEnd = 0;
 };

@@ -74,9 +74,9 @@ const std::vector<int>& ConsoleAccessible::lineOffsets() const
 int ConsoleAccessible::offsetOf(qint64 line, int index) const
 {
     const ConsoleLines& lines = console()->lines();
-    if (lines.isEmpty())
+    if (lines.isEmpty() || line < lines.firstNumber())
         return 0;
-    line = std::clamp(line, lines.firstNumber(), lines.endNumber() - 1);
+    line = std::min(line, lines.endNumber() - 1);
     return lineOffsets()[std::size_t(line - lines.firstNumber())] + std::clamp(index, 0, int(lines.line(line).size()));
 }
 
@@ -88,7 +88,7 @@ std::pair<qint64, int> ConsoleAccessible::spotOf(int offset) const
     const std::vector<int>& offsets = lineOffsets();
     const auto it = std::upper_bound(offsets.begin(), offsets.end(), std::max(0, offset));
     const qint64 line = lines.firstNumber() + (it - offsets.begin()) - 1;
-    return {line, std::min(offset - *(it - 1), int(lines.line(line).size()))};
+    return {line, std::clamp(offset - *(it - 1), 0, int(lines.line(line).size()))};
 }
 
 int ConsoleAccessible::characterCount() const
@@ -182,6 +182,8 @@ int ConsoleAccessible::offsetAtPoint(const QPoint& point) const
 void ConsoleAccessible::scrollToSubstring(int startIndex, int /*endIndex*/)
 {
     CMonitorConsole* c = console();
+    if (c->lines().isEmpty())
+        return;
     const auto [line, index] = spotOf(startIndex);
     QScrollBar* v = c->verticalScrollBar();
     const int row = int(line - c->lines().firstNumber());

@@ -15,6 +15,10 @@ void ConsoleLines::append(const QString& text)
 
 void ConsoleLines::push(QString text)
 {
+    // A text built by appending has room to grow, which would stay with the line as long as it is
+    // kept.
+    if (text.capacity() > text.size())
+        text.squeeze();
     const int columns = ConsoleDisplay::columns(text);
     m_lines.push_back({std::move(text), columns});
     if (m_widestKnown) {
@@ -85,36 +89,101 @@ QString ConsoleLines::text(qint64 fromLine, int fromColumn, qint64 toLine, int t
 
 namespace ConsoleDisplay {
 namespace {
-int nextColumn(QChar c, int column)
+char32_t codePointAt(const QString& line, int index, int* length)
 {
-    return c == QLatin1Char('\t') ? (column / tabColumns + 1) * tabColumns : column + 1;
+    const QChar c = line.at(index);
+    if (c.isHighSurrogate() && index + 1 < line.size() && line.at(index + 1).isLowSurrogate()) {
+        *length = 2;
+        return QChar::surrogateToUcs4(c, line.at(index + 1));
+    }
+    *length = 1;
+    return c.unicode();
+}
+
+bool extendsCluster(char32_t cp)
+{
+    switch (QChar::category(cp)) {
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+        return true;
+    default:
+        return cp >= 0x1F3FB && cp <= 0x1F3FF; // skin tones
+    }
+}
+
+bool isWide(char32_t cp)
+{
+    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0x303E) || (cp >= 0x3041 && cp <= 0x33FF) ||
+           (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0xA000 && cp <= 0xA4CF) ||
+           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
+           (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) ||
+           (cp >= 0x1F900 && cp <= 0x1F9FF) || (cp >= 0x20000 && cp <= 0x3FFFD);
+}
+
+bool isPlainCharacter(char16_t c)
+{
+    return (c >= 0x20 && c < 0x7f) || (c >= 0xa0 && c < 0x300 && c != 0xad);
 }
 } // namespace
 
-QString text(const QString& line)
+bool isPlain(const QString& line)
 {
-    bool plain = true;
-    for (QChar c : line) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
-            plain = false;
+    return std::all_of(line.begin(), line.end(), [](QChar c) { return isPlainCharacter(c.unicode()); });
+}
+
+int clusterEnd(const QString& line, int index)
+{
+    if (index >= line.size())
+        return int(line.size());
+    // The usual case: a plain character not followed by a mark.
+    if (isPlainCharacter(line.at(index).unicode()) &&
+        (index + 1 == line.size() || isPlainCharacter(line.at(index + 1).unicode())))
+        return index + 1;
+    int length = 1;
+    const char32_t first = codePointAt(line, index, &length);
+    int end = index + length;
+    if (first < 0x20 || first == 0x7f)
+        return end;
+    bool joined = false;
+    while (end < line.size()) {
+        const char32_t cp = codePointAt(line, end, &length);
+        if (cp < 0x20 || cp == 0x7f)
             break;
+        if (cp == 0x200D) { // zero-width joiner: the next character joins the cluster
+            joined = true;
+        } else if (!joined && !extendsCluster(cp)) {
+            break;
+        } else {
+            joined = false;
         }
+        end += length;
     }
-    if (plain)
-        return line;
-    QString shown;
-    shown.reserve(line.size() + tabColumns);
-    for (QChar c : line) {
-        if (c == QLatin1Char('\t'))
-            shown += QString(tabColumns - shown.size() % tabColumns, QLatin1Char(' '));
-        else if (c.unicode() < 0x20)
-            shown += QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7f)
-            shown += QChar(0x2421);
-        else
-            shown += c;
-    }
-    return shown;
+    return end;
+}
+
+int clusterColumns(const QString& line, int index, int end, int column)
+{
+    if (index >= end)
+        return 0;
+    if (isPlainCharacter(line.at(index).unicode()))
+        return 1;
+    if (line.at(index) == QLatin1Char('\t'))
+        return tabColumns - column % tabColumns;
+    int length = 1;
+    return isWide(codePointAt(line, index, &length)) ? 2 : 1;
+}
+
+QString shown(const QString& line, int index, int end)
+{
+    const char16_t c = line.at(index).unicode();
+    if (c == u'\t')
+        return QString();
+    if (c < 0x20)
+        return QString(QChar(0x2400 + c));
+    if (c == 0x7f)
+        return QString(QChar(0x2421));
+    return line.mid(index, end - index);
 }
 
 int columns(const QString& line)
@@ -126,19 +195,26 @@ int columnOf(const QString& line, int index)
 {
     index = std::clamp(index, 0, int(line.size()));
     int column = 0;
-    for (int i = 0; i < index; ++i)
-        column = nextColumn(line.at(i), column);
+    for (int i = 0; i < index;) {
+        const int end = clusterEnd(line, i);
+        if (end > index)
+            break;
+        column += clusterColumns(line, i, end, column);
+        i = end;
+    }
     return column;
 }
 
 int indexAt(const QString& line, double column)
 {
     int at = 0;
-    for (int i = 0; i < line.size(); ++i) {
-        const int next = nextColumn(line.at(i), at);
+    for (int i = 0; i < line.size();) {
+        const int end = clusterEnd(line, i);
+        const int next = at + clusterColumns(line, i, end, at);
         if (column < next)
-            return column - at < (next - at) / 2.0 ? i : i + 1;
+            return column - at < (next - at) / 2.0 ? i : end;
         at = next;
+        i = end;
     }
     return int(line.size());
 }

@@ -51,14 +51,24 @@ private:
     mutable bool m_widestKnown = true;
 };
 
-// How a console line is drawn: tabs move to the next multiple of eight columns, and other control
-// characters show as their control pictures, so that no character of a client's text is invisible.
+// How a console line is drawn, in cells of the fixed-pitch font. A character with the marks that
+// go with it (a pair of surrogates, accents, joined emoji) takes one cell, two if it is wide (East
+// Asian scripts, emoji); a tab runs to the next multiple of eight cells; C0 control characters and
+// DEL show as their control pictures. Each character is drawn in its own cell, left to right, so
+// that a selection, a click and the text drawn always agree.
 namespace ConsoleDisplay {
 inline constexpr int tabColumns = 8;
-QString text(const QString& line);
+// Whether each character of line is one cell drawn as it is, so the line can be drawn in one run.
+bool isPlain(const QString& line);
+// One past the last character of the cluster that starts at index.
+int clusterEnd(const QString& line, int index);
+// Cells of the cluster from index to end when it starts at cell column.
+int clusterColumns(const QString& line, int index, int end, int column);
+// What is drawn for the cluster from index to end.
+QString shown(const QString& line, int index, int end);
 int columns(const QString& line);
-// Display column at which character index of line starts.
+// Cell at which the cluster holding character index starts (the line's width past its end).
 int columnOf(const QString& line, int index);
-// Index of the character boundary nearest to a display column, counted in fractions of a column.
+// Index of the cluster boundary nearest to a cell column, counted in fractions of a cell.
 int indexAt(const QString& line, double column);
 } // namespace ConsoleDisplay

@@ -163,7 +163,7 @@ void AppendConsoleLine(MonitorRecord& record, const QString& text, const QString
     if (!doc)
         return;
     QString line = MonitorText::consoleLine(text, timeText);
-    // CR LF ends the line; the text document makes a line of each line break inside.
+    // CR LF ends the line; the console makes a line of each line break inside.
     line.chop(2);
     line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     line.replace(QLatin1Char('\r'), QLatin1Char('\n'));

@@ -89,10 +89,15 @@ TEST(ConsoleLines, KeepsTheLastLinesWithFixedNumbers)
     EXPECT_EQ(lines.text(0, 0, 0, 3), QString());
 }
 
-TEST(ConsoleLines, ControlCharactersAndTabsAreShownAndHitByColumn)
+// Cells: tabs to the next eighth, control characters as their pictures, a character with its marks
+// or a pair of surrogates in one cell, wide characters in two; clicks land on cluster boundaries.
+TEST(ConsoleLines, CharactersTakeTheirCellsAndClicksLandBetweenThem)
 {
     const QString line = QStringLiteral("a\tb\x01<b>");
-    EXPECT_EQ(ConsoleDisplay::text(line), QStringLiteral("a       b") + QChar(0x2401) + QStringLiteral("<b>"));
+    EXPECT_FALSE(ConsoleDisplay::isPlain(line));
+    EXPECT_TRUE(ConsoleDisplay::isPlain(QStringLiteral("[00:00:01] caf\u00e9 <i>")));
+    EXPECT_EQ(ConsoleDisplay::shown(line, 3, 4), QString(QChar(0x2401)));
+    EXPECT_EQ(ConsoleDisplay::shown(line, 1, 2), QString()) << "a tab draws nothing";
     EXPECT_EQ(ConsoleDisplay::columns(line), 13);
     EXPECT_EQ(ConsoleDisplay::columnOf(line, 2), 8);
     EXPECT_EQ(ConsoleDisplay::indexAt(line, 3.0), 1) << "the left half of a tab is before it";
@@ -100,4 +105,21 @@ TEST(ConsoleLines, ControlCharactersAndTabsAreShownAndHitByColumn)
     EXPECT_EQ(ConsoleDisplay::indexAt(line, 8.4), 2);
     EXPECT_EQ(ConsoleDisplay::indexAt(line, 8.6), 3);
     EXPECT_EQ(ConsoleDisplay::indexAt(line, 99.0), int(line.size()));
+
+    // "x", an emoji (a surrogate pair, wide), "e" with a combining acute, a CJK character, "y".
+    const QString mixed = QStringLiteral("x") + QString::fromUcs4(U"\U0001F600") + QStringLiteral("e\u0301\u4e2dy");
+    EXPECT_EQ(ConsoleDisplay::clusterEnd(mixed, 1), 3);
+    EXPECT_EQ(ConsoleDisplay::clusterEnd(mixed, 3), 5);
+    EXPECT_EQ(ConsoleDisplay::shown(mixed, 3, 5), QStringLiteral("e\u0301"));
+    EXPECT_EQ(ConsoleDisplay::columnOf(mixed, 3), 3);
+    EXPECT_EQ(ConsoleDisplay::columnOf(mixed, 2), 1) << "inside the pair: the pair's cell";
+    EXPECT_EQ(ConsoleDisplay::columnOf(mixed, 5), 4);
+    EXPECT_EQ(ConsoleDisplay::columnOf(mixed, 6), 6);
+    EXPECT_EQ(ConsoleDisplay::columns(mixed), 7);
+    for (double column = 0; column <= 8; column += 0.25) {
+        const int at = ConsoleDisplay::indexAt(mixed, column);
+        EXPECT_TRUE(at == 0 || at == 1 || at == 3 || at == 5 || at == 6 || at == 7) << column << " gave " << at;
+    }
+    EXPECT_EQ(ConsoleDisplay::indexAt(mixed, 4.6), 5);
+    EXPECT_EQ(ConsoleDisplay::indexAt(mixed, 5.1), 6);
 }

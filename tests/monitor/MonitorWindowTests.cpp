@@ -515,9 +515,13 @@ TEST(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
     // Once the event loop has turned, the view has taken in every line and shows the last one at
     // its bottom.
     auto followsTheEnd = [&] {
-        QTest::qWait(20);
-        const QScrollBar* bar = view.verticalScrollBar();
-        return bar->maximum() + bar->pageStep() == console.size() && bar->value() == bar->maximum();
+        return QTest::qWaitFor(
+            [&] {
+                const QScrollBar* bar = view.verticalScrollBar();
+                return view.shownEnd() == console.endNumber() && bar->maximum() + bar->pageStep() == console.size() &&
+                       bar->value() == bar->maximum();
+            },
+            5000);
     };
 
     append(50);
@@ -568,17 +572,23 @@ TEST(MonitorConsoleView, AssistiveTechnologyReadsTheTextAndTheSelection)
     view.resize(400, 200);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    doc.appendConsoleLine(QStringLiteral("[00:00:01] first"));
-    doc.appendConsoleLine(QStringLiteral("[00:00:02] a\tb\nsecond part"));
-    QTest::qWait(20);
-    const QString all = doc.console().toPlainText();
-
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&view);
     ASSERT_NE(iface, nullptr);
     EXPECT_TRUE(iface->state().readOnly);
-    EXPECT_EQ(iface->text(QAccessible::Value), all);
     QAccessibleTextInterface* text = iface->textInterface();
     ASSERT_NE(text, nullptr);
+    // An empty console answers every question with nothing.
+    EXPECT_EQ(text->characterCount(), 0);
+    EXPECT_EQ(text->text(-3, 5), QString());
+    EXPECT_EQ(text->characterRect(0), QRect());
+    text->scrollToSubstring(0, 4);
+    text->setSelection(0, -5, 3);
+    EXPECT_FALSE(view.hasSelectedText());
+
+    doc.appendConsoleLine(QStringLiteral("[00:00:01] first"));
+    doc.appendConsoleLine(QStringLiteral("[00:00:02] a\tb\nsecond part"));
+    const QString all = doc.console().toPlainText();
+    EXPECT_EQ(iface->text(QAccessible::Value), all);
     ASSERT_EQ(text->characterCount(), all.size());
     EXPECT_EQ(text->text(0, text->characterCount()), all);
     const int b = int(all.indexOf(QLatin1Char('b')));
@@ -597,4 +607,37 @@ TEST(MonitorConsoleView, AssistiveTechnologyReadsTheTextAndTheSelection)
     const double cell = QFontMetricsF(view.font()).horizontalAdvance(QLatin1Char('0'));
     EXPECT_NEAR(r.left() - text->characterRect(b - 2).left(), 5 * cell, 1.5) << "a at column 11, b at 16";
     EXPECT_EQ(text->offsetAtPoint(r.center() - QPoint(r.width() / 4, 0)), b);
+}
+
+// Double and triple clicks select the word or line under the mouse where it is drawn, also past
+// characters that take other than one cell.
+TEST(MonitorConsoleView, ClicksSelectTheWordOrLineWhereItIsDrawn)
+{
+    CMonitorDoc doc;
+    CMonitorConsole view(&doc);
+    view.resize(400, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    // Nothing to select on an empty console.
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 10));
+    view.selectAll();
+    EXPECT_FALSE(view.hasSelectedText());
+
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    doc.appendConsoleLine(QStringLiteral("[00:00:01] \t") + emoji + QStringLiteral("e\u0301 word_1 next"));
+    doc.appendConsoleLine(QStringLiteral("[00:00:02] second"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.shownEnd() == doc.console().endNumber(); }, 5000));
+    const double cell = QFontMetricsF(view.font()).horizontalAdvance(QLatin1Char('0'));
+    const int row = 4 + view.fontMetrics().lineSpacing() / 2;
+    // "[00:00:01] " is 11 cells, the tab runs to 16, the emoji takes two, "e" with its accent one
+    // and the blank one: "word_1" starts at cell 20.
+    const QPoint onWord(int(4 + 20.3 * cell), row);
+    QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, onWord);
+    EXPECT_EQ(view.selectedText(), QStringLiteral("word_1"));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, onWord);
+    EXPECT_EQ(view.selectedText(), doc.console().line(0) + QLatin1Char('\n')) << "a third click takes the line";
+    // Later, a click only places the caret.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, onWord);
+    EXPECT_FALSE(view.hasSelectedText());
 }
