@@ -491,15 +491,25 @@ TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
 
 } // namespace
 
+// A console view of its own, on screen, over a monitor document without a client.
+class MonitorConsoleView : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        view.resize(400, 200);
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    }
+
+    CMonitorDoc doc;
+    CMonitorConsole view{&doc};
+};
+
 // The console keeps exactly its last lines, and its view follows the end, selects with the mouse
 // and copies, and keeps a selection on its lines while older ones are dropped.
-TEST(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
+TEST_F(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
 {
-    CMonitorDoc doc;
-    CMonitorConsole view(&doc);
-    view.resize(400, 200);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     const ConsoleLines& console = doc.console();
     QStringList expected;
     int next = 0;
@@ -565,13 +575,8 @@ TEST(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
 
 // Assistive technology reads the console as one text: its characters, their places on screen and
 // the selection, which it can also set.
-TEST(MonitorConsoleView, AssistiveTechnologyReadsTheTextAndTheSelection)
+TEST_F(MonitorConsoleView, AssistiveTechnologyReadsTheTextAndTheSelection)
 {
-    CMonitorDoc doc;
-    CMonitorConsole view(&doc);
-    view.resize(400, 200);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(&view);
     ASSERT_NE(iface, nullptr);
     EXPECT_TRUE(iface->state().readOnly);
@@ -611,13 +616,8 @@ TEST(MonitorConsoleView, AssistiveTechnologyReadsTheTextAndTheSelection)
 
 // Double and triple clicks select the word or line under the mouse where it is drawn, also past
 // characters that take other than one cell.
-TEST(MonitorConsoleView, ClicksSelectTheWordOrLineWhereItIsDrawn)
+TEST_F(MonitorConsoleView, ClicksSelectTheWordOrLineWhereItIsDrawn)
 {
-    CMonitorDoc doc;
-    CMonitorConsole view(&doc);
-    view.resize(400, 200);
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     // Nothing to select on an empty console.
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, QPoint(20, 10));
     view.selectAll();
