@@ -35,21 +35,36 @@ void drawLine(QPainter& painter, const QString& line, double x0, double baseline
         return;
     }
     const int lastColumn = firstColumn + columnsShown;
+    // Plain characters in view are drawn in runs; any other cluster alone, in its cells.
+    int runStart = -1;
+    int runColumn = 0;
+    auto flush = [&](int end) {
+        if (runStart >= 0)
+            painter.drawText(QPointF(x0 + runColumn * cell, baseline), line.mid(runStart, end - runStart));
+        runStart = -1;
+    };
     int column = 0;
-    for (int i = 0; i < line.size() && column < lastColumn;) {
+    int i = 0;
+    while (i < line.size() && column < lastColumn) {
         const int end = ConsoleDisplay::clusterEnd(line, i);
         const int next = column + ConsoleDisplay::clusterColumns(line, i, end, column);
-        if (next > firstColumn)
-            painter.drawText(QPointF(x0 + column * cell, baseline), ConsoleDisplay::shown(line, i, end));
+        if (next > firstColumn) {
+            if (end == i + 1 && ConsoleDisplay::isPlainCharacter(line.at(i))) {
+                if (runStart < 0) {
+                    runStart = i;
+                    runColumn = column;
+                }
+            } else {
+                flush(i);
+                painter.drawText(QPointF(x0 + column * cell, baseline), ConsoleDisplay::shown(line, i, end));
+            }
+        }
         column = next;
         i = end;
     }
+    flush(i);
 }
 
-bool isWordCharacter(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('_');
-}
 } // namespace
 
 CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent) : QAbstractScrollArea(parent), CView(document)
@@ -69,6 +84,8 @@ CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent) : QAbst
     onCommand(
         Cmd::EditCopy, [this] { copy(); }, [this] { return hasSelectedText(); });
     onCommand(Cmd::EditSelectAll, [this] { selectAll(); });
+    // What the document holds already is not news to assistive technology.
+    m_shownEnd = lines().endNumber();
     updateScrollBars();
     showEnd();
 }
@@ -420,12 +437,18 @@ void CMonitorConsole::wheelEvent(QWheelEvent* event)
         QAbstractScrollArea::wheelEvent(event);
         return;
     }
-    // Ctrl+wheel zooms, as in the other text panes.
-    const int steps = event->angleDelta().y() / 120;
+    // Ctrl+wheel zooms, as in the other text panes, a step per notch of the wheel; fine-grained
+    // wheels and touch pads add up to notches.
+    m_zoomDelta += event->angleDelta().y();
+    const int steps = m_zoomDelta / 120;
     if (steps == 0)
         return;
+    m_zoomDelta -= steps * 120;
     QFont f = font();
-    f.setPointSizeF(std::clamp(f.pointSizeF() + steps, 4.0, 72.0));
+    if (f.pointSizeF() > 0)
+        f.setPointSizeF(std::clamp(f.pointSizeF() + steps, 4.0, 72.0));
+    else
+        f.setPixelSize(std::clamp(f.pixelSize() + steps, 5, 96));
     setFont(f);
 }
 
@@ -444,22 +467,13 @@ void CMonitorConsole::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     const ConsoleLines& store = lines();
-    const Spot spot = spotAt(event->position().toPoint());
     if (store.isEmpty())
         return;
-    // The word under the mouse: letters, digits and underscores, or else the one character.
+    // The word in the cell under the mouse, or else that one character.
+    const Spot spot = spotAt(event->position().toPoint());
     const QString& line = store.line(spot.line);
-    int start = spot.index;
-    int end = spot.index;
-    if (start < line.size() && !isWordCharacter(line.at(start)) &&
-        (start == 0 || !isWordCharacter(line.at(start - 1)))) {
-        end = start + 1;
-    } else {
-        while (start > 0 && isWordCharacter(line.at(start - 1)))
-            --start;
-        while (end < line.size() && isWordCharacter(line.at(end)))
-            ++end;
-    }
+    const double column = (event->position().x() + horizontalScrollBar()->value() - Margin) / columnWidth();
+    const auto [start, end] = ConsoleDisplay::wordAt(line, ConsoleDisplay::clusterAt(line, column));
     setSelection({spot.line, start}, {spot.line, end});
     publishSelection();
     m_tripleClickPos = event->position().toPoint();

@@ -85,4 +85,5 @@ private:
     QBasicTimer m_tripleClick;
     QPoint m_tripleClickPos;
     qint64 m_shownEnd = 0;
+    int m_zoomDelta = 0;
 };

@@ -162,7 +162,11 @@ QRect ConsoleAccessible::characterRect(int offset) const
     const QString& text = lines.line(line);
     const double cell = c->columnWidth();
     const int column = ConsoleDisplay::columnOf(text, index);
-    const int width = index < text.size() ? ConsoleDisplay::columnOf(text, index + 1) - column : 1;
+    const int width = index < text.size()
+                          ? ConsoleDisplay::columnOf(
+                                text, ConsoleDisplay::clusterEnd(text, ConsoleDisplay::clusterStart(text, index))) -
+                                column
+                          : 1;
     const QRect local(int(CMonitorConsole::Margin + column * cell) - c->horizontalScrollBar()->value(),
                       CMonitorConsole::Margin + int(line - c->topLine()) * c->lineHeight(), int(width * cell),
                       c->lineHeight());

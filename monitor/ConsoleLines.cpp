@@ -1,6 +1,8 @@
 #include "monitor/ConsoleLines.h"
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 ConsoleLines::ConsoleLines(int maxLines) : m_maxLines(std::max(1, maxLines)) {}
 
@@ -112,24 +114,47 @@ bool extendsCluster(char32_t cp)
     }
 }
 
+// East Asian wide and fullwidth characters, and the emoji shown as such by default.
 bool isWide(char32_t cp)
 {
-    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0x303E) || (cp >= 0x3041 && cp <= 0x33FF) ||
-           (cp >= 0x3400 && cp <= 0x4DBF) || (cp >= 0x4E00 && cp <= 0x9FFF) || (cp >= 0xA000 && cp <= 0xA4CF) ||
-           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) ||
-           (cp >= 0xFF00 && cp <= 0xFF60) || (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) ||
-           (cp >= 0x1F900 && cp <= 0x1F9FF) || (cp >= 0x20000 && cp <= 0x3FFFD);
+    static constexpr std::pair<char32_t, char32_t> ranges[] = {
+        {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},   {0x23F0, 0x23F0},
+        {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},   {0x2648, 0x2653},   {0x267F, 0x267F},
+        {0x2693, 0x2693},   {0x26A1, 0x26A1},   {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},
+        {0x26CE, 0x26CE},   {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+        {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},   {0x2728, 0x2728},
+        {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},   {0x2757, 0x2757},   {0x2795, 0x2797},
+        {0x27B0, 0x27B0},   {0x27BF, 0x27BF},   {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},
+        {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+        {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},
+        {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4}, {0x17000, 0x18CFF}, {0x1B000, 0x1B2FF},
+        {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F1E6, 0x1F1FF},
+        {0x1F200, 0x1F2FF}, {0x1F300, 0x1F64F}, {0x1F680, 0x1F6FF}, {0x1F7E0, 0x1F7EB}, {0x1F900, 0x1F9FF},
+        {0x1FA70, 0x1FAFF}, {0x20000, 0x3FFFD},
+    };
+    if (cp < ranges[0].first)
+        return false;
+    const auto* it = std::upper_bound(std::begin(ranges), std::end(ranges), cp,
+                                      [](char32_t c, const std::pair<char32_t, char32_t>& r) { return c < r.first; });
+    return cp <= (it - 1)->second;
 }
 
-bool isPlainCharacter(char16_t c)
+bool isRegionalIndicator(char32_t cp)
 {
-    return (c >= 0x20 && c < 0x7f) || (c >= 0xa0 && c < 0x300 && c != 0xad);
+    return cp >= 0x1F1E6 && cp <= 0x1F1FF;
 }
 } // namespace
 
+bool isPlainCharacter(QChar c)
+{
+    // Characters every fixed-pitch font has, each one cell wide.
+    const char16_t u = c.unicode();
+    return (u >= 0x20 && u < 0x7f) || (u >= 0xa0 && u < 0x180 && u != 0xad);
+}
+
 bool isPlain(const QString& line)
 {
-    return std::all_of(line.begin(), line.end(), [](QChar c) { return isPlainCharacter(c.unicode()); });
+    return std::all_of(line.begin(), line.end(), [](QChar c) { return isPlainCharacter(c); });
 }
 
 int clusterEnd(const QString& line, int index)
@@ -137,14 +162,16 @@ int clusterEnd(const QString& line, int index)
     if (index >= line.size())
         return int(line.size());
     // The usual case: a plain character not followed by a mark.
-    if (isPlainCharacter(line.at(index).unicode()) &&
-        (index + 1 == line.size() || isPlainCharacter(line.at(index + 1).unicode())))
+    if (isPlainCharacter(line.at(index)) && (index + 1 == line.size() || isPlainCharacter(line.at(index + 1))))
         return index + 1;
     int length = 1;
     const char32_t first = codePointAt(line, index, &length);
     int end = index + length;
     if (first < 0x20 || first == 0x7f)
         return end;
+    // Two regional indicators make one flag.
+    if (isRegionalIndicator(first) && end < line.size() && isRegionalIndicator(codePointAt(line, end, &length)))
+        end += length;
     bool joined = false;
     while (end < line.size()) {
         const char32_t cp = codePointAt(line, end, &length);
@@ -166,12 +193,60 @@ int clusterColumns(const QString& line, int index, int end, int column)
 {
     if (index >= end)
         return 0;
-    if (isPlainCharacter(line.at(index).unicode()))
+    if (isPlainCharacter(line.at(index)))
         return 1;
     if (line.at(index) == QLatin1Char('\t'))
         return tabColumns - column % tabColumns;
     int length = 1;
-    return isWide(codePointAt(line, index, &length)) ? 2 : 1;
+    if (isWide(codePointAt(line, index, &length)))
+        return 2;
+    // A character followed by the emoji presentation selector is shown as an emoji.
+    return line.indexOf(QChar(0xFE0F), index) >= 0 && line.indexOf(QChar(0xFE0F), index) < end ? 2 : 1;
+}
+
+int clusterStart(const QString& line, int index)
+{
+    int start = 0;
+    for (int i = 0; i < line.size() && i <= index; i = clusterEnd(line, i))
+        start = i;
+    return std::min(start, int(line.size()));
+}
+
+int clusterAt(const QString& line, double column)
+{
+    int at = 0;
+    for (int i = 0; i < line.size();) {
+        const int end = clusterEnd(line, i);
+        at += clusterColumns(line, i, end, at);
+        if (column < at)
+            return i;
+        i = end;
+    }
+    return int(line.size());
+}
+
+std::pair<int, int> wordAt(const QString& line, int index)
+{
+    if (index >= line.size())
+        return {int(line.size()), int(line.size())};
+    auto isWord = [&](int i) {
+        int length = 1;
+        const char32_t cp = codePointAt(line, i, &length);
+        return cp == U'_' || QChar::isLetterOrNumber(cp) || QChar::isMark(cp);
+    };
+    const int hit = clusterStart(line, index);
+    if (!isWord(hit))
+        return {hit, clusterEnd(line, hit)};
+    std::vector<int> before;
+    for (int i = 0; i < hit; i = clusterEnd(line, i))
+        before.push_back(i);
+    int start = hit;
+    for (auto it = before.rbegin(); it != before.rend() && isWord(*it); ++it)
+        start = *it;
+    int end = clusterEnd(line, hit);
+    while (end < line.size() && isWord(end))
+        end = clusterEnd(line, end);
+    return {start, end};
 }
 
 QString shown(const QString& line, int index, int end)

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <deque>
+#include <utility>
 
 // The lines of a monitor's console, oldest first, of which it keeps the last maxLines. Lines carry
 // numbers that never change: the first line ever appended is 0, so a position held by a view stays
@@ -58,12 +59,21 @@ private:
 // that a selection, a click and the text drawn always agree.
 namespace ConsoleDisplay {
 inline constexpr int tabColumns = 8;
-// Whether each character of line is one cell drawn as it is, so the line can be drawn in one run.
+// Whether a character is one cell drawn as it is in every fixed-pitch font, so that a run of them can
+// be drawn at once; whether each character of line is.
+bool isPlainCharacter(QChar c);
 bool isPlain(const QString& line);
 // One past the last character of the cluster that starts at index.
 int clusterEnd(const QString& line, int index);
 // Cells of the cluster from index to end when it starts at cell column.
 int clusterColumns(const QString& line, int index, int end, int column);
+// Start of the cluster that holds character index.
+int clusterStart(const QString& line, int index);
+// Start of the cluster drawn in the cell under a column, or the line's length past its end.
+int clusterAt(const QString& line, double column);
+// Start and end of the word (letters, digits, underscores and their marks) that holds the cluster at
+// index, or of that cluster alone when it is none.
+std::pair<int, int> wordAt(const QString& line, int index);
 // What is drawn for the cluster from index to end.
 QString shown(const QString& line, int index, int end);
 int columns(const QString& line);

@@ -122,4 +122,30 @@ TEST(ConsoleLines, CharactersTakeTheirCellsAndClicksLandBetweenThem)
     }
     EXPECT_EQ(ConsoleDisplay::indexAt(mixed, 4.6), 5);
     EXPECT_EQ(ConsoleDisplay::indexAt(mixed, 5.1), 6);
+    EXPECT_EQ(ConsoleDisplay::clusterAt(mixed, 2.9), 1) << "the right half of the emoji";
+    EXPECT_EQ(ConsoleDisplay::clusterAt(mixed, 3.1), 3);
+
+    // A tab counts from the cell it starts in, not from its index.
+    EXPECT_EQ(ConsoleDisplay::columns(QStringLiteral("\u4e2d\t")), 8);
+    EXPECT_EQ(ConsoleDisplay::columns(QString::fromUcs4(U"\U0001F600\t")), 8);
+    EXPECT_EQ(ConsoleDisplay::columns(QString::fromUcs4(U"abcdef\U0001F600\t")), 16);
+    // A flag, a skin tone, a joined family, a heart shown as emoji and a rocket: one cluster each,
+    // two cells; a lone surrogate at the end is one cell of its own.
+    for (const char32_t* emoji : {U"\U0001F1E9\U0001F1EA", U"\U0001F44D\U0001F3FD",
+                                  U"\U0001F468\u200D\U0001F469\u200D\U0001F467", U"\u2764\uFE0F", U"\U0001F680"}) {
+        const QString e = QString::fromUcs4(emoji);
+        EXPECT_EQ(ConsoleDisplay::clusterEnd(e, 0), e.size()) << e.toStdString();
+        EXPECT_EQ(ConsoleDisplay::columns(e + QLatin1Char('x')), 3) << e.toStdString();
+    }
+    const QString lone = QStringLiteral("ab") + QChar(0xD83D);
+    EXPECT_EQ(ConsoleDisplay::clusterEnd(lone, 2), 3);
+    EXPECT_EQ(ConsoleDisplay::columns(lone), 3);
+
+    // A word keeps its marks; anything else is selected one cluster at a time.
+    const QString words = QStringLiteral("cafe\u0301 x_1") + QString::fromUcs4(U"\U0001F600");
+    EXPECT_EQ(ConsoleDisplay::wordAt(words, 1), std::make_pair(0, 5));
+    EXPECT_EQ(ConsoleDisplay::wordAt(words, 4), std::make_pair(0, 5)) << "from the mark";
+    EXPECT_EQ(ConsoleDisplay::wordAt(words, 7), std::make_pair(6, 9));
+    EXPECT_EQ(ConsoleDisplay::wordAt(words, 10), std::make_pair(9, 11)) << "the emoji, both halves";
+    EXPECT_EQ(ConsoleDisplay::wordAt(words, 5), std::make_pair(5, 6));
 }
