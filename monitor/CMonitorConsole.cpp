@@ -176,17 +176,22 @@ void CMonitorConsole::reportNewLines()
     const ConsoleLines& store = lines();
     const qint64 from = std::max(m_shownEnd, store.firstNumber());
     m_shownEnd = store.endNumber();
-    if (!QAccessible::isActive() || from >= store.endNumber())
+    QAccessibleTextInterface* text = accessibleText();
+    if (!text || from >= store.endNumber())
         return;
     QString added = store.text(from, 0, store.endNumber() - 1, INT_MAX);
     if (from > store.firstNumber())
         added.prepend(QLatin1Char('\n'));
-    if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(this)) {
-        if (QAccessibleTextInterface* text = iface->textInterface()) {
-            QAccessibleTextInsertEvent event(this, text->characterCount() - int(added.size()), added);
-            QAccessible::updateAccessibility(&event);
-        }
-    }
+    QAccessibleTextInsertEvent event(this, text->characterCount() - int(added.size()), added);
+    QAccessible::updateAccessibility(&event);
+}
+
+QAccessibleTextInterface* CMonitorConsole::accessibleText()
+{
+    if (!QAccessible::isActive())
+        return nullptr;
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(this);
+    return iface ? iface->textInterface() : nullptr;
 }
 
 QString CMonitorConsole::selectedText() const
@@ -222,18 +227,19 @@ void CMonitorConsole::setSelection(Spot anchor, Spot caret)
         m_copyAvailable = hasSelectedText();
         CMDIFrame::requestCommandUpdate();
     }
-    if (!QAccessible::isActive())
-        return;
-    if (QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(this)) {
-        if (QAccessibleTextInterface* text = iface->textInterface()) {
-            int start = 0;
-            int end = 0;
-            text->selection(0, &start, &end);
-            QAccessibleTextSelectionEvent event(this, start, end);
-            event.setCursorPosition(text->cursorPosition());
-            QAccessible::updateAccessibility(&event);
-        }
+    if (QAccessibleTextInterface* text = accessibleText()) {
+        int start = 0;
+        int end = 0;
+        text->selection(0, &start, &end);
+        QAccessibleTextSelectionEvent event(this, start, end);
+        event.setCursorPosition(text->cursorPosition());
+        QAccessible::updateAccessibility(&event);
     }
+}
+
+double CMonitorConsole::columnAt(int x) const
+{
+    return (x + horizontalScrollBar()->value() - Margin) / columnWidth();
 }
 
 CMonitorConsole::Spot CMonitorConsole::spotAt(const QPoint& pos) const
@@ -243,8 +249,7 @@ CMonitorConsole::Spot CMonitorConsole::spotAt(const QPoint& pos) const
         return {store.firstNumber(), 0};
     const qint64 row = std::max(0, pos.y() - Margin) / lineHeight();
     const qint64 number = std::clamp(topLine() + row, store.firstNumber(), store.endNumber() - 1);
-    const double column = (pos.x() + horizontalScrollBar()->value() - Margin) / columnWidth();
-    return {number, ConsoleDisplay::indexAt(store.line(number), column)};
+    return {number, ConsoleDisplay::indexAt(store.line(number), columnAt(pos.x()))};
 }
 
 void CMonitorConsole::paintEvent(QPaintEvent* event)
@@ -472,8 +477,8 @@ void CMonitorConsole::mouseDoubleClickEvent(QMouseEvent* event)
     // The word in the cell under the mouse, or else that one character.
     const Spot spot = spotAt(event->position().toPoint());
     const QString& line = store.line(spot.line);
-    const double column = (event->position().x() + horizontalScrollBar()->value() - Margin) / columnWidth();
-    const auto [start, end] = ConsoleDisplay::wordAt(line, ConsoleDisplay::clusterAt(line, column));
+    const auto [start, end] =
+        ConsoleDisplay::wordAt(line, ConsoleDisplay::clusterAt(line, columnAt(event->position().toPoint().x())));
     setSelection({spot.line, start}, {spot.line, end});
     publishSelection();
     m_tripleClickPos = event->position().toPoint();

@@ -7,6 +7,7 @@
 
 class CMonitorDoc;
 class ConsoleLines;
+class QAccessibleTextInterface;
 
 // Lower pane of a monitor: the time-stamped console, read-only, in the system's fixed-pitch font on
 // white. Draws the lines on screen straight from the document's line store, so that a console of
@@ -66,6 +67,8 @@ private:
     double columnWidth() const;
     int rowsShown() const;
     void updateScrollBars();
+    // Cell column, in fractions of a cell, under viewport x.
+    double columnAt(int x) const;
     Spot spotAt(const QPoint& pos) const;
     void setSelection(Spot anchor, Spot caret);
     // Moves the caret to the mouse while a drag selects, and scrolls when the mouse is beyond the pane.
@@ -74,6 +77,8 @@ private:
     void endDrag();
     // Tells assistive technology of the lines that came since the last call.
     void reportNewLines();
+    // The view's text for assistive technology, or null while none is listening.
+    QAccessibleTextInterface* accessibleText();
 
     Spot m_anchor;
     Spot m_caret;

@@ -23,14 +23,8 @@ void ConsoleLines::push(QString text)
         text.squeeze();
     const int columns = ConsoleDisplay::columns(text);
     m_lines.push_back({std::move(text), columns});
-    if (m_widestKnown) {
-        if (columns > m_widest) {
-            m_widest = columns;
-            m_widestCount = 1;
-        } else if (columns == m_widest) {
-            ++m_widestCount;
-        }
-    }
+    if (m_widestKnown)
+        countWidth(columns);
     if (int(m_lines.size()) <= m_maxLines)
         return;
     if (m_widestKnown && m_lines.front().columns == m_widest && --m_widestCount == 0)
@@ -39,19 +33,23 @@ void ConsoleLines::push(QString text)
     ++m_dropped;
 }
 
+void ConsoleLines::countWidth(int columns) const
+{
+    if (columns > m_widest) {
+        m_widest = columns;
+        m_widestCount = 1;
+    } else if (columns == m_widest) {
+        ++m_widestCount;
+    }
+}
+
 int ConsoleLines::widestColumns() const
 {
     if (!m_widestKnown) {
         m_widest = 0;
         m_widestCount = 0;
-        for (const Line& l : m_lines) {
-            if (l.columns > m_widest) {
-                m_widest = l.columns;
-                m_widestCount = 1;
-            } else if (l.columns == m_widest) {
-                ++m_widestCount;
-            }
-        }
+        for (const Line& l : m_lines)
+            countWidth(l.columns);
         m_widestKnown = true;
     }
     return m_widest;
@@ -201,7 +199,7 @@ int clusterColumns(const QString& line, int index, int end, int column)
     if (isWide(codePointAt(line, index, &length)))
         return 2;
     // A character followed by the emoji presentation selector is shown as an emoji.
-    return line.indexOf(QChar(0xFE0F), index) >= 0 && line.indexOf(QChar(0xFE0F), index) < end ? 2 : 1;
+    return QStringView(line).mid(index, end - index).contains(QChar(0xFE0F)) ? 2 : 1;
 }
 
 int clusterStart(const QString& line, int index)

@@ -41,6 +41,7 @@ private:
         int columns;
     };
     void push(QString text);
+    void countWidth(int columns) const;
 
     std::deque<Line> m_lines;
     int m_maxLines;
