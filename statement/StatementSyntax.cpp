@@ -121,8 +121,69 @@ const std::string kClosingBracket = "Closing bracket expected but not found.";
 const std::string kClosingBrace = "Closing brace for model tag missing.";
 const std::string kComma = "Comma separator in argument list not found.";
 
+// The line being read, and whether text after a complete piece is a fault (the program reading) or
+// ignored (the dialog's). Every remaining text s during a parse is a suffix of line.
+struct Reading
+{
+    const std::string& line;
+    bool strict = false;
+};
+
+// 1-based column, in characters, of the byte at offset of a UTF-8 line.
+std::size_t columnOf(const std::string& line, std::size_t offset)
+{
+    std::size_t column = 1;
+    for (std::size_t i = 0; i < offset && i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80)
+            ++column;
+    }
+    return column;
+}
+
+// In a strict reading, a fault when piece, which starts at offset of the line, holds more than
+// white space.
+StatementError nothingMore(const Reading& reading, std::string_view piece, std::size_t offset, const char* after)
+{
+    const auto first = piece.find_first_not_of(kWhiteSpace);
+    if (!reading.strict || first == std::string_view::npos)
+        return std::nullopt;
+    return "Unexpected text after the " + std::string(after) + " at column " +
+           std::to_string(columnOf(reading.line, offset + first)) + ".";
+}
+
+// The same for the rest s of the line.
+StatementError nothingMore(const Reading& reading, const std::string& s, const char* after)
+{
+    return nothingMore(reading, s, reading.line.size() - s.size(), after);
+}
+
+// Position of the ")" that closes a parenthesis opened just before s, or npos; parentheses inside
+// s nest, and a brace pair is skipped whole. With comma, a "," at the outer level ends it too.
+std::size_t closingParenthesis(const std::string& s, bool comma)
+{
+    int depth = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '{') {
+            const auto close = s.find('}', i);
+            if (close == std::string::npos)
+                return std::string::npos;
+            i = close;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (depth == 0)
+                return i;
+            --depth;
+        } else if (c == ',' && comma && depth == 0) {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
 // s holds the time after the opening bracket of an "after" or "at" trigger.
-StatementError parseTime(std::string& s, StatementFields& fields)
+StatementError parseTime(const Reading& reading, std::string& s, StatementFields& fields)
 {
     if (!startsWith(s, '[')) {
         const auto close = s.find(')');
@@ -139,6 +200,10 @@ StatementError parseTime(std::string& s, StatementFields& fields)
     const auto close = s.find(')', end);
     if (close == std::string::npos)
         return kClosingBracket;
+    const std::size_t offset = reading.line.size() - s.size() + end + 1;
+    if (StatementError error =
+            nothingMore(reading, std::string_view(s).substr(end + 1, close - end - 1), offset, "time"))
+        return error;
     s = s.substr(close + 1);
 
     constant = trim(constant);
@@ -208,7 +273,7 @@ StatementError parseSet(std::string s, StatementFields& fields)
     return std::nullopt;
 }
 
-StatementError parseRamp(std::string s, StatementFields& fields)
+StatementError parseRamp(const Reading& reading, std::string s, StatementFields& fields)
 {
     fields.operation = OperationKind::Ramp;
     s = trimLeft(s.substr(4));
@@ -233,16 +298,35 @@ StatementError parseRamp(std::string s, StatementFields& fields)
     s = trimLeft(s);
     if (!takeUpTo(s, ')', fields.rampStep))
         return kClosingBracket;
-    return std::nullopt;
+    return nothingMore(reading, s, "statement");
 }
 
-StatementError parseSend(std::string s, StatementFields& fields)
+StatementError parseSend(const Reading& reading, std::string s, StatementFields& fields)
 {
     fields.operation = OperationKind::Send;
     s = trimLeft(s.substr(4));
     if (!startsWith(s, '('))
         return kOpeningBracket;
     s = trimLeft(s.substr(1));
+    if (reading.strict) {
+        // Arguments are expressions: their parentheses nest.
+        const auto end = closingParenthesis(s, true);
+        if (end == std::string::npos)
+            return kClosingBracket;
+        fields.opcode = trimRight(s.substr(0, end));
+        fields.arguments.clear();
+        if (s[end] == ',') {
+            s = trimLeft(s.substr(end + 1));
+            const auto close = closingParenthesis(s, false);
+            if (close == std::string::npos)
+                return kClosingBracket;
+            fields.arguments = trimRight(s.substr(0, close));
+            s = s.substr(close + 1);
+        } else {
+            s = s.substr(end + 1);
+        }
+        return nothingMore(reading, s, "statement");
+    }
     // "send(OPCODE)" has no arguments; the composer writes it that way.
     if (s.find(',') == std::string::npos && takeUpTo(s, ')', fields.opcode)) {
         fields.arguments.clear();
@@ -270,8 +354,11 @@ const char* operationKeyword(OperationKind kind)
     return (i >= 0 && i < kOperationKindCount) ? kOperationKeywords[i] : "";
 }
 
-StatementError ParseStatement(const std::string& line, StatementFields& fields)
+namespace {
+
+StatementError parseLine(const Reading& reading, StatementFields& fields)
 {
+    const std::string& line = reading.line;
     if (line.empty())
         return std::nullopt;
     std::string s = trimLeft(line);
@@ -295,21 +382,33 @@ StatementError ParseStatement(const std::string& line, StatementFields& fields)
     s = trimLeft(s.substr(1));
 
     const bool timed = fields.trigger == TriggerKind::After || fields.trigger == TriggerKind::At;
-    if (StatementError error = timed ? parseTime(s, fields) : parseCondition(s, fields))
+    if (StatementError error = timed ? parseTime(reading, s, fields) : parseCondition(s, fields))
         return error;
 
     s = trimLeft(s);
     if (startsWith(s, '{'))
         return parseSet(s, fields);
     if (startsWithKeyword(s, "ramp"))
-        return parseRamp(s, fields);
+        return parseRamp(reading, s, fields);
     if (startsWithKeyword(s, "send"))
-        return parseSend(s, fields);
+        return parseSend(reading, s, fields);
     if (startsWithKeyword(s, "stop")) {
         fields.operation = OperationKind::Stop;
-        return std::nullopt;
+        return nothingMore(reading, s.substr(4), "statement");
     }
     return std::string("Operation keyword not recognized.");
+}
+
+} // namespace
+
+StatementError ParseStatement(const std::string& line, StatementFields& fields)
+{
+    return parseLine(Reading{line, false}, fields);
+}
+
+StatementError ParseProgramStatement(const std::string& line, StatementFields& fields)
+{
+    return parseLine(Reading{line, true}, fields);
 }
 
 std::string ComposeStatement(const StatementFields& fields)

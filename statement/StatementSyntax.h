@@ -51,6 +51,12 @@ using StatementError = std::optional<std::string>;
 // changes nothing and succeeds.
 StatementError ParseStatement(const std::string& line, StatementFields& fields);
 
+// The reading that programs are checked and run with: as ParseStatement, except that a send's
+// arguments may nest parentheses, and text after the statement or inside a time constant's
+// parentheses after its "]" is a fault that names its column ("Unexpected text after the statement
+// at column 16."). line holds no trailing comment.
+StatementError ParseProgramStatement(const std::string& line, StatementFields& fields);
+
 // The statement line, without a line terminator.
 std::string ComposeStatement(const StatementFields& fields);
 

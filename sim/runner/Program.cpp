@@ -282,7 +282,7 @@ LineKind readLine(const std::string& line, int number, Statement& s, std::string
     const std::string text(withoutTrailingComment(line));
 
     StatementFields fields;
-    StatementError error = ParseStatement(text, fields);
+    StatementError error = ParseProgramStatement(text, fields);
     if (!error)
         error = ValidateStatement(fields);
     if (error) {

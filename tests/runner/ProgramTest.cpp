@@ -82,7 +82,7 @@ TEST(Program, StatementsReadIntoTriggersAndOperations)
     EXPECT_EQ(s.tag, "T101:LEVEL");
     EXPECT_EQ(s.tags(), std::vector<std::string>{"T101:LEVEL"});
 
-    s = statementOf("after ([02:05.00]) ramp( {FV101:POS} , 2 * 10 , 120 , 2.5 ) trailing");
+    s = statementOf("after ([02:05.00]) ramp( {FV101:POS} , 2 * 10 , 120 , 2.5 ) ");
     EXPECT_EQ(s.trigger, TriggerKind::After);
     EXPECT_DOUBLE_EQ(s.seconds, 125);
     EXPECT_EQ(s.operation, OperationKind::Ramp);

@@ -403,3 +403,33 @@ TEST(ValidateStatement, FirstMissingFieldInOrder)
 }
 
 } // namespace
+
+// The dialog fills its fields from whatever it can read of a line; a program is read strictly.
+TEST(ParseProgramStatement, RefusesWhatTheDialogsReadingPassesOver)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"after (5) stopnow", "Unexpected text after the statement at column 15."},
+        {"after (5) send(ModelFreeze) send(ModelRun)", "Unexpected text after the statement at column 29."},
+        {"after ([02:05.00]) ramp( {T1} , 1 , 2 , 3 ) trailing", "Unexpected text after the statement at column 45."},
+        {"at ([05.00] x) stop", "Unexpected text after the time at column 13."},
+    };
+    for (const auto& [line, message] : cases) {
+        StatementFields dialog;
+        EXPECT_EQ(ParseStatement(line, dialog), std::nullopt) << line;
+        StatementFields program;
+        EXPECT_EQ(ParseProgramStatement(line, program), message) << line;
+    }
+
+    // Send arguments: cut at the first ")" for the dialog, nested for a program.
+    const std::string nested = "when (1) send(SetVariable, {A}, (1 + 2) * 3)";
+    StatementFields dialog;
+    EXPECT_EQ(ParseStatement(nested, dialog), std::nullopt);
+    EXPECT_EQ(dialog.arguments, "{A}, (1 + 2");
+    StatementFields program;
+    EXPECT_EQ(ParseProgramStatement(nested, program), std::nullopt);
+    EXPECT_EQ(program.opcode, "SetVariable");
+    EXPECT_EQ(program.arguments, "{A}, (1 + 2) * 3");
+    EXPECT_EQ(ParseProgramStatement("after (0) send( ModelRun )", program), std::nullopt);
+    EXPECT_EQ(program.opcode, "ModelRun");
+    EXPECT_EQ(program.arguments, "");
+}
