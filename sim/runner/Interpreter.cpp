@@ -121,6 +121,12 @@ void Interpreter::start(double kernelTime, int state, double wallNow)
     m_state = state;
     m_calendar = kernelTime > wallNow - kCalendarWindow;
     emit(ClientMessageKind::ExecutionStarted);
+    if (m_stateLines)
+        print(stateText(state));
+    if (m_stopRequested) {
+        stopByRequest();
+        return;
+    }
     for (const LineFault& fault : m_program.faults) {
         print(lineText(fault.line) + fault.message);
         emit(ClientMessageKind::LineHighlight, fault.line);
@@ -176,12 +182,73 @@ void Interpreter::checkTags()
     }
 }
 
+std::string Interpreter::stateText(int state)
+{
+    switch (state) {
+    case KernelState::NoModel:
+        return "Kernel: no model loaded";
+    case KernelState::Running:
+        return "Kernel: running";
+    case KernelState::Paused:
+        return "Kernel: paused";
+    default:
+        return "Kernel: state " + std::to_string(state);
+    }
+}
+
+bool Interpreter::timed(const Entry& entry)
+{
+    return entry.phase == Phase::Waiting && entry.statement->trigger != TriggerKind::When;
+}
+
+double Interpreter::rampEnd(const Entry& entry)
+{
+    return entry.rampStart + entry.statement->rampTime;
+}
+
+// The earliest moment up to until at which a timed statement falls due or a ramp completes; false
+// when there is none.
+bool Interpreter::nextMoment(double until, double& moment) const
+{
+    bool found = false;
+    for (const Entry& entry : m_entries) {
+        double t = 0.0;
+        if (timed(entry))
+            t = entry.due;
+        else if (entry.phase == Phase::Active)
+            t = rampEnd(entry);
+        else
+            continue;
+        if (t <= until && (!found || t < moment)) {
+            moment = t;
+            found = true;
+        }
+    }
+    return found;
+}
+
+void Interpreter::advanceRamps()
+{
+    for (Entry& entry : m_entries) {
+        if (m_ended)
+            return;
+        if (entry.phase == Phase::Active)
+            rampStep(entry);
+    }
+}
+
+// One look may span many simulated seconds. What fell due in it fires in order of its time, each
+// firing stamped with that time and seeing what the earlier ones wrote, as if the kernel had been
+// looked at every moment: at each moment the ramps under way move on first, then the statements due
+// then fire in line order. Ramp steps between two such moments are not written one by one: only
+// the value reached at the next moment is.
 void Interpreter::update(double kernelTime, int state, double wallNow)
 {
     if (!m_started || m_ended)
         return;
+    if (m_stateLines && state != m_state)
+        print(stateText(state));
     const bool changed = kernelTime != m_time || state != m_state;
-    m_time = kernelTime;
     m_state = state;
     const bool evaluate =
         changed || !m_evaluated || wallNow - m_lastEvaluation >= kWhenInterval || wallNow < m_lastEvaluation;
@@ -190,20 +257,32 @@ void Interpreter::update(double kernelTime, int state, double wallNow)
         m_evaluated = true;
     }
 
+    double moment = 0.0;
+    while (!m_ended && nextMoment(kernelTime, moment)) {
+        // An at already past at the start fires at the start, not back in time.
+        m_time = std::max(m_time, moment);
+        advanceRamps();
+        for (Entry& entry : m_entries) {
+            if (m_ended)
+                return;
+            if (timed(entry) && entry.due <= m_time)
+                fire(entry);
+        }
+    }
+    if (m_ended)
+        return;
+    m_time = kernelTime;
+    advanceRamps();
+    // A condition is looked at when the look is made, after everything timed up to then.
     for (Entry& entry : m_entries) {
         if (m_ended)
             return;
-        if (entry.phase == Phase::Active) {
-            rampStep(entry);
+        if (entry.phase != Phase::Waiting || entry.statement->trigger != TriggerKind::When)
             continue;
-        }
-        if (entry.phase != Phase::Waiting)
-            continue;
-        const bool due =
-            entry.statement->trigger == TriggerKind::When ? evaluate && conditionHolds(entry) : m_time >= entry.due;
+        const bool holds = evaluate && conditionHolds(entry);
         if (m_ended)
             return;
-        if (due)
+        if (holds)
             fire(entry);
     }
     if (!m_ended && std::none_of(m_entries.begin(), m_entries.end(),
@@ -384,6 +463,10 @@ void Interpreter::stopByRequest()
 {
     if (m_ended)
         return;
+    if (!m_started) {
+        m_stopRequested = true;
+        return;
+    }
     print("Stopped by request");
     finish();
 }

@@ -111,12 +111,18 @@ class Interpreter
 public:
     Interpreter(const Program& program, KernelPort& kernel, Reporter& reporter);
 
+    // With state lines on, the kernel's state at the start and each change are console lines
+    // ("Kernel: running").
+    void setStateLines(bool on) { m_stateLines = on; }
+
     // Execution starts at kernel time t0: ExecutionStarted, the faulty lines and unknown tags
     // reported, then a first update.
     void start(double kernelTime, int state, double wallNow);
-    // A kernel time update or a wall-clock tick: fires what is due, in line order.
+    // A kernel time update or a wall-clock tick: fires what fell due up to kernelTime, in order of
+    // due time (line order among equal times), then the when statements whose conditions hold.
     void update(double kernelTime, int state, double wallNow);
-    // StopRequest: "Stopped by request" and ExecutionFinished at once.
+    // StopRequest: "Stopped by request" and ExecutionFinished at once. Before start() it is kept,
+    // and start() ends the run right after ExecutionStarted, before anything fires.
     void stopByRequest();
     // The kernel is gone: a console line with the reason; no ExecutionFinished.
     void kernelLost(const std::string& reason);
@@ -141,6 +147,11 @@ private:
         double rampNext = 0.0;
     };
 
+    static std::string stateText(int state);
+    static bool timed(const Entry& entry); // a waiting after or at
+    static double rampEnd(const Entry& entry);
+    bool nextMoment(double until, double& moment) const;
+    void advanceRamps();
     void emit(int kind, int line = 0, int status = 0, std::string text = std::string());
     void print(std::string text);
     void discard(Entry& entry, const std::string& why);
@@ -166,6 +177,8 @@ private:
     double m_lastEvaluation = 0.0;
     bool m_evaluated = false; // conditions were looked at once
     bool m_started = false;
+    bool m_stateLines = false;
+    bool m_stopRequested = false; // before the start
     bool m_ended = false;
     bool m_finished = false;
 };

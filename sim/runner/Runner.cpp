@@ -311,12 +311,17 @@ private:
         Program program;
         std::string error;
         if (!loadProgram(m_options.file, program, error)) {
-            diagnostic(-1, "Cannot read " + m_name + ": " + error + ".");
+            diagnostic(-1, unreadable(error));
             return ExitCode::Unreadable;
         }
         const ParseReport result = parseReport(m_name, program);
         diagnostic(result.line, result.text);
         return program.faults.empty() ? ExitCode::Done : ExitCode::Faulty;
+    }
+
+    std::string unreadable(const std::string& reason) const
+    {
+        return "Cannot read " + (m_name.empty() ? std::string("the program") : m_name) + ": " + reason + ".";
     }
 
     // The one diagnostic of a parse or of an unreadable file; on standard output when KelmDesk is not
@@ -487,7 +492,7 @@ private:
         Program program;
         std::string error;
         if (!loadProgram(m_options.file, program, error)) {
-            diagnostic(-1, "Cannot read " + m_name + ": " + error + ".");
+            diagnostic(-1, unreadable(error));
             return ExitCode::Unreadable;
         }
         const std::string kernelProblem = logOnKernel();
@@ -505,9 +510,11 @@ private:
 
         Interpreter interpreter(program, m_kernelPort, *this);
         m_interpreter = &interpreter;
-        m_shownState = m_status.state;
-        if (!m_options.noStatus)
-            emit(ClientMessageKind::PrintText, 0, stateText(m_status.state) + "\n");
+        interpreter.setStateLines(!m_options.noStatus);
+        // A Stop pressed while the monitor was opening ends the run before anything fires.
+        m_peer.poll(std::chrono::milliseconds(0));
+        if (m_stopRequested)
+            interpreter.stopByRequest();
         m_lastPoll = vmsg::wallClockNow();
         interpreter.start(m_status.time, m_status.state, m_lastPoll);
         if (!interpreter.ended() && !m_deskGone)
@@ -522,20 +529,6 @@ private:
         }
         closeDesk();
         return interpreter.finished() ? ExitCode::Done : ExitCode::KernelLost;
-    }
-
-    static std::string stateText(int state)
-    {
-        switch (state) {
-        case KernelState::NoModel:
-            return "Kernel: no model loaded";
-        case KernelState::Running:
-            return "Kernel: running";
-        case KernelState::Paused:
-            return "Kernel: paused";
-        default:
-            return "Kernel: state " + std::to_string(state);
-        }
     }
 
     void tick()
@@ -559,11 +552,6 @@ private:
         } else if (m_stopRequested) {
             interpreter.stopByRequest();
         } else {
-            if (m_status.state != m_shownState) {
-                m_shownState = m_status.state;
-                if (!m_options.noStatus)
-                    emit(ClientMessageKind::PrintText, 0, stateText(m_status.state) + "\n");
-            }
             interpreter.update(m_status.time, m_status.state, wall);
         }
         if (m_deskGone || interpreter.ended())
@@ -583,7 +571,6 @@ private:
     bool m_deskGone = false;
     bool m_stopRequested = false;
     KernelStatus m_status;
-    int m_shownState = 0;
     double m_lastPoll = 0.0;
     PeerKernel m_kernelPort;
     Interpreter* m_interpreter = nullptr;

@@ -172,23 +172,92 @@ TEST_F(InterpreterTest, AfterIsFromTheStartAtIsAbsoluteWhenIsACondition)
     EXPECT_EQ(out.times.back(), 106.5);
 }
 
-TEST_F(InterpreterTest, StatementsDueTogetherFireInLineOrderAndEachOnlyOnce)
+TEST_F(InterpreterTest, StatementsDueInOneLookFireInOrderOfTimeThenLineAndEachOnlyOnce)
 {
     load("when ({T:L} >= 1) {A:X} = {A:X} + 1\n"
          "after (3) {B:Y} = {B:Y} + 1\n"
          "at (1) {A:X} = {A:X} + 10\n"
+         "after (1) {A:X} = {A:X} * 2\n"
          "after (10) stop\n");
     start(0.0);
     EXPECT_EQ(fired(), std::vector<int>{1});
     at(5.0);
-    EXPECT_EQ(fired(), (std::vector<int>{1, 2, 3}));
+    // Lines 3 and 4 are due at 1, in line order; line 2 at 3.
+    EXPECT_EQ(fired(), (std::vector<int>{1, 3, 4, 2}));
+    EXPECT_EQ(kernel.tags["A:X"], 22);
     for (double t = 5.5; t < 9.9; t += 0.5)
         at(t);
-    EXPECT_EQ(fired(), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(kernel.tags["A:X"], 11);
+    EXPECT_EQ(fired(), (std::vector<int>{1, 3, 4, 2}));
     EXPECT_EQ(kernel.tags["B:Y"], 1);
     at(10.0);
-    EXPECT_EQ(fired(), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(fired(), (std::vector<int>{1, 3, 4, 2, 5}));
+}
+
+// One look of the runner may span seconds of simulated time (a fast kernel): what each firing does
+// and sees is as if the kernel had been looked at every moment.
+TEST_F(InterpreterTest, ALookSpanningSecondsFiresAsIfLookedAtEveryMoment)
+{
+    // Two writes to one tag due in reverse line order: the one due later wins, and each firing is
+    // stamped with its due time.
+    load("* two writes\nafter (9) {A:X} = 55\nafter (8.5) {A:X} = 44\n");
+    start(0.0);
+    out.take();
+    out.times.clear();
+    at(10.0);
+    EXPECT_EQ(fired(), (std::vector<int>{3, 2}));
+    EXPECT_EQ(kernel.tags["A:X"], 55);
+    EXPECT_EQ(out.times.front(), 8.5);
+    EXPECT_EQ(out.times[out.times.size() - 2], 9.0); // the last release; then the end, at the look
+    EXPECT_EQ(out.times.back(), 10.0);
+
+    // A when true in the same look fires at the time of the look and sees what the timed ones wrote.
+    kernel.tags["A:X"] = 0;
+    out.texts.clear();
+    out.times.clear();
+    load("when ({A:X} > 50) {B:Y} = {A:X} + 1\nafter (5) {A:X} = 55\n");
+    start(0.0);
+    at(10.0);
+    EXPECT_EQ(fired(), (std::vector<int>{2, 1}));
+    EXPECT_EQ(kernel.tags["B:Y"], 56);
+    EXPECT_EQ(out.times[out.texts.size() - 5], 10.0); // line 1's LineCurrent
+
+    // A ramp that completed inside the look is complete for a statement due after it.
+    kernel.tags["A:X"] = 0;
+    kernel.tags["B:Y"] = 0;
+    out.texts.clear();
+    out.times.clear();
+    load("after (0) ramp({A:X}, 10, 4, 1)\nafter (6) {B:Y} = {A:X}\n");
+    start(0.0);
+    out.take();
+    out.times.clear();
+    at(10.0);
+    EXPECT_EQ(out.take(), (Texts{"205 Line 1: ramp complete: {A:X} = 10", "510 1/3", "508 2", "205 {B:Y} = 10",
+                                 "510 2/3", "511", "513"}));
+    EXPECT_EQ(out.times[0], 4.0);
+    EXPECT_EQ(out.times[2], 6.0);
+    EXPECT_EQ(kernel.tags["B:Y"], 10);
+}
+
+TEST_F(InterpreterTest, AStopSuppressesOnlyWhatFallsDueAfterIt)
+{
+    // Listed first but due last: the earlier statement fires, then the stop ends the run.
+    load("after (9) stop\nafter (6) {A:X} = 55\n");
+    start(0.0);
+    at(10.0);
+    EXPECT_EQ(fired(), (std::vector<int>{2, 1}));
+    EXPECT_EQ(kernel.tags["A:X"], 55);
+    EXPECT_TRUE(interpreter->finished());
+
+    // Due first: what falls due after it in the same look never fires.
+    kernel.tags["A:X"] = 0;
+    out.texts.clear();
+    load("after (6) stop\nafter (9) {A:X} = 55\nwhen (1) {B:Y} = 1\n");
+    start(0.0);
+    EXPECT_EQ(fired(), std::vector<int>{3});
+    at(10.0);
+    EXPECT_EQ(fired(), (std::vector<int>{3, 1}));
+    EXPECT_EQ(kernel.tags["A:X"], 0);
+    EXPECT_EQ(out.texts.back(), "513");
 }
 
 TEST_F(InterpreterTest, AnAtAlreadyPastFiresAtOnceSayingHowLate)
@@ -290,6 +359,32 @@ TEST_F(InterpreterTest, StopRequestFinishesAtOnce)
     interpreter->stopByRequest();
     EXPECT_TRUE(out.texts.empty());
     EXPECT_TRUE(kernel.writes.empty());
+}
+
+TEST_F(InterpreterTest, AStopRequestBeforeTheStartEndsTheRunBeforeAnythingFires)
+{
+    load("after (0) send(ModelRun)\nat (0) {A:X} = 1\nwhen (1) {B:Y} = 1\n");
+    interpreter = std::make_unique<Interpreter>(program, kernel, out);
+    interpreter->setStateLines(true);
+    interpreter->stopByRequest();
+    EXPECT_TRUE(out.texts.empty());
+    interpreter->start(0.0, KernelState::Paused, wall);
+    EXPECT_EQ(out.take(), (Texts{"512", "205 Kernel: paused", "205 Stopped by request", "513"}));
+    EXPECT_TRUE(kernel.sent.empty());
+    EXPECT_TRUE(kernel.writes.empty());
+    EXPECT_TRUE(interpreter->finished());
+}
+
+TEST_F(InterpreterTest, KernelStateLinesFollowTheStartAndEachChange)
+{
+    load("after (5) {A:X} = 1\n");
+    interpreter = std::make_unique<Interpreter>(program, kernel, out);
+    interpreter->setStateLines(true);
+    interpreter->start(0.0, KernelState::Running, wall);
+    at(1.0, KernelState::Paused);
+    at(1.0, KernelState::Paused);
+    at(2.0, KernelState::Running);
+    EXPECT_EQ(out.take(), (Texts{"512", "205 Kernel: running", "205 Kernel: paused", "205 Kernel: running"}));
 }
 
 TEST_F(InterpreterTest, FaultsAndUnknownTagsAreReportedAtTheStartAndNeverFire)

@@ -205,6 +205,7 @@ TEST_F(RunnerProcessTest, ParseSendsExactlyOneDiagnosticAndExitsByTheOutcome)
          1},
         {missing, -1, "Cannot read missing.kelm: No such file or directory.", 2},
         {binary, -1, "Cannot read binary.kelm: it is not a text file.", 2},
+        {QString(), -1, "Cannot read the program: no file name was given.", 2},
     };
     for (const Case& c : cases) {
         desk.got.clear();
@@ -292,6 +293,31 @@ TEST_F(RunnerProcessTest, StopRequestFinishesTheRun)
     EXPECT_EQ(desk.got.back().kind, 513);
 }
 
+// KelmDesk sends Stop as soon as the monitor opens. The listing is larger than what the runner's
+// queue and both socket buffers hold, so the runner cannot finish it before KelmDesk has read the
+// open, and with it sent the Stop: the Stop has arrived before execution starts.
+TEST_F(RunnerProcessTest, AStopThatArrivesBeforeTheStartEndsTheRunBeforeAnythingFires)
+{
+    startSim();
+    QByteArray text = "after (0) {FV101:POS} = 20\nafter (0) send(ModelRun)\n";
+    const QByteArray filler = "* " + QByteArray(998, 'x') + "\n";
+    for (int i = 0; i < 40000; ++i)
+        text += filler;
+    startRun(write("big.kelm", text));
+    ASSERT_TRUE(deskGets(515));
+    desk.send(514);
+    ASSERT_EQ(finish(), 0);
+    std::vector<int> afterStart;
+    const auto started =
+        std::find_if(desk.got.begin(), desk.got.end(), [](const Received& r) { return r.kind == 512; });
+    ASSERT_NE(started, desk.got.end());
+    for (auto it = std::next(started); it != desk.got.end(); ++it)
+        afterStart.push_back(it->kind);
+    EXPECT_EQ(afterStart, (std::vector<int>{205, 513}));
+    EXPECT_EQ(desk.got[desk.got.size() - 2].values, Values{std::string("Stopped by request\n")});
+    EXPECT_EQ(readTag("FV101:POS"), 50.0); // as the simulator starts
+}
+
 TEST_F(RunnerProcessTest, AKernelKilledMidRunEndsWithoutExecutionFinished)
 {
     startSim();
@@ -363,7 +389,7 @@ TEST_F(RunnerProcessTest, WithoutKelmDeskItReportsOnStandardOutput)
                 false);
     ASSERT_EQ(finish(), 0);
     const QString out = QString::fromUtf8(runner.readAllStandardOutput());
-    EXPECT_TRUE(out.contains("[00:00:00] Kernel: paused\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("[00:00:00] --- Started execution ---\n[00:00:00] Kernel: paused\n")) << out.toStdString();
     EXPECT_TRUE(out.contains("[00:00:00] Line 1: after (0) {FV101:POS} = 20\n[00:00:00] {FV101:POS} = 20\n"))
         << out.toStdString();
     EXPECT_TRUE(out.contains("--- Finished normally ---")) << out.toStdString();
