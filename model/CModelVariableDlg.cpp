@@ -13,9 +13,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace {
 
@@ -27,9 +30,53 @@ QLabel* label(const QString& text, QWidget* buddy, QWidget* parent)
     return l;
 }
 
-QListWidget* listBox(const char* name, QWidget* parent)
+// A list box whose own selection may replace its items. Qt delivers a double click as press,
+// release and double-click press; when the first press's selection replaced the items, the
+// double-click press would fall on whatever now lies under the pointer and select it. Such a double
+// click goes to replacedItemDoubleClicked instead: the item double-clicked is the one that press
+// selected, and its selection has been handled.
+class ReplacingList : public QListWidget
 {
-    auto* list = new QListWidget(parent);
+public:
+    explicit ReplacingList(QWidget* parent) : QListWidget(parent)
+    {
+        const auto noteChange = [this] { m_replacedByPress = m_replacedByPress || m_pressing; };
+        connect(model(), &QAbstractItemModel::modelReset, this, noteChange);
+        connect(model(), &QAbstractItemModel::rowsRemoved, this, noteChange);
+        connect(model(), &QAbstractItemModel::rowsInserted, this, noteChange);
+    }
+
+    std::function<void()> replacedItemDoubleClicked;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        m_replacedByPress = false;
+        m_pressing = true;
+        QListWidget::mousePressEvent(event);
+        m_pressing = false;
+    }
+
+    void mouseDoubleClickEvent(QMouseEvent* event) override
+    {
+        if (!m_replacedByPress) {
+            QListWidget::mouseDoubleClickEvent(event);
+            return;
+        }
+        m_replacedByPress = false;
+        event->accept();
+        if (replacedItemDoubleClicked)
+            replacedItemDoubleClicked();
+    }
+
+private:
+    bool m_pressing = false;
+    bool m_replacedByPress = false;
+};
+
+template <typename List = QListWidget> List* listBox(const char* name, QWidget* parent)
+{
+    auto* list = new List(parent);
     list->setObjectName(QLatin1String(name));
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     // Every row has one line of text: no need to measure each of thousands of names.
@@ -82,7 +129,9 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
     blockColumn->addWidget(sortGroup);
     blockColumn->addLayout(blockButtons);
 
-    m_tagList = listBox("tags1010", this);
+    auto* tagList = listBox<ReplacingList>("tags1010", this);
+    tagList->replacedItemDoubleClicked = [this] { OnOK(); };
+    m_tagList = tagList;
     auto* tagFilterGroup = new QGroupBox(tr("Tag name filter"), this);
     tagFilterGroup->setObjectName("tagFilterGroup1011");
     m_tagFilter = new QLineEdit(tagFilterGroup);
@@ -120,15 +169,17 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
     layout->addWidget(label(tr("Model variable name:"), m_nameEdit, this));
     layout->addLayout(nameRow);
 
-    connect(m_blockList, &QListWidget::itemSelectionChanged, this, &CModelVariableDlg::onBlockSelected);
-    connect(m_tagList, &QListWidget::itemSelectionChanged, this, &CModelVariableDlg::onTagSelected);
-    // An item that selects nothing ("no match") does nothing on a double click either.
-    connect(m_blockList, &QListWidget::itemDoubleClicked, this, [this] {
-        if (onBlockSelected())
+    connect(m_blockList, &QListWidget::itemSelectionChanged, this, [this] { selectBlock(selectedItem(m_blockList)); });
+    connect(m_tagList, &QListWidget::itemSelectionChanged, this, [this] { selectTag(selectedItem(m_tagList)); });
+    // The press of a double click has selected the item already; selecting it again would compose
+    // anew from a browse state that selection may have changed. An item that selects nothing
+    // ("no match") does nothing on a double click either.
+    connect(m_blockList, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        if (item == m_composedBy || selectBlock(item))
             OnOK();
     });
-    connect(m_tagList, &QListWidget::itemDoubleClicked, this, [this] {
-        if (onTagSelected())
+    connect(m_tagList, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        if (item == m_composedBy || selectTag(item))
             OnOK();
     });
     connect(m_sortByName, &QRadioButton::clicked, this, &CModelVariableDlg::queryBlocks);
@@ -168,6 +219,8 @@ void CModelVariableDlg::fill(QListWidget* list, const QStringList& items)
 {
     const bool wasFilling = m_filling;
     m_filling = true;
+    if (m_composedBy && m_composedBy->listWidget() == list)
+        m_composedBy = nullptr;
     list->clear();
     list->addItems(items);
     m_filling = wasFilling;
@@ -184,31 +237,37 @@ void CModelVariableDlg::queryBlocks()
          QueryBlocks(GetKernelHandle(), m_blockFilter->text(), m_blockType->currentText(), m_sortByName->isChecked()));
 }
 
-bool CModelVariableDlg::onBlockSelected()
+QListWidgetItem* CModelVariableDlg::selectedItem(QListWidget* list) const
 {
-    const QList<QListWidgetItem*> selected = m_blockList->selectedItems();
-    if (m_filling || selected.isEmpty())
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    return m_filling || selected.isEmpty() ? nullptr : selected.front();
+}
+
+bool CModelVariableDlg::selectBlock(QListWidgetItem* item)
+{
+    if (!item)
         return false;
     const std::optional<QStringList> tags =
-        m_browser.SelectBlock(selected.front()->text(), m_tagFilter->text(), tagTypeRow(), [this](const QString& n) {
+        m_browser.SelectBlock(item->text(), m_tagFilter->text(), tagTypeRow(), [this](const QString& n) {
             m_nameEdit->setText(n);
             m_propertiesButton->setEnabled(true);
             m_okButton->setEnabled(true);
         });
     if (!tags)
         return false;
+    m_composedBy = item;
     fill(m_tagList, *tags);
     return true;
 }
 
-bool CModelVariableDlg::onTagSelected()
+bool CModelVariableDlg::selectTag(QListWidgetItem* item)
 {
-    const QList<QListWidgetItem*> selected = m_tagList->selectedItems();
-    if (m_filling || selected.isEmpty())
+    if (!item)
         return false;
-    QListWidgetItem* item = selected.front();
     const CModelBrowser::ItemResult result =
         m_browser.SelectItem(m_tagList->row(item), item->text(), [this](const QString& n) { m_nameEdit->setText(n); });
+    if (result.taken)
+        m_composedBy = item;
     if (result.list)
         fill(m_tagList, *result.list);
     return result.taken;

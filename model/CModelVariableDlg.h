@@ -9,6 +9,7 @@
 class QComboBox;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QRadioButton;
 
@@ -33,9 +34,11 @@ private:
     void OnInitDialog();
     void OnOK();
     void queryBlocks();
-    // Each returns whether the selection was taken.
-    bool onBlockSelected();
-    bool onTagSelected();
+    // The selected item of list; none while it is being filled.
+    QListWidgetItem* selectedItem(QListWidget* list) const;
+    // Each applies the selection of item (none: nothing) and returns whether it was taken.
+    bool selectBlock(QListWidgetItem* item);
+    bool selectTag(QListWidgetItem* item);
     void onRefresh();
     void onProperties();
     // Replaces the items of list; its selection signals are not handled meanwhile.
@@ -56,6 +59,8 @@ private:
     QLineEdit* m_nameEdit;
     QPushButton* m_okButton;
     QPushButton* m_cancelButton;
+    // The item whose selection composed the name shown; none once its list is refilled.
+    QListWidgetItem* m_composedBy = nullptr;
     bool m_initialised = false;
     bool m_filling = false;
 };

@@ -95,12 +95,15 @@ protected:
     }
     static QStringList comboItems(QWidget& parent, const char* name);
 
-    // A click, or a double click: the press and release of the first click, then the second.
+    // A click, or a double click as Qt delivers it: the press and release of the first click, then
+    // the double-click press and its release. What the first press does happens in between.
     static void doubleClickAt(QWidget* widget, QPoint at, bool twice = true)
     {
         QTest::mouseClick(widget, Qt::LeftButton, {}, at);
-        if (twice)
-            QTest::mouseDClick(widget, Qt::LeftButton, {}, at);
+        if (!twice)
+            return;
+        QTest::mouseDClick(widget, Qt::LeftButton, {}, at);
+        QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
     }
 
     // Clicks (or double-clicks) the item with text in list, as the user would.

@@ -1,8 +1,10 @@
 #include "tests/model/ModelDialogFixture.h"
 
 #include "model/CBlockPropertiesDlg.h"
+#include "model/CModelBrowser.h"
 #include "model/CModelVariableDlg.h"
 #include "model/ModelQueries.h"
+#include "tests/model/FakeKernel.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -118,6 +120,123 @@ TEST_F(ModelVariableDlgTest, DoubleClickingATagClosesWithItsName)
     onDialog = [&](QDialog& d) { clickItem(blocks(d), "FV202", true); };
     ASSERT_EQ(Modal::run(byBlock), QDialog::Accepted);
     EXPECT_EQ(byBlock.name, "FV202");
+}
+
+// The first press of a double click selects the item, and that selection replaces the tag list (a
+// stream, an array, a member with members): the item double-clicked is the one returned, not what
+// the new list puts under the pointer.
+TEST_F(ModelVariableDlgTest, DoubleClickingATagThatReplacesTheListClosesWithThatTag)
+{
+    startDesk();
+    ASSERT_TRUE(logOn());
+    struct Case
+    {
+        const char* block;
+        QStringList clicks;
+        const char* doubleClicked;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"FEED1", {}, "OUT", "FEED1:OUT"},
+        {"P101", {}, "CURVE", "P101:CURVE"},
+        {"T201", {"OUT"}, "Compositions", "T201:OUT.x"},
+        {"P101", {"OUT"}, "Thermo parameters", "P101:OUT.v"},
+        {"P201", {"OUT"}, "Physical properties", "P201:OUT.c"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CModelVariableDlg dlg;
+        QStringList listAfter;
+        onDialog = [&](QDialog& d) {
+            clickItem(blocks(d), c.block);
+            for (const QString& tag : c.clicks)
+                clickItem(tags(d), tag);
+            clickItem(tags(d), c.doubleClicked, true);
+            listAfter = items(tags(d));
+        };
+        EXPECT_EQ(Modal::run(dlg), QDialog::Accepted);
+        EXPECT_EQ(dlg.name, c.name);
+        EXPECT_FALSE(listAfter.contains(c.doubleClicked)) << "the first press replaced the list";
+    }
+}
+
+TEST_F(ModelVariableDlgTest, SingleClicksAndKeysStillSelectWhatTheNewListShows)
+{
+    startDesk();
+    ASSERT_TRUE(logOn());
+    CModelVariableDlg dlg;
+    dlg.show();
+    clickItem(blocks(dlg), "FEED1");
+    QListWidget& list = tags(dlg);
+    const QPoint at = list.visualItemRect(list.findItems("OUT", Qt::MatchExactly).front()).center();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(name(dlg), "FEED1:OUT");
+    ASSERT_EQ(items(list), propertyLabels());
+    const QListWidgetItem* under = list.itemAt(at);
+    ASSERT_NE(under, nullptr);
+    const int row = propertyRowAt(list.row(under));
+    ASSERT_GE(row, 0);
+    // A second click, too late to make a double click, selects what is under the pointer now.
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(name(dlg), QStringLiteral("FEED1:OUT") + QLatin1String(kProperties[row].suffix));
+    EXPECT_TRUE(dlg.isVisible());
+
+    // Keys: a selection that replaces the list, then one in the new list, then Enter for OK.
+    clickItem(blocks(dlg), "P101");
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Home);
+    EXPECT_EQ(name(dlg), "P101:OUT");
+    EXPECT_EQ(items(list), propertyLabels());
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(name(dlg), "P101:OUT.f");
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(name(dlg), "P101:OUT.m");
+    QTest::keyClick(&list, Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.name, "P101:OUT.m");
+}
+
+// A kernel of the test's own answers the inspection of a scalar with 0 and an empty array, which
+// empties the list under the pointer, and fails that of a stream's compositions, which keeps the
+// list but leaves the block level's rules in force for the next selection.
+TEST_F(ModelVariableDlgTest, DoubleClicksCloseWithTheTagWhateverItsInspectionAnswers)
+{
+    startDesk();
+    FakeKernel kernel;
+    kernel.setAnswer([](const FakeKernel::Request& r) -> std::optional<vmsg::Message> {
+        const std::string* text = r.values.empty() ? nullptr : std::get_if<std::string>(&r.values.front());
+        if (text && *text == "LC201:SP@V_compat")
+            return FakeKernel::inspection(0, 2, std::vector<std::string>{});
+        if (text && *text == "P101:OUT.x@V_compat")
+            return FakeKernel::inspection(1, 0);
+        return std::nullopt;
+    });
+    qputenv("NORVEX_PORT_BASE", QByteArray::number(kernel.port()));
+    ASSERT_TRUE(logOn());
+
+    CModelVariableDlg scalar;
+    QStringList listAfter;
+    onDialog = [&](QDialog& d) {
+        clickItem(blocks(d), "LC201");
+        clickItem(tags(d), "SP", true);
+        listAfter = items(tags(d));
+    };
+    EXPECT_EQ(Modal::run(scalar), QDialog::Accepted);
+    EXPECT_EQ(scalar.name, "LC201:SP");
+    EXPECT_EQ(listAfter, QStringList());
+
+    CModelVariableDlg member;
+    onDialog = [&](QDialog& d) {
+        clickItem(blocks(d), "P101");
+        clickItem(tags(d), "OUT");
+        clickItem(tags(d), "Compositions", true);
+        listAfter = items(tags(d));
+    };
+    EXPECT_EQ(Modal::run(member), QDialog::Accepted);
+    EXPECT_EQ(member.name, "P101:OUT.x") << "composed once, not again by the block level's rules";
+    EXPECT_EQ(listAfter, propertyLabels());
+    EXPECT_EQ(member.browser().mode(), BrowseMode::BlockTags);
 }
 
 TEST_F(ModelVariableDlgTest, FiltersWaitForAQueryAndExecutionShowsTheKernelsOrder)
