@@ -3,7 +3,11 @@
 #include "framework/AppTitle.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QWidget>
+
+#include <deque>
+#include <utility>
 
 namespace KMessageBox {
 namespace {
@@ -29,6 +33,45 @@ QMessageBox::Icon toQt(Icon icon)
     }
     return QMessageBox::NoIcon;
 }
+
+struct Posted
+{
+    QString text;
+    Icon icon;
+    QPointer<QWidget> parent;
+    std::function<void()> closed;
+};
+
+struct PostedBoxes
+{
+    std::deque<Posted> waiting;
+    bool scheduled = false; // a call of showPosted is on its way
+    bool showing = false;   // showPosted is running, one of its boxes is up
+};
+
+PostedBoxes& posted()
+{
+    static PostedBoxes p;
+    return p;
+}
+
+void showPosted()
+{
+    PostedBoxes& p = posted();
+    p.scheduled = false;
+    if (p.showing)
+        return;
+    p.showing = true;
+    // Boxes posted while one is up join the queue and are shown by this loop, in order.
+    while (!p.waiting.empty()) {
+        Posted next = std::move(p.waiting.front());
+        p.waiting.pop_front();
+        show(next.text, next.icon, QMessageBox::Ok, next.parent);
+        if (next.closed)
+            next.closed();
+    }
+    p.showing = false;
+}
 } // namespace
 
 QMessageBox::StandardButton show(const QString& text, Icon icon, QMessageBox::StandardButtons buttons, QWidget* parent)
@@ -41,6 +84,16 @@ QMessageBox::StandardButton show(const QString& text, Icon icon, QMessageBox::St
     QMessageBox box(toQt(icon), request.caption, text, buttons, parent);
     box.setTextFormat(Qt::PlainText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void post(const QString& text, Icon icon, QWidget* parent, std::function<void()> closed)
+{
+    PostedBoxes& p = posted();
+    p.waiting.push_back(Posted{text, icon, parent, std::move(closed)});
+    if (p.scheduled || p.showing)
+        return;
+    p.scheduled = true;
+    QMetaObject::invokeMethod(qApp, &showPosted, Qt::QueuedConnection);
 }
 
 Hook setHook(Hook h)

@@ -27,6 +27,11 @@ using Hook = std::function<QMessageBox::StandardButton(const Request&)>;
 QMessageBox::StandardButton show(const QString& text, Icon icon = Icon::None,
                                  QMessageBox::StandardButtons buttons = QMessageBox::Ok, QWidget* parent = nullptr);
 
+// For a box that must not open inside the caller (a handler of the message port, which would stand still
+// while the box is up): shows an OK box once control is back in the event loop, after every box posted
+// before it has closed, then calls closed. Boxes posted while one is up wait their turn.
+void post(const QString& text, Icon icon, QWidget* parent, std::function<void()> closed = {});
+
 // Installs a hook (or removes it with an empty function); returns the previous one.
 Hook setHook(Hook hook);
 

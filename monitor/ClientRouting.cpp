@@ -34,6 +34,25 @@ MainWindowServices* mainWindow()
     return core ? core->mainWindow() : nullptr;
 }
 
+// The open program the diagnostic is about: one whose path is exactly path, else the first whose
+// path differs only in case (a file system that ignores case may have given either spelling).
+LineNavigation* programAt(const QString& path)
+{
+    MainWindowServices* window = mainWindow();
+    if (!window)
+        return nullptr;
+    const QString wanted = QDir::fromNativeSeparators(path);
+    CDocument* differentCase = nullptr;
+    for (CDocument* doc : window->openDocuments(QString::fromLatin1(programFileNewName))) {
+        const QString own = QDir::fromNativeSeparators(doc->pathName());
+        if (own == wanted)
+            return dynamic_cast<LineNavigation*>(doc);
+        if (!differentCase && own.compare(wanted, Qt::CaseInsensitive) == 0)
+            differentCase = doc;
+    }
+    return dynamic_cast<LineNavigation*>(differentCase);
+}
+
 void showFileDiagnostic(vmsgMsgPort* message)
 {
     char* rawPath = nullptr;
@@ -42,22 +61,15 @@ void showFileDiagnostic(vmsgMsgPort* message)
     if (!message->pop(rawPath, -99999, -1) || !message->pop(line, -99999) || !message->pop(rawText, -99999, -1))
         return;
     const QString path = QString::fromUtf8(rawPath);
-    KMessageBox::show(MonitorText::cutText(QString::fromUtf8(rawText), MonitorText::maxDiagnosticText),
-                      KMessageBox::Icon::None, QMessageBox::Ok, mainWindowDialogParent());
-    if (line == -1)
-        return;
-    // The box was modal: look for the program only now, it may have been closed meanwhile.
-    MainWindowServices* window = mainWindow();
-    if (!window)
-        return;
-    const QString wanted = QDir::fromNativeSeparators(path);
-    for (CDocument* doc : window->openDocuments(QString::fromLatin1(programFileNewName))) {
-        if (QDir::fromNativeSeparators(doc->pathName()).compare(wanted, Qt::CaseInsensitive) != 0)
-            continue;
-        if (auto* target = dynamic_cast<LineNavigation*>(doc))
-            target->GoToLine(line);
-        return;
-    }
+    // Posted, so the message port goes on delivering to the monitors and the kernel panes while the
+    // box is up. The program is looked up once the box has closed: it may have been closed meanwhile.
+    KMessageBox::post(MonitorText::cutText(QString::fromUtf8(rawText), MonitorText::maxDiagnosticText),
+                      KMessageBox::Icon::None, mainWindowDialogParent(), [path, line] {
+                          if (line == -1)
+                              return;
+                          if (LineNavigation* target = programAt(path))
+                              target->GoToLine(line);
+                      });
 }
 
 void openMonitor(int handle)

@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace {
 
@@ -430,6 +431,29 @@ TEST(MessageBoxHook, ReceivesPlainTextAndCaption)
     EXPECT_EQ(seen.text, QStringLiteral("<b>not bold</b>"));
     EXPECT_EQ(seen.caption, QStringLiteral("KelmDesk"));
     EXPECT_EQ(seen.icon, KMessageBox::Icon::Stop);
+}
+
+TEST(MessageBoxPost, BoxesComeAfterTheCallerOneAtATimeInOrder)
+{
+    QStringList events;
+    auto previous = KMessageBox::setHook([&](const KMessageBox::Request& r) {
+        events << QStringLiteral("up ") + r.text;
+        if (r.text == QStringLiteral("first")) {
+            KMessageBox::post(QStringLiteral("third"), KMessageBox::Icon::None, nullptr,
+                              [&] { events << QStringLiteral("closed third"); });
+            QCoreApplication::processEvents(); // the event loop turns while the box is up
+        }
+        return QMessageBox::Ok;
+    });
+    KMessageBox::post(QStringLiteral("first"), KMessageBox::Icon::None, nullptr,
+                      [&] { events << QStringLiteral("closed first"); });
+    KMessageBox::post(QStringLiteral("second"), KMessageBox::Icon::None, nullptr);
+    events << QStringLiteral("caller done");
+    const bool allShown = QTest::qWaitFor([&] { return events.size() == 6; }, 5000);
+    KMessageBox::setHook(previous);
+    EXPECT_TRUE(allShown);
+    EXPECT_EQ(events,
+              (QStringList{"caller done", "up first", "closed first", "up second", "up third", "closed third"}));
 }
 
 } // namespace

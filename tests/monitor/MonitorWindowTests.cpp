@@ -34,6 +34,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -58,14 +59,71 @@ QTextCharFormat formatAt(QTextDocument* doc, int position)
     return {};
 }
 
+// The kind of the kernel's status message (time, state).
+constexpr int kernelStatus = 32;
+
 class MonitorWindows : public DeskFixture
 {
 protected:
+    void SetUp() override
+    {
+        DeskFixture::SetUp();
+        // As the fixture's, and whileBoxUp runs while the box would be up. DeskFixture::TearDown puts
+        // back the hook that was there before it.
+        KMessageBox::setHook([this](const KMessageBox::Request& r) {
+            boxes << r.text;
+            if (whileBoxUp)
+                whileBoxUp();
+            return QMessageBox::Ok;
+        });
+    }
+
     void TearDown() override
     {
+        whileBoxUp = {};
         clients.clear();
         DeskFixture::TearDown();
     }
+
+    // A client KelmDesk takes for its kernel: the kernel panes show its status messages.
+    ScriptedClient& kernelStandIn()
+    {
+        ScriptedClient& kernel = newClient();
+        const QString loggedOn = QStringLiteral("New client logged on socket ");
+        [&] { KD_TRY_VERIFY(app->statusBar()->paneText(Pane::Clients).startsWith(loggedOn), 15000); }();
+        app->kernelHandle = app->statusBar()->paneText(Pane::Clients).mid(loggedOn.size()).toInt();
+        return kernel;
+    }
+
+    static void sendStatus(ScriptedClient& kernel, double time, int state)
+    {
+        kernel.send(kernelStatus, 0, [time, state](vmsg::Message& m) {
+            m.push(time);
+            m.pushDivider();
+            m.push(state);
+            m.pushDivider();
+        });
+    }
+
+    static void sendDiagnostic(ScriptedClient& c, const QString& path, int line, const std::string& text)
+    {
+        c.send(FileDiagnostic, 0, [path, line, text](vmsg::Message& m) {
+            m.push(path.toStdString());
+            m.push(line);
+            m.push(text);
+        });
+    }
+
+    CEditorDoc* openProgram(const QString& path)
+    {
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("* tank\nafter (1) {A} = 1\nafter (2) oops\nafter (3) nope\n");
+        f.close();
+        return qobject_cast<CEditorDoc*>(app->openDocumentFile(path));
+    }
+
+    static int caretLine(CEditorDoc* doc) { return doc->currentView()->textCursor().blockNumber(); }
 
     ScriptedClient& newClient()
     {
@@ -125,6 +183,8 @@ protected:
     }
 
     std::vector<std::unique_ptr<ScriptedClient>> clients;
+    // Called by the message-box hook after boxes has the box's text, before it is answered.
+    std::function<void()> whileBoxUp;
 };
 
 TEST_F(MonitorWindows, ListingLinesCarryPrefixTextAndCommentColours)
@@ -348,6 +408,88 @@ TEST_F(MonitorWindows, DiagnosticJumpsToTheLineOfTheOpenProgram)
     KD_TRY_COMPARE(boxes.size(), 2, 15000);
     EXPECT_EQ(doc->currentView()->textCursor().blockNumber(), 0);
     EXPECT_TRUE(app->monitors.empty()) << "a diagnostic opens no monitor";
+    c.leave();
+}
+
+TEST_F(MonitorWindows, AnExactPathWinsOverOneThatDiffersInCase)
+{
+    QTemporaryDir dir;
+    CEditorDoc* lower = openProgram(dir.filePath(QStringLiteral("tank.kelm")));
+    CEditorDoc* upper = openProgram(dir.filePath(QStringLiteral("Tank.kelm")));
+    ASSERT_NE(lower, nullptr);
+    ASSERT_NE(upper, nullptr);
+    ASSERT_NE(lower, upper);
+
+    ScriptedClient& c = newClient();
+    sendDiagnostic(c, dir.filePath(QStringLiteral("Tank.kelm")), 3, "Tank.kelm, line 3: ...");
+    KD_TRY_COMPARE(boxes.size(), 1, 15000);
+    EXPECT_EQ(caretLine(upper), 2);
+    EXPECT_EQ(caretLine(lower), 0) << "opened first, but its name differs in case";
+
+    // Without an exact match, the first that differs only in case.
+    sendDiagnostic(c, dir.filePath(QStringLiteral("TANK.KELM")), 4, "TANK.KELM, line 4: ...");
+    KD_TRY_COMPARE(boxes.size(), 2, 15000);
+    EXPECT_EQ(caretLine(lower), 3);
+    EXPECT_EQ(caretLine(upper), 2);
+    c.leave();
+}
+
+TEST_F(MonitorWindows, MonitorsAndTheKernelPanesGoOnWhileADiagnosticBoxIsUp)
+{
+    ScriptedClient& kernel = kernelStandIn();
+    ScriptedClient& runner = startedClient({"after (1) stop"});
+    MonitorRecord* r = record(0);
+    ASSERT_NE(r, nullptr);
+    bool kernelShown = false;
+    bool consoleShown = false;
+    whileBoxUp = [&] {
+        sendStatus(kernel, 65.0, 2);
+        runner.sendText(PrintText, 1, "while the box is up\n");
+        kernelShown = QTest::qWaitFor(
+            [&] {
+                return app->statusBar()->paneText(Pane::KernelTime) == "00:01:05" &&
+                       app->statusBar()->paneText(Pane::KernelState) == "Paused";
+            },
+            15000);
+        consoleShown =
+            QTest::qWaitFor([&] { return consoleLines(r).join('\n').contains("while the box is up"); }, 15000);
+    };
+    ScriptedClient& parser = newClient();
+    sendDiagnostic(parser, QStringLiteral("/nowhere/x.kelm"), -1, "x.kelm: 1 statement, no errors.");
+    KD_TRY_COMPARE(boxes.size(), 1, 30000);
+    EXPECT_EQ(boxes.first(), "x.kelm: 1 statement, no errors.");
+    EXPECT_TRUE(kernelShown) << "the kernel panes stood still while the box was up";
+    EXPECT_TRUE(consoleShown) << "the monitor stood still while the box was up";
+    kernel.leave();
+    runner.leave();
+    parser.leave();
+}
+
+TEST_F(MonitorWindows, ADiagnosticThatArrivesWhileABoxIsUpComesNextInOrder)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tank.kelm"));
+    CEditorDoc* doc = openProgram(path);
+    ASSERT_NE(doc, nullptr);
+    ScriptedClient& c = newClient();
+    std::vector<int> caretWhileUp;
+    int boxesWhenTheSecondHadCome = -1;
+    whileBoxUp = [&] {
+        caretWhileUp.push_back(caretLine(doc));
+        if (boxes.size() != 1)
+            return;
+        sendDiagnostic(c, path, 4, "second");
+        // The monitor opens behind the second diagnostic on the same connection: that one has come.
+        c.send(MonitorOpen, 0);
+        if (QTest::qWaitFor([&] { return app->monitors.size() == 1; }, 15000))
+            boxesWhenTheSecondHadCome = int(boxes.size());
+    };
+    sendDiagnostic(c, path, 3, "first");
+    KD_TRY_COMPARE(boxes.size(), 2, 30000);
+    EXPECT_EQ(boxesWhenTheSecondHadCome, 1) << "the second box waits until the first has closed";
+    EXPECT_EQ(boxes, (QStringList{"first", "second"}));
+    EXPECT_EQ(caretWhileUp, (std::vector<int>{0, 2})) << "the first box's line is reached before the second box";
+    EXPECT_EQ(caretLine(doc), 3);
     c.leave();
 }
 
