@@ -410,10 +410,10 @@ void CEditorDoc::insertStatementText(CEditorView* view, const QTextCursor& caret
 
 void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QString& text, int newLine)
 {
-    // Not undoable, as in the original control; an undo step recorded before this change would no
-    // longer fit the text, so switching undo off here also drops the history.
-    m_text->setUndoRedoEnabled(false);
+    // One undo step, the line end of a new line included; the modified flag and the side file follow
+    // the edit as they follow typing.
     QTextCursor cursor(m_text.get());
+    cursor.beginEditBlock();
     cursor.setPosition(start);
     cursor.setPosition(start + length, QTextCursor::KeepAnchor);
     cursor.insertText(ProgramText::plainLineBreaks(text));
@@ -424,8 +424,7 @@ void CEditorDoc::replaceRange(CEditorView* view, int start, int length, const QS
         format.clearProperty(LineEndProperty);
         QTextCursor(line).setBlockFormat(format);
     }
-    m_text->setUndoRedoEnabled(true);
-    setModified(true);
+    cursor.endEditBlock();
     if (view)
         view->setTextCursor(cursor);
 }

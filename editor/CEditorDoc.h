@@ -91,7 +91,7 @@ public:
 private:
     // Inserts statement at or behind the line of caret, a cursor taken before the dialog ran.
     void insertStatementText(CEditorView* view, const QTextCursor& caret, const QString& statement);
-    // Replaces a range without an undo step; the caret of view ends behind the new text. A line that
+    // Replaces a range as one undo step; the caret of view ends behind the new text. A line that
     // starts at newLine is a new line and ends like most lines of the file.
     void replaceRange(CEditorView* view, int start, int length, const QString& text, int newLine = -1);
     // Each line keeps the line end it had in the file: lines whose end differs from m_format.lineEnd

@@ -3,6 +3,8 @@
 #include "framework/CommandIds.h"
 #include "res/Resource.h"
 
+#include <QTest>
+
 namespace {
 
 class InsertModelVariable : public EditorFixture
@@ -15,7 +17,7 @@ protected:
     }
 };
 
-TEST_F(InsertModelVariable, TheBracedNameReplacesTheSelectionWithoutAnUndoStep)
+TEST_F(InsertModelVariable, TheBracedNameReplacesTheSelectionAsOneUndoStep)
 {
     CEditorDoc* doc = withText("at (0) {} = 1\nwhen (x > 2) stop\n");
     CEditorView* view = viewOf(doc);
@@ -37,12 +39,18 @@ TEST_F(InsertModelVariable, TheBracedNameReplacesTheSelectionWithoutAnUndoStep)
     EXPECT_EQ(parent, view);
     EXPECT_EQ(doc->text(), "at (0) {} = 1\nwhen ({P101:OUT.v[3]} > 2) stop\n");
     EXPECT_EQ(view->textCursor().position(), 35);
-    EXPECT_FALSE(doc->textDocument()->isUndoAvailable());
     EXPECT_TRUE(doc->isModified());
 
     setCaret(view, 8);
     ASSERT_TRUE(run(doc, Cmd::InsertModelVariable));
     EXPECT_EQ(doc->text().section('\n', 0, 0), "at (0) {{P101:OUT.v[3]}} = 1");
+
+    // Each insertion goes with one Ctrl+Z, the replaced selection coming back.
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(doc->text(), "at (0) {} = 1\nwhen ({P101:OUT.v[3]} > 2) stop\n");
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(doc->text(), "at (0) {} = 1\nwhen (x > 2) stop\n");
+    EXPECT_FALSE(doc->isModified());
 }
 
 TEST_F(InsertModelVariable, NothingChosenChangesNothing)

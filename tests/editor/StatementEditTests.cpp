@@ -63,9 +63,11 @@ TEST_F(StatementEdit, DoubleClickAndReplaceChangesExactlyThatLine)
     EXPECT_EQ(seenStatement, QStringLiteral("at (5) {T1} = 2"));
     EXPECT_EQ(doc->text(), QStringLiteral("* header\nafter (1) stop\nat (5) {T1} = 7\nafter (9) stop\n"));
     EXPECT_TRUE(doc->isModified());
-    // The replacement is not undoable, and no older undo step survives it.
+    // The replacement is one undo step.
+    ASSERT_TRUE(run(view, Cmd::EditUndo));
+    EXPECT_EQ(doc->text(), program);
+    EXPECT_FALSE(doc->isModified());
     EXPECT_FALSE(enabled(view, Cmd::EditUndo));
-    EXPECT_FALSE(doc->textDocument()->isUndoAvailable());
 }
 
 TEST_F(StatementEdit, CancelAfterEditingLeavesTheLineUntouched)
@@ -153,6 +155,44 @@ TEST_F(StatementEdit, AnInsertedStatementEndsLikeMostLines)
     ASSERT_TRUE(doc->doFileSave());
     EXPECT_EQ(readBytes(file),
               QByteArray("* LF file\nat (0) {T3} = 3\nafter (1) stop\r\nat (0) {T3} = 3\nafter (2) stop\n"));
+}
+
+TEST_F(StatementEdit, CtrlZUndoesAnInsertionAndThenTheTypingBeforeIt)
+{
+    const QByteArray original("* LF file\nafter (1) stop\r\nafter (2) stop\n");
+    const QString file = writeFile(QStringLiteral("mixed.kelm"), original);
+    CEditorDoc* doc = open(file);
+    ASSERT_NE(doc, nullptr);
+    CEditorView* view = viewOf(doc);
+    setCaret(view, lineStart(doc, 2));
+    view->setFocus();
+    QTest::keyClicks(view, QStringLiteral("// "));
+    const QString typed = doc->text();
+    ASSERT_EQ(typed, QStringLiteral("* LF file\nafter (1) stop\n// after (2) stop\n"));
+
+    // In front of the CRLF line: the new line ends like most lines, the CRLF line keeps its end.
+    answerStatement(QStringLiteral("3"), "insert1", QStringLiteral("T3"));
+    setCaret(view, lineStart(doc, 1));
+    ASSERT_TRUE(run(doc, Cmd::InsertStatement));
+    const QString inserted = doc->text();
+    ASSERT_EQ(inserted, QStringLiteral("* LF file\nat (0) {T3} = 3\nafter (1) stop\n// after (2) stop\n"));
+    doc->autosaveNow();
+    EXPECT_FALSE(doc->autosaveFile().isEmpty()) << "an insertion is a change the side file keeps";
+
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(doc->text(), typed);
+    EXPECT_TRUE(doc->isModified());
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(doc->text(), QStringLiteral("* LF file\nafter (1) stop\nafter (2) stop\n"));
+    EXPECT_FALSE(doc->isModified()) << "back at the file's text";
+    EXPECT_TRUE(doc->autosaveFile().isEmpty());
+
+    // Redone, the insertion comes back whole, line ends included.
+    doc->textDocument()->redo();
+    doc->textDocument()->redo();
+    EXPECT_EQ(doc->text(), inserted);
+    ASSERT_TRUE(doc->doFileSave());
+    EXPECT_EQ(readBytes(file), QByteArray("* LF file\nat (0) {T3} = 3\nafter (1) stop\r\n// after (2) stop\n"));
 }
 
 TEST_F(StatementEdit, InsertBehindALastLineWithoutLineBreak)
