@@ -27,11 +27,9 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
 
 #ifdef Q_OS_WIN
 const char* const runnerFilter = "Executable Files (*.exe)";
-const char* const runnerName = "kelm.exe";
 #else
 // Runners have no extension here: the dialog lists executable files instead.
 const char* const runnerFilter = "Executable Files (*)";
-const char* const runnerName = "kelm";
 #endif
 } // namespace
 
@@ -58,7 +56,8 @@ COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent)
 
     auto* runnerGroup = new QGroupBox(QStringLiteral("KELM executable"), this);
     auto* runnerLayout = new QGridLayout(runnerGroup);
-    runnerLayout->addWidget(plainLabel(QStringLiteral("Path to kelm.exe:"), runnerGroup), 0, 0, 1, 2);
+    runnerLayout->addWidget(plainLabel(QStringLiteral("Path to %1:").arg(QLatin1String(runnerFileName)), runnerGroup),
+                            0, 0, 1, 2);
     runnerLayout->addWidget(m_runnerEdit, 1, 0);
     runnerLayout->addWidget(m_runnerBrowse, 1, 1);
 
@@ -70,8 +69,9 @@ COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent)
     loginLayout->addWidget(m_instanceEdit, 1, 1);
     auto* logonRow = new QHBoxLayout;
     logonRow->addWidget(m_defaultLogon, 0, Qt::AlignTop);
-    auto* logonLabel = plainLabel(
-        QStringLiteral("Use this setting as the default\nkernel connection when\nrunning kelm.exe."), loginGroup);
+    auto* logonLabel = plainLabel(QStringLiteral("Use this setting as the default\nkernel connection when\nrunning %1.")
+                                      .arg(QLatin1String(runnerFileName)),
+                                  loginGroup);
     logonLabel->setBuddy(m_defaultLogon);
     logonRow->addWidget(logonLabel, 1);
     loginLayout->addLayout(logonRow, 0, 2, 2, 1);
@@ -185,7 +185,7 @@ void COptionsDlg::accept()
 
 void COptionsDlg::onBrowseRunner()
 {
-    const QString path = Modal::getOpenFileName(this, QStringLiteral("Select"), QString::fromLatin1(runnerName),
+    const QString path = Modal::getOpenFileName(this, QStringLiteral("Select"), QString::fromLatin1(runnerFileName),
                                                 QString::fromLatin1(runnerFilter), Modal::FileKind::Executable);
     if (!path.isEmpty())
         m_runnerEdit->setText(path);

@@ -9,11 +9,7 @@ QString installedRunnerPath(const QString& programFolder)
 {
     if (programFolder.isEmpty())
         return QString();
-#ifdef Q_OS_WIN
-    const QFileInfo runner(programFolder + QStringLiteral("/kelm.exe"));
-#else
-    const QFileInfo runner(programFolder + QStringLiteral("/kelm"));
-#endif
+    const QFileInfo runner(programFolder + QLatin1Char('/') + QLatin1String(runnerFileName));
     return runner.isFile() && runner.isExecutable() ? runner.absoluteFilePath() : QString();
 }
 

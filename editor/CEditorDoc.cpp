@@ -14,9 +14,11 @@
 #include "framework/Modal.h"
 #include "kernel/CLogOnDlg.h"
 #include "res/Resource.h"
+#include "sim/runner/Program.h"
 #include "statement/CStatementDlg.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPlainTextDocumentLayout>
 #include <QProcess>
@@ -27,6 +29,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
@@ -46,6 +49,9 @@ bool canStoreRunnerPath()
 }
 
 constexpr int LineEndProperty = QTextFormat::UserProperty;
+
+// The runner cuts its diagnostic texts to this many bytes.
+constexpr std::size_t maxDiagnosticBytes = 4000;
 
 CEditorDoc::ModelVariablePicker& modelVariablePicker()
 {
@@ -469,8 +475,8 @@ bool CEditorDoc::GetRunSettings(RunSettings& settings)
             settings.runnerPath = *path;
             return true;
         }
-        KMessageBox::show(tr("The kelm.exe path does not exist or has not been set."), KMessageBox::Icon::Stop,
-                          QMessageBox::Ok, parent);
+        KMessageBox::show(tr("The %1 path does not exist or has not been set.").arg(QLatin1String(runnerFileName)),
+                          KMessageBox::Icon::Stop, QMessageBox::Ok, parent);
         // The Options dialog could never end the loop here.
         if (!canStoreRunnerPath())
             return false;
@@ -488,25 +494,75 @@ QString CEditorDoc::nativePath() const
     return QDir::toNativeSeparators(pathName());
 }
 
+bool CEditorDoc::hasFileFor(const QString& command) const
+{
+    if (!pathName().isEmpty())
+        return true;
+    KMessageBox::show(tr("%1 has not been saved as a file yet. Save it before %2.").arg(title(), command),
+                      KMessageBox::Icon::Stop, QMessageBox::Ok, dialogParent());
+    return false;
+}
+
+bool CEditorDoc::startRunner(const QString& runnerPath, const QStringList& arguments) const
+{
+    // On this platform argument 0 of the started process is the runner path; "kelm" cannot be given.
+    QProcess process;
+    process.setProgram(runnerPath);
+    process.setArguments(arguments);
+    if (process.startDetached())
+        return true;
+    // Qt puts the failed call in front of the system's text ("execv: No such file or directory").
+    QString reason = process.errorString();
+    reason = reason.mid(reason.lastIndexOf(QLatin1String(": ")) + 1).trimmed();
+    const QString shown = QDir::toNativeSeparators(runnerPath);
+    qWarning("Cannot start the runner %s: %s", qUtf8Printable(shown), qUtf8Printable(reason));
+    KMessageBox::show(tr("Cannot start the runner %1.\n%2").arg(shown, reason), KMessageBox::Icon::Stop,
+                      QMessageBox::Ok, dialogParent());
+    return false;
+}
+
+void CEditorDoc::checkHere()
+{
+    // What the runner does with -parse, in this process: the saved file is read and reported on the
+    // same way, and the box and the caret follow as for a diagnostic of the runner.
+    const std::string path = QFile::encodeName(nativePath()).toStdString();
+    const std::string name = kelm::fileNameOf(path);
+    kelm::Program program;
+    std::string error;
+    const kelm::ParseReport report = kelm::loadProgram(path, program, error)
+                                         ? kelm::parseReport(name, program)
+                                         : kelm::ParseReport{-1, "Cannot read " + name + ": " + error + "."};
+    const QString text = QString::fromStdString(kelm::displayText(report.text, maxDiagnosticBytes));
+    const int line = report.line;
+    KMessageBox::post(text, KMessageBox::Icon::None, dialogParent(), [doc = QPointer<CEditorDoc>(this), line] {
+        if (doc && line != -1)
+            doc->GoToLine(line);
+    });
+}
+
 void CEditorDoc::onParse()
 {
     saveBeforeUse();
+    if (!hasFileFor(tr("Parse")))
+        return;
+    // Without the message port the runner's diagnostic could reach nobody.
+    if (editOnly()) {
+        checkHere();
+        return;
+    }
     RunSettings settings;
     if (!GetRunSettings(settings))
         return;
-    // On this platform argument 0 of the started process is the runner path; "kelm" cannot be given.
-    QProcess::startDetached(settings.runnerPath, ProgramText::parseArguments(nativePath()));
+    startRunner(settings.runnerPath, ProgramText::parseArguments(nativePath()));
 }
 
 void CEditorDoc::onRun()
 {
     saveBeforeUse();
+    if (!hasFileFor(tr("Run")))
+        return;
     RunSettings settings;
     if (!GetRunSettings(settings))
         return;
-    const QString path = nativePath();
-    if (!QProcess::startDetached(settings.runnerPath,
-                                 ProgramText::runArguments(settings.host, settings.instance, path))) {
-        qWarning("CreateProcess for kelm failed.");
-    }
+    startRunner(settings.runnerPath, ProgramText::runArguments(settings.host, settings.instance, nativePath()));
 }

@@ -7,6 +7,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -75,6 +76,8 @@ public:
     };
     // False when the user declined (or no runner path can be stored); then nothing is started.
     bool GetRunSettings(RunSettings& settings);
+    // The saved file is checked or run by the runner; a document without a file is refused with a
+    // message. In edit-only mode Parse checks the file in this process.
     void onParse();
     void onRun();
 
@@ -100,6 +103,12 @@ private:
     std::vector<ProgramText::LineEnd> lineEnds() const;
     QWidget* dialogParent() const;
     QString nativePath() const;
+    // False, after telling the user, when the document has no file the runner could be given.
+    bool hasFileFor(const QString& command) const;
+    // False, after telling the user why, when the runner cannot be started.
+    bool startRunner(const QString& runnerPath, const QStringList& arguments) const;
+    // Parse without the runner (edit-only mode, where no diagnostic could reach this program).
+    void checkHere();
     // False when path is the document's own file, it is no longer what the editor last read or
     // wrote, and the user does not want it overwritten.
     bool mayReplace(const QString& path) const;

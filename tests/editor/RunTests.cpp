@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
@@ -77,6 +78,25 @@ protected:
 
     int starts() const { return static_cast<int>(readBytes(path(QStringLiteral("starts"))).count('\n')); }
 
+    // A program with a file, unmodified.
+    CEditorDoc* saved(const QByteArray& text = "after (1) stop\n")
+    {
+        return open(writeFile(QStringLiteral("p.kelm"), text));
+    }
+
+    // What the built runner prints for kelm -parse FILE when no KelmDesk is there to take it.
+    static QString runnerParse(const QString& file)
+    {
+        QProcess kelm;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("VMSG_ADDRESS"));
+        kelm.setProcessEnvironment(env);
+        kelm.start(QStringLiteral(KELM_PATH), {QStringLiteral("-parse"), QStringLiteral("-npstatus"), file});
+        if (!kelm.waitForFinished(30000))
+            return QStringLiteral("<kelm did not finish>");
+        return QString::fromUtf8(kelm.readAllStandardOutput()).trimmed();
+    }
+
     // Answers the log-on dialog through its controls.
     void answerLogOn(const QString& host, const QString& instance)
     {
@@ -107,7 +127,7 @@ protected:
     QString m_brokenStore;
 };
 
-const QString missingRunner = QStringLiteral("The kelm.exe path does not exist or has not been set.");
+const QString missingRunner = QStringLiteral("The kelm path does not exist or has not been set.");
 
 TEST_F(RunCommands, ParsePassesThePathWithBlanksAsOneArgument)
 {
@@ -139,12 +159,12 @@ TEST_F(RunCommands, DefaultsWhenOnlyTheLogOnFlagIsStored)
 {
     store(SettingName::KelmPath, m_runner);
     store(SettingName::DefLogon, QStringLiteral("on"));
-    CEditorDoc* doc = withText(QStringLiteral("after (1) stop\n"));
+    CEditorDoc* doc = saved();
     ASSERT_TRUE(run(doc, Cmd::Run));
     EXPECT_EQ(recordedArguments(),
               (QStringList{m_runner, QStringLiteral("-npstatus"), QStringLiteral("-host"), QStringLiteral("localhost"),
-                           QStringLiteral("-instance"), QStringLiteral("norvex:0"), QString()}));
-    EXPECT_EQ(saveAsRequests, 0); // never saved and unchanged: run with an empty path
+                           QStringLiteral("-instance"), QStringLiteral("norvex:0"), path(QStringLiteral("p.kelm"))}));
+    EXPECT_EQ(saveAsRequests, 0);
 }
 
 TEST_F(RunCommands, AModifiedDocumentIsSavedBeforeTheRunnerStarts)
@@ -194,15 +214,35 @@ TEST_F(RunCommands, AnUntitledModifiedDocumentGoesThroughSaveAs)
     EXPECT_EQ(readBytes(path(QStringLiteral("seen"))), QByteArray("after (2) stop\n"));
 }
 
-TEST_F(RunCommands, CancelledSaveAsGoesOnWithAnEmptyPath)
+TEST_F(RunCommands, AProgramWithoutAFileIsNamedAndNotGivenToTheRunner)
 {
     useDefaults(QStringLiteral("localhost"), QStringLiteral("0"));
     CEditorDoc* doc = withText(QString());
+    ASSERT_FALSE(doc->title().isEmpty());
+    const QString unsaved = doc->title() + QStringLiteral(" has not been saved as a file yet. Save it before ");
+
+    // Unchanged, so nothing asks for a name.
+    ASSERT_TRUE(run(doc, Cmd::Run));
+    EXPECT_EQ(saveAsRequests, 0);
+
+    // Changed: Save As is offered and cancelled.
     QTextCursor(doc->textDocument()).insertText(QStringLiteral("after (2) stop\n"));
     ASSERT_TRUE(run(doc, Cmd::Parse));
     EXPECT_EQ(saveAsRequests, 1);
-    EXPECT_EQ(recordedArguments().constLast(), QString());
     EXPECT_TRUE(doc->isModified());
+
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages.at(0).text, unsaved + QStringLiteral("Run."));
+    EXPECT_EQ(messages.at(1).text, unsaved + QStringLiteral("Parse."));
+    EXPECT_EQ(messages.at(1).icon, KMessageBox::Icon::Stop);
+    EXPECT_TRUE(dialogTitles.empty()) << "no log-on dialog for a program that cannot be run";
+
+    // Edit-only mode has no runner, and no file to check either.
+    app->m_bEditOnly = true;
+    ASSERT_TRUE(run(doc, Cmd::Parse));
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages.at(2).text, unsaved + QStringLiteral("Parse."));
+    EXPECT_EQ(starts(), 0);
 }
 
 TEST_F(RunCommands, LogOnDialogSuppliesHostAndInstance)
@@ -210,7 +250,7 @@ TEST_F(RunCommands, LogOnDialogSuppliesHostAndInstance)
     store(SettingName::KelmPath, m_runner);
     store(SettingName::DefLogon, QStringLiteral("On")); // only the exact "on" counts
     answerLogOn(QStringLiteral("remote"), QStringLiteral("7"));
-    CEditorDoc* doc = withText(QString());
+    CEditorDoc* doc = saved();
     ASSERT_TRUE(run(doc, Cmd::Run));
     const QStringList args = recordedArguments();
     ASSERT_EQ(args.size(), 7);
@@ -222,7 +262,7 @@ TEST_F(RunCommands, LogOnDialogSuppliesHostAndInstance)
 TEST_F(RunCommands, CancelInTheLogOnDialogStartsNothing)
 {
     store(SettingName::KelmPath, m_runner);
-    CEditorDoc* doc = withText(QString());
+    CEditorDoc* doc = saved();
     ASSERT_TRUE(run(doc, Cmd::Parse)); // the dialog is cancelled
     ASSERT_TRUE(run(doc, Cmd::Run));
     EXPECT_EQ(dialogTitles.size(), 2u);
@@ -248,7 +288,7 @@ TEST_F(RunCommands, MissingRunnerPathAsksUntilOneIsStored)
         d.findChild<QLineEdit*>(QStringLiteral("runnerPath1017"))->setText(m_runner);
         QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("apply1")), Qt::LeftButton);
     };
-    CEditorDoc* doc = withText(QString());
+    CEditorDoc* doc = saved();
     ASSERT_TRUE(run(doc, Cmd::Parse));
     EXPECT_EQ(optionsShown, 2);
     EXPECT_EQ(messagesWith(missingRunner), 2);
@@ -257,17 +297,51 @@ TEST_F(RunCommands, MissingRunnerPathAsksUntilOneIsStored)
     EXPECT_EQ(readSetting(SettingName::KelmPath).value_or(QString()), m_runner);
 }
 
-TEST_F(RunCommands, EditOnlyModeEndsAfterOneMessageAndDisablesRun)
+TEST_F(RunCommands, EditOnlyParseChecksTheFileHereAsTheRunnerWould)
 {
     app->m_bEditOnly = true;
-    store(SettingName::DefLogon, QStringLiteral("on"));
-    CEditorDoc* doc = withText(QString());
+    store(SettingName::KelmPath, m_runner);
+    const QString faulty =
+        writeFile(QStringLiteral("faulty.kelm"), "* tank\nafter (1) stop\nafter (2) oops\nafter (3) nothing\n");
+    CEditorDoc* doc = open(faulty);
+    ASSERT_NE(doc, nullptr);
     EXPECT_FALSE(enabled(doc, Cmd::Run));
     EXPECT_FALSE(run(doc, Cmd::Run));
-    ASSERT_TRUE(run(doc, Cmd::Parse));
-    EXPECT_EQ(messagesWith(missingRunner), 1);
-    EXPECT_TRUE(dialogTitles.empty()); // no Options dialog: it could not store a path
 
+    ASSERT_TRUE(run(doc, Cmd::Parse));
+    KD_TRY_COMPARE(messages.size(), std::size_t(1), 15000);
+    EXPECT_TRUE(messages.at(0).text.startsWith(QStringLiteral("faulty.kelm, line 3: ")))
+        << messages.at(0).text.toStdString();
+    EXPECT_EQ(messages.at(0).text, runnerParse(faulty));
+    EXPECT_EQ(messages.at(0).icon, KMessageBox::Icon::None);
+    const QTextCursor caret = doc->currentView()->textCursor();
+    EXPECT_EQ(caret.blockNumber(), 2);
+    EXPECT_EQ(caret.positionInBlock(), 0);
+
+    // Saved first, as for the runner: the edited text is what is checked.
+    QTextCursor line(doc->textDocument()->findBlockByNumber(2));
+    line.select(QTextCursor::LineUnderCursor);
+    line.insertText(QStringLiteral("* fixed"));
+    ASSERT_TRUE(run(doc, Cmd::Parse));
+    KD_TRY_COMPARE(messages.size(), std::size_t(2), 15000);
+    EXPECT_FALSE(doc->isModified());
+    EXPECT_TRUE(messages.at(1).text.startsWith(QStringLiteral("faulty.kelm, line 4: ")))
+        << messages.at(1).text.toStdString();
+    EXPECT_EQ(doc->currentView()->textCursor().blockNumber(), 3);
+
+    const QString clean = writeFile(QStringLiteral("clean.kelm"), "* tank\nafter (1) stop\nat (2) stop\n");
+    CEditorDoc* cleanDoc = open(clean);
+    ASSERT_NE(cleanDoc, nullptr);
+    setCaret(viewOf(cleanDoc), lineStart(cleanDoc, 1));
+    ASSERT_TRUE(run(cleanDoc, Cmd::Parse));
+    KD_TRY_COMPARE(messages.size(), std::size_t(3), 15000);
+    EXPECT_EQ(messages.at(2).text, QStringLiteral("clean.kelm: 2 statements, no errors."));
+    EXPECT_EQ(messages.at(2).text, runnerParse(clean));
+    EXPECT_EQ(viewOf(cleanDoc)->textCursor().blockNumber(), 1) << "a clean file leaves the caret";
+
+    EXPECT_EQ(starts(), 0);
+    EXPECT_TRUE(dialogTitles.empty()) << "no log-on, no Options dialog";
+    EXPECT_EQ(messagesWith(missingRunner), 0);
     app->m_bEditOnly = false;
     EXPECT_TRUE(enabled(doc, Cmd::Run));
 }
@@ -276,7 +350,7 @@ TEST_F(RunCommands, UnwritableStoreEndsAfterOneMessage)
 {
     breakStore();
     answerLogOn(QStringLiteral("h"), QStringLiteral("1"));
-    CEditorDoc* doc = withText(QString());
+    CEditorDoc* doc = saved();
     ASSERT_TRUE(run(doc, Cmd::Run));
     EXPECT_EQ(messagesWith(missingRunner), 1);
     EXPECT_EQ(dialogTitles.size(), 1u); // the log-on dialog only
@@ -288,33 +362,33 @@ TEST_F(RunCommands, RunnerFoundOnTheSearchPath)
     store(SettingName::DefLogon, QStringLiteral("on"));
     const QByteArray oldPath = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(m_dir.path()) + ':' + oldPath);
-    CEditorDoc* doc = withText(QString());
+    CEditorDoc* doc = saved();
     ASSERT_TRUE(run(doc, Cmd::Parse));
     qputenv("PATH", oldPath);
     EXPECT_EQ(recordedArguments().at(1), QStringLiteral("-parse"));
 }
 
-QStringList* s_warnings = nullptr;
-
-TEST_F(RunCommands, FailedRunStartGoesToTheDebugChannelOnly)
+TEST_F(RunCommands, ARunnerThatCannotBeStartedIsReportedWithTheSystemsReason)
 {
-    store(SettingName::KelmPath, path(QStringLiteral("no/such/kelm")));
-    store(SettingName::DefLogon, QStringLiteral("on"));
-    CEditorDoc* doc = withText(QString());
-    QCoreApplication::processEvents(); // the offscreen platform's own warnings about the new window
-    QStringList warnings;
-    s_warnings = &warnings;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
-            if (type == QtWarningMsg && s_warnings)
-                s_warnings->append(m);
-        });
+    useDefaults(QStringLiteral("localhost"), QStringLiteral("0"));
+    const QString missing = path(QStringLiteral("no/such/kelm"));
+    store(SettingName::KelmPath, missing);
+    CEditorDoc* doc = saved();
     ASSERT_TRUE(run(doc, Cmd::Run));
     ASSERT_TRUE(run(doc, Cmd::Parse));
-    qInstallMessageHandler(previous);
-    s_warnings = nullptr;
-    EXPECT_EQ(warnings, QStringList{QStringLiteral("CreateProcess for kelm failed.")}); // Parse says nothing
-    EXPECT_TRUE(messages.empty());
+    const QString notThere = QStringLiteral("Cannot start the runner %1.\nNo such file or directory").arg(missing);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages.at(0).text, notThere);
+    EXPECT_EQ(messages.at(1).text, notThere);
+    EXPECT_EQ(messages.at(1).icon, KMessageBox::Icon::Stop);
+
+    // A file nobody may execute (not even the superuser: no execute bit at all).
+    const QString plain = writeFile(QStringLiteral("plain"), "#!/bin/sh\n");
+    QFile::setPermissions(plain, QFile::ReadOwner | QFile::WriteOwner);
+    store(SettingName::KelmPath, plain);
+    ASSERT_TRUE(run(doc, Cmd::Parse));
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages.at(2).text, QStringLiteral("Cannot start the runner %1.\nPermission denied").arg(plain));
 }
 
 } // namespace
