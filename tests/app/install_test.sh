@@ -14,7 +14,8 @@ programs=(kelmdesk norvexsim)
 expected=(share/applications/com.vantrel.KelmDesk.desktop share/mime/packages/com.vantrel.KelmDesk.xml
   share/icons/hicolor/scalable/apps/com.vantrel.KelmDesk.svg
   share/icons/hicolor/scalable/apps/com.vantrel.KelmDesk-monitor.svg
-  share/icons/hicolor/scalable/mimetypes/text-x-kelm.svg)
+  share/icons/hicolor/scalable/mimetypes/text-x-kelm.svg share/metainfo/com.vantrel.KelmDesk.metainfo.xml
+  share/doc/kelmdesk/copyright share/doc/kelmdesk/changelog.gz)
 for p in "${programs[@]}"; do expected+=("bin/$p" "share/man/man1/$p.1.gz"); done
 for f in "${expected[@]}"; do
   [ -s "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
@@ -23,6 +24,7 @@ for p in "${programs[@]}"; do
   [ -x "$prefix/bin/$p" ] || { echo "not executable: bin/$p"; exit 1; }
   gzip -t "$prefix/share/man/man1/$p.1.gz"
 done
+gzip -t "$prefix/share/doc/kelmdesk/changelog.gz"
 desktop-file-validate "$prefix/share/applications/com.vantrel.KelmDesk.desktop"
 
 "$prefix/bin/norvexsim" --help | grep -q "usage: norvexsim"
