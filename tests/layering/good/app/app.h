@@ -1,2 +1,5 @@
 #pragma once
-inline int app() { return 1; }
+inline int app()
+{
+    return 1;
+}
