@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/common/TimeScale.h"
+
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -17,17 +19,18 @@ bool actionEnabled(int id);
 
 // Waits as QTRY_VERIFY_WITH_TIMEOUT and QTRY_COMPARE_WITH_TIMEOUT do, but a timeout fails the gtest
 // test (QTest's own macros report to a log that gtest never reads) and returns from the function.
+// The bound scales under the sanitizers (scaledMs).
 #define KD_TRY_VERIFY(expr, timeoutMs)                                                                                 \
     do {                                                                                                               \
-        if (!QTest::qWaitFor([&] { return bool(expr); }, timeoutMs)) {                                                 \
-            ADD_FAILURE() << "still false after " << (timeoutMs) << " ms: " #expr;                                     \
+        if (!QTest::qWaitFor([&] { return bool(expr); }, scaledMs(timeoutMs))) {                                       \
+            ADD_FAILURE() << "still false after " << scaledMs(timeoutMs) << " ms: " #expr;                             \
             return;                                                                                                    \
         }                                                                                                              \
     } while (0)
 #define KD_TRY_COMPARE(actual, expected, timeoutMs)                                                                    \
     do {                                                                                                               \
-        if (!QTest::qWaitFor([&] { return (actual) == (expected); }, timeoutMs)) {                                     \
-            ADD_FAILURE() << "still different after " << (timeoutMs) << " ms: " #actual " vs " #expected;              \
+        if (!QTest::qWaitFor([&] { return (actual) == (expected); }, scaledMs(timeoutMs))) {                           \
+            ADD_FAILURE() << "still different after " << scaledMs(timeoutMs) << " ms: " #actual " vs " #expected;      \
             return;                                                                                                    \
         }                                                                                                              \
     } while (0)

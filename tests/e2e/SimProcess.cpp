@@ -1,9 +1,8 @@
 #include "tests/e2e/SimProcess.h"
 
 #include "tests/common/ChildProcess.h"
+#include "tests/common/TimeScale.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTest>
 
@@ -11,15 +10,7 @@
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor(done, scaledMs(timeoutMs));
 }
 
 int freePortBase(int count)
@@ -75,7 +66,7 @@ bool SimProcess::waitForLog(const QString& text)
 
 bool SimProcess::waitUntilListening()
 {
-    return m_process.waitForStarted(10000) && waitForLog(QStringLiteral(" listening on "));
+    return m_process.waitForStarted(scaledMs(10000)) && waitForLog(QStringLiteral(" listening on "));
 }
 
 void SimProcess::kill()

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-// Pumps events until done() holds or timeoutMs pass; returns done().
+// Pumps events until done() holds or timeoutMs (scaled under the sanitizers) pass; returns done().
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 20000);
 
 // A base port with base + 0 .. base + count - 1 free on loopback at the time of the call; 0 if none.
