@@ -46,6 +46,7 @@ void ScriptedClient::send(int kind, double timeStamp, const std::function<void(v
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_pending;
+    ++m_sent;
     m_queue.push_back([kind, timeStamp, fill](vmsg::Peer& peer, int handle) {
         vmsg::Message m;
         if (fill)

@@ -34,6 +34,8 @@ public:
     std::vector<int> receivedKinds() const;
     // True once everything queued so far has been handed to the socket.
     bool idle() const;
+    // Messages queued by send() so far.
+    int sent() const { return m_sent; }
 
 private:
     void run(const std::string& address);
@@ -44,5 +46,6 @@ private:
     std::atomic<int> m_handle{0};
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_pending{0};
+    std::atomic<int> m_sent{0};
     std::thread m_thread;
 };
