@@ -94,7 +94,7 @@ protected:
         runner->sendText(PrintText, 1, text + "\n");
         return QTest::qWaitFor(
             [&] { return app->monitors[0]->document->console().toPlainText().contains(QString::fromStdString(text)); },
-            15000);
+            scaledMs(15000));
     }
 
     static vmsg::Message secret(const std::string& text = vmsg::publishedSecret())
@@ -154,19 +154,19 @@ TEST_F(HostilePort, PeersThatBreakTheProtocolAreClosedAndNeverShown)
         RawSocket raw(events);
         ASSERT_TRUE(raw.connect(port)) << c.what;
         if (c.logOn) {
-            ASSERT_TRUE(raw.logOn(*c.logOn, seconds(5))) << c.what;
+            ASSERT_TRUE(raw.logOn(*c.logOn, scaled(seconds(5)))) << c.what;
         }
         ASSERT_TRUE(raw.send(c.bytes)) << c.what;
         if (c.cutOff)
             raw.shutdownSending();
-        EXPECT_TRUE(raw.closedWithin(seconds(5))) << c.what;
+        EXPECT_TRUE(raw.closedWithin(scaled(seconds(5)))) << c.what;
     }
     // A wrong secret never sees an Accept, whatever it sends behind the LogOn.
     {
         RawSocket raw(events);
         ASSERT_TRUE(raw.connect(port));
-        EXPECT_FALSE(raw.logOn(secret(wrong), seconds(2)));
-        EXPECT_TRUE(raw.closedWithin(seconds(5)));
+        EXPECT_FALSE(raw.logOn(secret(wrong), scaled(seconds(10))));
+        EXPECT_TRUE(raw.closedWithin(scaled(seconds(5))));
     }
     EXPECT_EQ(vmsgRefusedLogOns() - refusedBefore, 2u);
     // The log says that they came, with the count of this tick and of all.
@@ -188,11 +188,12 @@ TEST_F(HostilePort, PeersThatBreakTheProtocolAreClosedAndNeverShown)
     EXPECT_TRUE(consoleShows("the runner carries on"));
 
     // The refused never reached the Clients pane; the ones with the secret did, as clients that left.
+    // KelmDesk has taken this refusal in once it has counted it.
     RawSocket raw(events);
     ASSERT_TRUE(raw.connect(port));
     ASSERT_TRUE(raw.send(openWithout));
-    EXPECT_TRUE(raw.closedWithin(seconds(5)));
-    QTest::qWait(3 * 70);
+    EXPECT_TRUE(raw.closedWithin(scaled(seconds(5))));
+    KD_TRY_VERIFY(vmsgRefusedLogOns() - refusedBefore == 3u, 5000);
     EXPECT_NE(app->statusBar()->paneText(Pane::Clients), clientsPane);
     EXPECT_TRUE(app->statusBar()->paneText(Pane::Clients).startsWith("Client disconnected"));
 }
@@ -224,10 +225,16 @@ TEST_F(HostilePort, HundredsOfIdleConnectionsNeitherStallKelmDeskNorKeepARunnerO
                 ++opened;
         }
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == count; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return opened == count; }, scaledMs(20000)));
     opener.join();
     ASSERT_EQ(opened, count);
-    QTest::qWait(500);
+    // A LogOn without the secret on a connection opened after them all: once KelmDesk has refused it,
+    // it has taken in every connection before it.
+    const std::size_t refusedBefore = vmsgRefusedLogOns();
+    RawSocket probe;
+    ASSERT_TRUE(probe.connect(port));
+    ASSERT_TRUE(probe.send(RawSocket::frame(vmsg::FrameType::LogOn, 1)));
+    KD_TRY_VERIFY(vmsgRefusedLogOns() > refusedBefore, 20000);
     const qint64 openedAt = clock.elapsed();
     startRunner();
     const qint64 runnerIn = clock.elapsed() - openedAt;
@@ -239,7 +246,8 @@ TEST_F(HostilePort, HundredsOfIdleConnectionsNeitherStallKelmDeskNorKeepARunnerO
     RecordProperty("runner_monitor_ms", int(runnerIn));
     std::printf("%d idle connections: longest tick gap %lld ms, runner's monitor after %lld ms\n", count,
                 static_cast<long long>(longest), static_cast<long long>(runnerIn));
-    EXPECT_LT(longest, sanitized() ? 2000 : 500);
+    EXPECT_LT(longest, scaledMs(500));
+    // The handshake deadline itself: a runner kept out until one passes takes longer, however fast.
     EXPECT_LT(runnerIn, 5000) << "the runner waited for a handshake deadline";
     EXPECT_EQ(app->monitors.size(), 1u);
     EXPECT_EQ(app->statusBar()->paneText(Pane::Clients).count("New client"), 1);
@@ -251,7 +259,7 @@ TEST_F(HostilePort, HundredsOfIdleConnectionsNeitherStallKelmDeskNorKeepARunnerO
             closed = std::size_t(std::count_if(idle.begin(), idle.end(), [](auto& s) { return s->closedNow(); }));
             return closed == idle.size();
         },
-        10000);
+        scaledMs(10000));
     EXPECT_TRUE(allClosed);
     EXPECT_EQ(closed, idle.size());
 }
