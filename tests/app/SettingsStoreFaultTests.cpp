@@ -1,4 +1,5 @@
 #include "app/CKelmDeskApp.h"
+#include "app/SingleInstance.h"
 #include "core/CSettingsKey.h"
 #include "core/SettingNames.h"
 #include "framework/RecentFileList.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -123,19 +125,38 @@ protected:
             p.start(QStringLiteral(KELMDESK_BINARY), args);
         else
             p.start(wrapper.first(), wrapper.mid(1) + QStringList{QStringLiteral(KELMDESK_BINARY)} + args);
-        ASSERT_TRUE(p.waitForStarted(10000));
+        ASSERT_TRUE(p.waitForStarted(scaledMs(10000)));
         QByteArray err;
         const QByteArray expected =
             "kelmdesk: the settings cannot be stored in " + QFile::encodeName(conf()) + ": " + reason;
-        for (int i = 0; i < 300 && !err.contains(expected) && p.state() == QProcess::Running; ++i) {
-            p.waitForReadyRead(100);
-            err += p.readAllStandardError();
-        }
+        bool answered = false;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                err += p.readAllStandardError();
+                answered = answered || answersOnItsSocket();
+                return (answered && err.contains(expected)) || p.state() != QProcess::Running;
+            },
+            scaledMs(30000)));
         EXPECT_TRUE(err.contains(expected)) << err.toStdString();
-        // Past start-up, with its window up, it keeps running.
-        EXPECT_FALSE(p.waitForFinished(1500)) << "exit code " << p.exitCode() << ": " << err.toStdString();
+        // Past start-up, with its window up, it keeps running: its event loop answers a request.
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(p.state(), QProcess::Running) << "exit code " << p.exitCode() << ": " << err.toStdString();
         p.kill();
         p.waitForFinished(5000);
+    }
+
+    // A request that opens nothing, on the single-instance socket of the program in m_runtime.
+    bool answersOnItsSocket() const
+    {
+        QLocalSocket socket;
+        socket.connectToServer(m_runtime.path() + QStringLiteral("/kelmdesk.socket"));
+        if (!socket.waitForConnected(scaledMs(1000)))
+            return false;
+        socket.write(SingleInstance::encodeRequest({}));
+        QByteArray reply;
+        while (!reply.contains('\n') && socket.waitForReadyRead(scaledMs(5000)))
+            reply += socket.readAll();
+        return reply == "OK\n";
     }
 
     void SetUp() override
