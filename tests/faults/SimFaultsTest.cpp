@@ -1,4 +1,5 @@
 #include "tests/common/ChildProcess.h"
+#include "tests/common/TimeScale.h"
 #include "tests/e2e/SimProcess.h"
 #include "tests/faults/LoadSupport.h"
 
@@ -8,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -19,7 +21,6 @@
 #include <atomic>
 #include <limits>
 #include <csignal>
-#include <thread>
 
 namespace {
 
@@ -67,15 +68,12 @@ protected:
         sim.setStandardOutputFile(QProcess::nullDevice());
         endWithTest(sim);
         sim.start(QStringLiteral(NORVEXSIM_PATH), arguments);
-        ASSERT_TRUE(sim.waitForStarted(10000));
+        ASSERT_TRUE(sim.waitForStarted(scaledMs(10000)));
         // The log cannot tell when it listens: a log-on can.
         vmsg::Peer probe;
-        QElapsedTimer t;
-        t.start();
         int h = 0;
-        while (!(h = probe.connect("127.0.0.1", port, 1s, kernelService)) && t.elapsed() < 20000)
-            std::this_thread::sleep_for(20ms);
-        ASSERT_NE(h, 0) << "the simulator does not answer";
+        ASSERT_TRUE(waitFor([&] { return (h = probe.connect("127.0.0.1", port, scaled(1s), kernelService)) != 0; }))
+            << "the simulator does not answer";
         probe.close(h);
         probe.flush(h, 1s);
     }
@@ -156,14 +154,14 @@ TEST_F(SimFaults, AFullStandardErrorPipeHoldsUpNothing)
     const int frames = loadCount(5000, 2000);
     QElapsedTimer t;
     t.start();
-    EXPECT_EQ(flood(frames, 30s), frames);
+    EXPECT_EQ(flood(frames, scaled(30s)), frames);
     const qint64 floodMs = t.elapsed();
 
     vmsg::Peer second;
     t.restart();
-    const int h = second.connect("127.0.0.1", port, 2s, kernelService);
+    const int h = second.connect("127.0.0.1", port, scaled(2s), kernelService);
     ASSERT_NE(h, 0) << "a second client's log-on goes unanswered";
-    EXPECT_NE(second.request(h, statusKind, vmsg::Message(), 2s), nullptr);
+    EXPECT_NE(second.request(h, statusKind, vmsg::Message(), scaled(2s)), nullptr);
     const qint64 secondMs = t.elapsed();
     std::printf("[ figures ] %d requests answered in %lld ms with stderr full; second log-on and request %lld ms\n",
                 frames, static_cast<long long>(floodMs), static_cast<long long>(secondMs));
@@ -194,26 +192,33 @@ TEST_F(SimFaults, AFloodIsLoggedAtABoundedRateWithTheCountLeftOut)
     const int answered = flood(std::numeric_limits<int>::max(), floodFor, &sent);
     const double seconds = t.elapsed() / 1000.0;
     ASSERT_GT(answered, 1000);
-    // The left-out count goes out with the next tick; the end is logged at once.
-    std::this_thread::sleep_for(200ms);
-    sim.terminate();
-    ASSERT_TRUE(sim.waitForFinished(10000));
 
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QString log = QString::fromUtf8(f.readAll());
-    const qint64 bytes = f.size();
-    ASSERT_TRUE(log.endsWith(QStringLiteral("norvexsim: stopped\n"))) << log.right(300).toStdString();
-    const qint64 requestLines = log.count(QStringLiteral("norvexsim: request kind 32 "));
+    QString log;
+    qint64 requestLines = 0;
+    qint64 clientLines = 0;
     qint64 leftOut = 0;
     const QRegularExpression counted(QStringLiteral("^norvexsim: \\.\\.\\. (\\d+) lines? left out$"),
                                      QRegularExpression::MultilineOption);
-    for (auto it = counted.globalMatch(log); it.hasNext();)
-        leftOut += it.next().captured(1).toLongLong();
-    // Events: the probe's log-on and leave, the flood client's log-on, requests and leave.
-    const qint64 clientLines = log.count(QStringLiteral(" logged on\n")) + log.count(QStringLiteral(" left\n")) +
-                               log.count(QStringLiteral(" lost (error)\n"));
-    EXPECT_EQ(requestLines + clientLines + leftOut, sent + 4) << log.right(500).toStdString();
+    auto readLog = [&] {
+        QFile f(path);
+        log = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        requestLines = log.count(QStringLiteral("norvexsim: request kind 32 "));
+        leftOut = 0;
+        for (auto it = counted.globalMatch(log); it.hasNext();)
+            leftOut += it.next().captured(1).toLongLong();
+        clientLines = log.count(QStringLiteral(" logged on\n")) + log.count(QStringLiteral(" left\n")) +
+                      log.count(QStringLiteral(" lost (error)\n"));
+        return requestLines + clientLines + leftOut;
+    };
+    // Events: the probe's log-on and leave, the flood client's log-on, requests and leave. What is
+    // left out is counted with a later tick of the simulator: wait for the count, then stop it.
+    EXPECT_TRUE(waitFor([&] { return readLog() >= sent + 4; }, 10000)) << log.right(500).toStdString();
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(scaledMs(10000)));
+
+    EXPECT_EQ(readLog(), sent + 4) << log.right(500).toStdString();
+    const qint64 bytes = QFileInfo(path).size();
+    ASSERT_TRUE(log.endsWith(QStringLiteral("norvexsim: stopped\n"))) << log.right(300).toStdString();
     // Two channels of 100 lines a second after a burst of 200 each, and the start and end lines.
     const double maxLines = 2 * (200 + 100 * (seconds + 0.5)) + 2;
     EXPECT_LT(requestLines + clientLines, maxLines);
@@ -237,16 +242,12 @@ TEST_F(SimFaults, AClientThatTakesNoRepliesIsNotReadUntilItDoes)
     // Writes until the socket has taken nothing for a second: the simulator has stopped reading.
     QElapsedTimer total;
     total.start();
-    QElapsedTimer stalled;
-    stalled.start();
-    const qint64 limitMs = 40000;
-    while (stalled.elapsed() < 1000 && total.elapsed() < limitMs) {
-        if (greedy.trySend(vmsg::FrameType::Data, blockTypesKind, sent + 1, request)) {
+    const qint64 limitMs = scaledMs(40000);
+    while (total.elapsed() < limitMs) {
+        if (greedy.trySend(vmsg::FrameType::Data, blockTypesKind, sent + 1, request))
             ++sent;
-            stalled.restart();
-        } else {
-            std::this_thread::sleep_for(1ms);
-        }
+        else if (!greedy.finishSend(scaled(1000ms)))
+            break;
     }
     ASSERT_LT(total.elapsed(), limitMs) << "the simulator read on: " << sent << " requests";
     const long rssHeld = residentKiB(sim.processId());
@@ -255,9 +256,9 @@ TEST_F(SimFaults, AClientThatTakesNoRepliesIsNotReadUntilItDoes)
     vmsg::Peer other;
     QElapsedTimer t;
     t.start();
-    const int h = other.connect("127.0.0.1", port, 2s, kernelService);
+    const int h = other.connect("127.0.0.1", port, scaled(2s), kernelService);
     ASSERT_NE(h, 0);
-    EXPECT_NE(other.request(h, statusKind, vmsg::Message(), 2s), nullptr);
+    EXPECT_NE(other.request(h, statusKind, vmsg::Message(), scaled(2s)), nullptr);
     const qint64 otherMs = t.elapsed();
 
     // Every request the socket took gets its reply, in order, once the client reads.
@@ -265,7 +266,7 @@ TEST_F(SimFaults, AClientThatTakesNoRepliesIsNotReadUntilItDoes)
     bool inOrder = true;
     QElapsedTimer reading;
     reading.start();
-    while ((replies < sent || greedy.pendingOutput()) && reading.elapsed() < 30000) {
+    while ((replies < sent || greedy.pendingOutput()) && reading.elapsed() < scaledMs(30000)) {
         greedy.finishSend(0ms);
         ASSERT_TRUE(greedy.readFrames(greedy.pendingOutput() ? 1ms : 50ms, [&](vmsg::Message& m, vmsg::FrameType type) {
             if (type != vmsg::FrameType::Reply)
@@ -276,7 +277,7 @@ TEST_F(SimFaults, AClientThatTakesNoRepliesIsNotReadUntilItDoes)
     }
     EXPECT_EQ(replies, sent);
     EXPECT_TRUE(inOrder);
-    EXPECT_LT(otherMs, 1000);
+    EXPECT_LT(otherMs, scaledMs(1000));
     // The sanitizer's shadow and quarantine of freed memory count in its resident size.
     EXPECT_LT(rssHeld - rssBefore, loadCount(16, 128) * 1024) << "KiB held for one client that does not read";
     std::printf("[ figures ] stopped reading after %u requests (%.1f s); simulator memory +%ld KiB; another client "
