@@ -75,7 +75,7 @@ protected:
         p->setStandardOutputFile(QProcess::nullDevice());
         p->start(QStringLiteral(KELM_PATH),
                  {"-npstatus", "-host", "127.0.0.1", "-instance", "norvex:0", QDir::toNativeSeparators(path)});
-        EXPECT_TRUE(p->waitForStarted(10000));
+        EXPECT_TRUE(p->waitForStarted(scaledMs(10000)));
         return p;
     }
 
@@ -213,7 +213,7 @@ TEST_F(DeskFaults, FiftyRunnersAtOnceEachReachTheirOwnMonitor)
         EXPECT_TRUE(text.contains("--- Finished normally ---")) << text.toStdString();
         EXPECT_FALSE(text.contains("abnormally")) << text.toStdString();
     }
-    EXPECT_LT(gaps.longestMs(), 500);
+    EXPECT_LT(gaps.longestMs(), scaledMs(500));
     std::printf("[ figures ] %d runners: all monitors finished in %lld ms; longest 10 ms timer gap %.1f ms\n", count,
                 static_cast<long long>(ms), gaps.longestMs());
 }
