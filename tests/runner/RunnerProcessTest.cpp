@@ -2,6 +2,7 @@
 // listens on loopback and whose address the runner gets in VMSG_ADDRESS.
 
 #include "tests/common/ChildProcess.h"
+#include "tests/common/TimeScale.h"
 #include "tests/e2e/SimProcess.h"
 #include "vmsg/Message.h"
 #include "vmsg/Peer.h"
@@ -36,10 +37,13 @@ public:
     {
         m_peer.setMessageHandler([this](vmsg::Message& m) { got.push_back(Received{m.kind, m.values, m.timeStamp}); });
         m_peer.setConnectionHandler([this](int handle, int event) {
-            if (event == vmsg::eventLoggedOn)
+            if (event == vmsg::eventLoggedOn) {
                 client = handle;
-            else
+                ++connections;
+            } else {
                 clientLeft = true;
+                ++ended;
+            }
         });
         listening = m_peer.listen("127.0.0.1", 0);
     }
@@ -51,7 +55,13 @@ public:
         return std::any_of(got.begin(), got.end(), [kind](const Received& r) { return r.kind == kind; });
     }
     void send(int kind) { m_peer.send(client, kind, vmsg::Message()); }
-    void hangUp() { m_peer.close(client); }
+    void hangUp()
+    {
+        m_peer.close(client);
+        ++ended;
+    }
+    // Every runner's connection has ended: all it sent has been handled (a loss comes after them).
+    bool allEnded() const { return ended == connections; }
 
     std::vector<int> kinds() const
     {
@@ -64,6 +74,8 @@ public:
     std::vector<Received> got;
     int client = 0;
     bool clientLeft = false;
+    int connections = 0; // logged on
+    int ended = 0;       // lost, or closed by hangUp()
     bool listening = false;
 
 private:
@@ -113,7 +125,7 @@ protected:
         runner.setProcessEnvironment(env);
         endWithTest(runner);
         runner.start(QStringLiteral(KELM_PATH), arguments);
-        ASSERT_TRUE(runner.waitForStarted(10000));
+        ASSERT_TRUE(runner.waitForStarted(scaledMs(10000)));
     }
 
     void startRun(const QString& path)
@@ -121,20 +133,18 @@ protected:
         startRunner({"-npstatus", "-host", "localhost", "-instance", "norvex:0", path});
     }
 
-    // Exit status once the runner has ended, -1 when it is still running after timeoutMs.
+    // Exit status once the runner has ended and the desk has had all it sent; -1 when that has not
+    // come within timeoutMs.
     int finish(int timeoutMs = 30000)
     {
         const bool ended = waitFor(
             [&] {
                 desk.pump();
-                return runner.state() == QProcess::NotRunning;
+                return runner.state() == QProcess::NotRunning && desk.allEnded();
             },
             timeoutMs);
         if (!ended)
             return -1;
-        runner.waitForFinished(1000);
-        for (int i = 0; i < 20; ++i)
-            desk.pump();
         return runner.exitStatus() == QProcess::NormalExit ? runner.exitCode() : -2;
     }
 
@@ -150,11 +160,11 @@ protected:
     double readTag(const std::string& name)
     {
         vmsg::Peer probe;
-        const int handle = probe.connect("127.0.0.1", base, 5s);
+        const int handle = probe.connect("127.0.0.1", base, scaled(5s));
         EXPECT_GT(handle, 0);
         vmsg::Message m;
         m.push(name);
-        std::unique_ptr<vmsg::Message> reply = probe.request(handle, 50, m, 5s);
+        std::unique_ptr<vmsg::Message> reply = probe.request(handle, 50, m, scaled(5s));
         if (!reply || reply->values.size() != 3)
             return -999;
         if (const auto* d = std::get_if<double>(&reply->values[2]))
@@ -226,7 +236,7 @@ TEST_F(RunnerProcessTest, ParseOfAHugeLineEndsQuicklyWithOneDiagnostic)
     timer.start();
     startRunner({"-parse", "-npstatus", write("huge.kelm", text)});
     EXPECT_EQ(finish(), 1);
-    EXPECT_LT(timer.elapsed(), 10000);
+    EXPECT_LT(timer.elapsed(), scaledMs(10000));
     ASSERT_EQ(desk.got.size(), 1u);
     EXPECT_EQ(desk.got[0].values.at(1), vmsg::Value(2));
     EXPECT_LT(std::get<std::string>(desk.got[0].values.at(2)).size(), 300u);
@@ -339,7 +349,7 @@ TEST_F(RunnerProcessTest, AKernelThatIsNotThereIsAConsoleLineAndAQuickExit)
     timer.start();
     startRun(write("alone.kelm", "after (0) stop\n"));
     EXPECT_EQ(finish(), 3);
-    EXPECT_LT(timer.elapsed(), 8000);
+    EXPECT_LT(timer.elapsed(), scaledMs(8000));
     EXPECT_EQ(desk.kinds(), (std::vector<int>{515, 505, 506, 507, 205}));
     EXPECT_EQ(desk.got.back().values,
               Values{"Cannot log on to the kernel norvex:0 on localhost (port " + std::to_string(base) + ").\n"});
