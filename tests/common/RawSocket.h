@@ -89,8 +89,8 @@ public:
     }
 
     // True once the server has closed the connection (end of input or reset), within timeout; what
-    // it sent before is skipped.
-    bool closedWithin(std::chrono::milliseconds timeout)
+    // it sent before is skipped, and counted in skipped.
+    bool closedWithin(std::chrono::milliseconds timeout, std::size_t* skipped = nullptr)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         char buffer[4096];
@@ -98,6 +98,8 @@ public:
             if (!readable(deadline))
                 continue;
             const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0 && skipped)
+                *skipped += std::size_t(n);
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
                 return true;
         }
