@@ -7,6 +7,7 @@
 #include "vmsg/Peer.h"
 #include "vmsg/Secret.h"
 #include "vmsg/vmsg.h"
+#include "tests/common/TimeScale.h"
 
 #include <asio.hpp>
 #include <gtest/gtest.h>
@@ -117,7 +118,7 @@ protected:
     // Runs the scheduler until done() holds; false after a generous deadline.
     bool pump(const std::function<bool()>& done)
     {
-        const auto deadline = steady_clock::now() + seconds(20);
+        const auto deadline = steady_clock::now() + scaled(seconds(20));
         while (!done()) {
             if (steady_clock::now() > deadline)
                 return false;
@@ -250,7 +251,7 @@ TEST_F(OwnIoTest, ANestedSchedulerDeliversTheRestOfTheReadAndLeavesTheOuterMessa
         order.push_back(number);
         if (number == 0) {
             // What a modal dialog's timer does: later messages are delivered from inside this one.
-            const auto until = steady_clock::now() + seconds(20);
+            const auto until = steady_clock::now() + scaled(seconds(20));
             while (order.size() < 50 && steady_clock::now() < until)
                 desk.scheduler(0);
             outer = text;
@@ -282,7 +283,7 @@ TEST_F(OwnIoTest, RequestsWaitInTheSocketForTheirTimeAndNoLonger)
     EXPECT_EQ(vmsgRequestBlock(silent, handle, 10, "   ", 3, nullptr), nullptr);
     const auto took = steady_clock::now() - start;
     EXPECT_GE(took, milliseconds(300));
-    EXPECT_LT(took, seconds(10));
+    EXPECT_LT(took, scaled(seconds(10)));
 
     // The connection still works, and the reply object is reused.
     vmsgMsgPort* again = vmsgRequestBlock(status, handle, 32, "   ", 20, nullptr);
@@ -312,7 +313,7 @@ TEST_F(OwnIoTest, AWaitOnAConnectionThatIsLostEndsAtOnce)
     vmsgMsgPort request(desk);
     const auto start = steady_clock::now();
     EXPECT_EQ(vmsgRequestBlock(request, handle, 10, "   ", 600, nullptr), nullptr);
-    EXPECT_LT(steady_clock::now() - start, seconds(30));
+    EXPECT_LT(steady_clock::now() - start, scaled(seconds(30)));
     client.join();
     ASSERT_TRUE(pump([&] { return events.size() == 2; }));
     EXPECT_EQ(events[1], vmsg::eventError);
@@ -328,7 +329,7 @@ TEST_F(OwnIoTest, ABusyPeerStillTakesASecondClient)
     std::atomic<int> second{-1};
     std::thread client([&] {
         vmsg::Peer other;
-        second = other.connect("127.0.0.1", kernel.port(), seconds(2), kernelService);
+        second = other.connect("127.0.0.1", kernel.port(), scaled(seconds(2)), kernelService);
     });
     int requests = 0;
     while (second < 0) {

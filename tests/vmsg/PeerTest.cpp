@@ -1,5 +1,6 @@
 #include "vmsg/Address.h"
 #include "vmsg/Peer.h"
+#include "tests/common/TimeScale.h"
 
 #include <asio.hpp>
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@ protected:
 
     bool drive(const std::function<bool()>& done)
     {
-        const auto deadline = steady_clock::now() + seconds(20);
+        const auto deadline = steady_clock::now() + scaled(seconds(20));
         while (!done() && steady_clock::now() < deadline) {
             if (server.poll() + client.poll() == 0)
                 io.run_one_for(milliseconds(5));
@@ -126,7 +127,7 @@ TEST_F(PeerTest, MisuseFailsQuietly)
     client.setMessageHandler([this](vmsg::Message&) { client.close(clientHandle); });
     const auto start = steady_clock::now();
     EXPECT_EQ(server.request(serverHandle, 10, one(1), seconds(60)), nullptr);
-    EXPECT_LT(steady_clock::now() - start, seconds(30));
+    EXPECT_LT(steady_clock::now() - start, scaled(seconds(30)));
 }
 
 TEST(Address, KernelPortIsBasePlusInstance)

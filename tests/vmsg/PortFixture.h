@@ -5,6 +5,7 @@
 #include "vmsg/Peer.h"
 #include "vmsg/Secret.h"
 #include "vmsg/vmsg.h"
+#include "tests/common/TimeScale.h"
 
 #include <asio.hpp>
 #include <gtest/gtest.h>
@@ -72,10 +73,10 @@ protected:
         kernelInbox.push_back(std::move(m));
     };
 
-    // Runs the desk's scheduler until done() holds; false after a generous deadline.
+    // Runs the desk's scheduler until done() holds; false after a generous deadline (scaled).
     bool pump(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(20))
     {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
+        const auto deadline = std::chrono::steady_clock::now() + scaled(limit);
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
@@ -88,7 +89,7 @@ protected:
     // Network work only, no delivery: until done() or a generous deadline.
     bool runIo(const std::function<bool()>& done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto deadline = std::chrono::steady_clock::now() + scaled(std::chrono::seconds(20));
         while (!done() && std::chrono::steady_clock::now() < deadline)
             io.run_one_for(std::chrono::milliseconds(5));
         return done();
