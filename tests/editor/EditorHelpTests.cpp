@@ -454,8 +454,21 @@ protected:
         app->mainFrame()->resize(900, 560);
         app->mainFrame()->mdiArea()->activeSubWindow()->showMaximized();
         viewOf(doc)->setFocus();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(app->mainFrame(), scaledMs(5000)));
         KD_TRY_VERIFY(app->mainFrame()->problemsPane()->isVisible(), 5000);
-        QTest::qWait(200);
+        // The application's palette taken in, and every line coloured with the colours it gives: the
+        // view colours the lines it shows as it lays them out.
+        auto coloured = [doc] {
+            const QPalette shown = viewOf(doc)->palette();
+            if (shown.color(QPalette::Base) != QApplication::palette().color(QPalette::Base) ||
+                doc->highlighter()->colours() != ProgramColours::from(shown))
+                return false;
+            for (QTextBlock b = doc->textDocument()->begin(); b.isValid(); b = b.next())
+                if (!doc->highlighter()->isHighlighted(b))
+                    return false;
+            return true;
+        };
+        KD_TRY_VERIFY(coloured(), 5000);
         const QString dir = qEnvironmentVariable("KELMDESK_SHOT_DIR");
         EXPECT_TRUE(app->mainFrame()->grab().save(dir + QLatin1Char('/') + name));
 
@@ -465,7 +478,7 @@ protected:
         ASSERT_TRUE(Autosave::read(side, entry));
         CRecoveryDlg dlg({entry, entry}, {}, app->mainFrame());
         dlg.show();
-        QTest::qWait(100);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg, scaledMs(5000)));
         EXPECT_TRUE(dlg.grab().save(dir + QLatin1Char('/') + QStringLiteral("recovery-") + name));
         Autosave::remove(side);
     }
