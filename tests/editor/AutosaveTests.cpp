@@ -189,7 +189,7 @@ public:
                 out += m_process.readAllStandardOutput();
                 return out.contains("TYPED") || m_process.state() == QProcess::NotRunning;
             },
-            20000);
+            scaledMs(20000));
         if (!typed || !out.contains("TYPED"))
             return false;
         // Written in the first pause after typing, without anyone asking for it.
@@ -204,7 +204,7 @@ public:
                        }
                        return m_process.state() == QProcess::NotRunning;
                    },
-                   CEditorDoc::AutosaveIdleMs + 15000) &&
+                   scaledMs(CEditorDoc::AutosaveIdleMs + 15000)) &&
                !sideFile->isEmpty();
     }
     // The side files present before this process wrote its own.

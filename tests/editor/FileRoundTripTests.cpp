@@ -67,7 +67,7 @@ TEST_F(EditorRoundTrip, EveryOpenedFileIsSavedBackByteForByte)
         doc->setModified(true);
         ASSERT_TRUE(doc->doFileSave());
         EXPECT_EQ(readBytes(file), sample.bytes);
-        EXPECT_LT(timer.elapsed(), 20000);
+        EXPECT_LT(timer.elapsed(), scaledMs(20000));
         ASSERT_TRUE(run(doc, Cmd::FileClose));
     }
     EXPECT_TRUE(messages.empty());

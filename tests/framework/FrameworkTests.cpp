@@ -10,6 +10,7 @@
 #include "framework/RecentFileList.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -449,7 +450,7 @@ TEST(MessageBoxPost, BoxesComeAfterTheCallerOneAtATimeInOrder)
                       [&] { events << QStringLiteral("closed first"); });
     KMessageBox::post(QStringLiteral("second"), KMessageBox::Icon::None, nullptr);
     events << QStringLiteral("caller done");
-    const bool allShown = QTest::qWaitFor([&] { return events.size() == 6; }, 5000);
+    const bool allShown = QTest::qWaitFor([&] { return events.size() == 6; }, scaledMs(5000));
     KMessageBox::setHook(previous);
     EXPECT_TRUE(allShown);
     EXPECT_EQ(events,

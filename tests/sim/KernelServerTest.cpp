@@ -1,4 +1,5 @@
 #include "sim/kernel/KernelServer.h"
+#include "tests/common/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -27,14 +28,14 @@ protected:
         server = std::make_unique<KernelServer>(*service, log, io);
         ASSERT_TRUE(server->listen("127.0.0.1", 0));
         client.setMessageHandler([this](vmsg::Message& m) { unasked.push_back(std::move(m)); });
-        handle = client.connect("127.0.0.1", server->localPort(), 5s);
+        handle = client.connect("127.0.0.1", server->localPort(), scaled(5s));
         ASSERT_GT(handle, 0);
         ASSERT_TRUE(runUntil([this] { return server->clients().size() == 1; }));
     }
 
     bool runUntil(const std::function<bool()>& done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        const auto deadline = std::chrono::steady_clock::now() + scaled(20s);
         while (!done() && std::chrono::steady_clock::now() < deadline)
             io.run_one_for(5ms);
         return done();
