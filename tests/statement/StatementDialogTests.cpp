@@ -3,6 +3,7 @@
 #include "framework/MessageBox.h"
 #include "framework/Modal.h"
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -290,7 +291,7 @@ protected:
     {
         dlg.show();
         dlg.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg, scaledMs(5000)));
     }
 
     std::optional<QString> answer = QStringLiteral("P101:FLOW");
