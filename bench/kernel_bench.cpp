@@ -147,13 +147,13 @@ LogOnFigures logOnRound(CStatusBar* bar, int nearCpu, int farCpu)
     LogOnFigures f;
     bench::pinThread(nearCpu);
     bench::Child sim({"--sim", std::to_string(farCpu)});
-    int port = 0;
-    if (std::sscanf(sim.readLine().c_str(), "ready %d", &port) != 1) {
+    int simPort = 0;
+    if (std::sscanf(sim.readLine().c_str(), "ready %d", &simPort) != 1) {
         f.failures = 1;
         return f;
     }
-    ::setenv("NORVEX_PORT_BASE", std::to_string(port).c_str(), 1);
-    BareClient bare(port);
+    ::setenv("NORVEX_PORT_BASE", std::to_string(simPort).c_str(), 1);
+    BareClient bare(simPort);
     std::vector<double> desk, library, bareTimes;
     for (int i = 0; i < logOns + 20; ++i) {
         const bool keep = i >= 20;
@@ -244,13 +244,13 @@ int main(int argc, char** argv)
     // (b) on one CPU, against one connection each.
     bench::pinThread(here);
     bench::Child sim({"--sim", std::to_string(here)});
-    int port = 0;
-    if (std::sscanf(sim.readLine().c_str(), "ready %d", &port) != 1)
+    int simPort = 0;
+    if (std::sscanf(sim.readLine().c_str(), "ready %d", &simPort) != 1)
         return 1;
-    ::setenv("NORVEX_PORT_BASE", std::to_string(port).c_str(), 1);
+    ::setenv("NORVEX_PORT_BASE", std::to_string(simPort).c_str(), 1);
     LogOnKernel(QStringLiteral("127.0.0.1"), 0, false);
     const int handle = GetKernelHandle();
-    BareClient bare(port);
+    BareClient bare(simPort);
     if (!bare.logOn())
         ++failures;
     std::vector<double> desk, bareTimes;

@@ -16,6 +16,9 @@
         }                                                                                                              \
     } while (0)
 
+// The entry point every target defines, called by libFuzzer or by the corpus replay.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
 namespace fuzz {
 
 // FNV-1a over the input: seeds choices that must stay the same for the same input.

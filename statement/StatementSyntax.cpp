@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -108,10 +109,14 @@ long long readSeconds(const std::string& text)
     return readInteger(text);
 }
 
-template <typename... Args> std::string format(const char* pattern, Args... args)
+// The attribute has the compiler check each pattern against its arguments.
+[[gnu::format(printf, 1, 2)]] std::string format(const char* pattern, ...)
 {
     char buffer[64];
-    const int n = std::snprintf(buffer, sizeof buffer, pattern, args...);
+    std::va_list args;
+    va_start(args, pattern);
+    const int n = std::vsnprintf(buffer, sizeof buffer, pattern, args);
+    va_end(args);
     return n < 0 ? std::string()
                  : std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
 }

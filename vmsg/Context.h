@@ -22,7 +22,7 @@ namespace vmsg {
 //
 // Nothing is delivered outside scheduler(): messages and notifications that arrive during a
 // blocking call (logOn, requestBlock) wait in the queue, in arrival order.
-class Context : private Node::Events
+class Context final : private Node::Events
 {
 public:
     using Clock = std::chrono::steady_clock;

@@ -58,7 +58,7 @@ std::string formatKernelTime(double t, double wallNow)
             return text;
         }
     }
-    const long long whole = (long long)std::trunc(std::min(std::fabs(t), 1e15));
+    const long long whole = static_cast<long long>(std::trunc(std::min(std::fabs(t), 1e15)));
     std::snprintf(text, sizeof text, "%s%02lld:%02lld:%02lld", t <= -1.0 ? "-" : "", whole / 3600, whole / 60 % 60,
                   whole % 60);
     return text;
