@@ -47,7 +47,7 @@ void CChildFrame::activateNextView(bool forward)
     const QList<CView*> all = views();
     if (all.size() < 2)
         return;
-    int index = all.indexOf(activeView());
+    qsizetype index = all.indexOf(activeView());
     index = (index + (forward ? 1 : all.size() - 1)) % all.size();
     all.at(index)->widget()->setFocus(Qt::OtherFocusReason);
 }

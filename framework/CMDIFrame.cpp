@@ -92,7 +92,7 @@ CMDIFrame::CMDIFrame(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiA
                 const QStringList files = RecentFileList::instance().files();
                 if (i >= files.size())
                     return;
-                const QString path = files.at(i);
+                const QString& path = files.at(i);
                 if (!openDocumentFile(path))
                     RecentFileList::instance().remove(path);
             },

@@ -30,7 +30,8 @@ void showFrame(CChildFrame* frame)
     }
     if (area) {
         const QSize space = area->viewport()->size();
-        const int offset = 24 * (area->subWindowList().size() - 1) % std::max(1, space.height() / 3);
+        // Below the modulus, so it fits an int.
+        const int offset = static_cast<int>(24 * (area->subWindowList().size() - 1) % std::max(1, space.height() / 3));
         frame->resize(std::max(320, space.width() * 3 / 4), std::max(240, space.height() * 3 / 4));
         frame->move(offset, offset);
     }

@@ -28,7 +28,7 @@ std::uint8_t* putF64(std::uint8_t* out, double d)
 std::uint8_t* putBytes(std::uint8_t* out, const std::string& s)
 {
     out = putU32(out, std::uint32_t(s.size()));
-    std::memcpy(out, s.data(), s.size());
+    std::memcpy(out, s.data(), s.size()); // NOLINT(bugprone-not-null-terminated-result): counted, no terminator
     return out + s.size();
 }
 

@@ -107,7 +107,7 @@ Node::Node(asio::io_context* io, std::size_t maxMessage, Events& events)
         armWatch();
 }
 
-Node::~Node()
+Node::~Node() // NOLINT(bugprone-exception-escape): asio declares a timer's cancel() as throwing; it cannot fail
 {
     m_alive.reset();
     stopListening();

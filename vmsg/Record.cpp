@@ -41,7 +41,8 @@ struct Copy
     {
         Slot* s = next(tagArray);
         s->size = count;
-        out = reinterpret_cast<char*>(roundUp8(reinterpret_cast<std::uintptr_t>(out)));
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(out);
+        out += roundUp8(at) - at;
         table = reinterpret_cast<char**>(out);
         s->strings = table;
         table[count] = nullptr;

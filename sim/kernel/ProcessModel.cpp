@@ -584,8 +584,9 @@ std::vector<std::string> ProcessModel::elementNames(const VariableRef& ref) cons
     const std::string base = nameOf(ref);
     const TagType type = typeOf(ref);
     if (type == TagType::PropertySet) {
+        const std::string prefix = base + ".";
         for (const std::string& m : streamMembers())
-            names.push_back(base + "." + m);
+            names.push_back(prefix + m);
     } else if (isArray(type)) {
         VariableRef element = ref;
         for (std::size_t i = 0;; ++i) {

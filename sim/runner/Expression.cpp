@@ -449,7 +449,7 @@ ExprResult evaluateNode(const Expression::Node& node, const TagLookup& lookup)
     default:
         break;
     }
-    const ExprResult right = evaluateNode(*node.right, lookup);
+    ExprResult right = evaluateNode(*node.right, lookup);
     if (!right.ok())
         return right;
     const double a = left.value;
