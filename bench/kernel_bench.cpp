@@ -209,7 +209,7 @@ LogOnFigures logOnRound(CStatusBar* bar, int nearCpu, int farCpu)
 
 } // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char** argv) // NOLINT(bugprone-exception-escape): a failure ends the run with its text
 {
     if (argc == 3 && std::string(argv[1]) == "--sim")
         return simulator(std::atoi(argv[2]));

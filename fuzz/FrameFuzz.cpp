@@ -19,14 +19,9 @@ using namespace vmsg;
 // Small enough that the fuzzer meets the bound, large enough for real frames.
 constexpr std::size_t maxMessage = 65536;
 
-bool sameBits(double a, double b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 bool sameValues(const Message& a, const Message& b)
 {
-    if (a.kind != b.kind || a.requestId != b.requestId || !sameBits(a.timeStamp, b.timeStamp) ||
+    if (a.kind != b.kind || a.requestId != b.requestId || !fuzz::sameBits(a.timeStamp, b.timeStamp) ||
         a.values.size() != b.values.size())
         return false;
     for (std::size_t i = 0; i < a.values.size(); ++i) {
@@ -35,7 +30,7 @@ bool sameValues(const Message& a, const Message& b)
         if (x.index() != y.index())
             return false;
         if (const double* d = std::get_if<double>(&x)) {
-            if (!sameBits(*d, std::get<double>(y)))
+            if (!fuzz::sameBits(*d, std::get<double>(y)))
                 return false;
         } else if (!(x == y)) {
             return false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #define FUZZ_CHECK(condition)                                                                                          \
     do {                                                                                                               \
@@ -28,6 +29,15 @@ inline std::uint64_t hashBytes(const std::uint8_t* data, std::size_t size)
     for (std::size_t i = 0; i < size; ++i)
         h = (h ^ data[i]) * 1099511628211ull;
     return h;
+}
+
+// The same double bit for bit: a NaN equals its own payload, and 0.0 differs from -0.0.
+inline bool sameBits(double a, double b)
+{
+    std::uint64_t x = 0, y = 0;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
 }
 
 class Choices

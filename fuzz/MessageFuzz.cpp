@@ -129,8 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(queued.pop(b) == ok && direct.pop(c) == ok);
             FUZZ_CHECK(port.pop(d, -99999) == int(ok) && strings.pop(e) == ok);
             if (ok)
-                FUZZ_CHECK(std::memcmp(&a, &b, sizeof a) == 0 && std::memcmp(&a, &c, sizeof a) == 0 &&
-                           std::memcmp(&a, &d, sizeof a) == 0 && std::memcmp(&a, &e, sizeof a) == 0);
+                FUZZ_CHECK(fuzz::sameBits(a, b) && fuzz::sameBits(a, c) && fuzz::sameBits(a, d) &&
+                           fuzz::sameBits(a, e));
             else
                 FUZZ_CHECK(d == -99999.0);
             break;

@@ -61,7 +61,7 @@ protected:
         resetSettings();
     }
 
-    std::unique_ptr<SimProcess> startSim(QStringList arguments)
+    std::unique_ptr<SimProcess> startSim(const QStringList& arguments)
     {
         auto sim = std::make_unique<SimProcess>(base, arguments);
         EXPECT_TRUE(sim->waitUntilListening()) << sim->log().toStdString();

@@ -58,7 +58,7 @@ protected:
     // Writes text to name in the test's folder and returns its path.
     QString writeFile(const QString& name, const QByteArray& text)
     {
-        const QString path = m_dir.filePath(name);
+        QString path = m_dir.filePath(name);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text);

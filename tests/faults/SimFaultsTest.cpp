@@ -59,7 +59,7 @@ protected:
             ::close(m_fifo);
     }
 
-    void start(const QString& errorFile, QStringList arguments = {})
+    void start(const QString& errorFile, const QStringList& arguments = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("NORVEX_PORT_BASE"), QString::number(port));
@@ -82,7 +82,7 @@ protected:
     // wait) and never read unless the test says so.
     QString unreadPipe()
     {
-        const QString path = m_dir.filePath(QStringLiteral("stderr.fifo"));
+        QString path = m_dir.filePath(QStringLiteral("stderr.fifo"));
         EXPECT_EQ(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
         m_fifo = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
         EXPECT_GE(m_fifo, 0);

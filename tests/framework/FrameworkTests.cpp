@@ -129,7 +129,7 @@ protected:
     }
     QString writeFile(const QString& name, const QByteArray& bytes)
     {
-        const QString path = dir.filePath(name);
+        QString path = dir.filePath(name);
         QFile f(path);
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
@@ -324,7 +324,7 @@ TEST_F(FrameworkTest, SaveAsCancelledOrFailedKeepsTheDocumentModified)
     QString proposedSeen;
     Modal::setFileHook([&](const QString&, const QString&, const QString& proposed) {
         proposedSeen = proposed;
-        return target;
+        return target; // NOLINT(performance-no-automatic-move): captured by reference, never moved
     });
     doc->failSaves = true;
     EXPECT_FALSE(doc->doFileSave());

@@ -49,7 +49,7 @@ protected:
     }
     static std::optional<QString> stored(const char* name) { return readSetting(name); }
 
-    void retype(QString text, QWidget* edit)
+    void retype(const QString& text, QWidget* edit)
     {
         QLineEdit* line = qobject_cast<QLineEdit*>(edit);
         if (!line)

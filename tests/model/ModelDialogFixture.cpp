@@ -26,7 +26,7 @@ void ModelDialogFixture::screenshot(QWidget& widget, const char* name)
 
 QString ModelDialogFixture::writeFile(const QString& name, const QByteArray& bytes)
 {
-    const QString path = dir.filePath(name);
+    QString path = dir.filePath(name);
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);

@@ -28,7 +28,7 @@ class TagListFile : public ::testing::Test
 protected:
     QString write(const QByteArray& bytes, const char* name = "tags.txt")
     {
-        const QString path = dir.filePath(QLatin1String(name));
+        QString path = dir.filePath(QLatin1String(name));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);

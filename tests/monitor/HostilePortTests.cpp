@@ -111,8 +111,8 @@ protected:
 std::vector<std::uint8_t> lengthOnly(std::uint32_t length)
 {
     std::vector<std::uint8_t> bytes = RawSocket::frame(vmsg::FrameType::Data, PrintText);
-    for (int i = 0; i < 4; ++i)
-        bytes[std::size_t(4 + i)] = std::uint8_t(length >> (24 - 8 * i));
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[4 + i] = std::uint8_t(length >> (24 - 8 * i));
     return bytes;
 }
 

@@ -147,7 +147,7 @@ protected:
         c.send(MonitorOpen, 0);
         c.sendText(ProgramName, 0, name);
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            const std::string text = lines[i];
+            const std::string& text = lines[i];
             const int number = static_cast<int>(i + 1);
             c.send(ListingLine, 0, [number, text](vmsg::Message& m) {
                 m.push(number);
@@ -699,10 +699,11 @@ TEST_F(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
     const qint64 top = view.topLine();
     const QPoint start(4 + 1, 4 + h / 2);
     QTest::mousePress(view.viewport(), Qt::LeftButton, {}, start);
-    QMouseEvent move(QEvent::MouseMove, QPointF(4 + w + 1, 4 + h + h / 2),
-                     view.viewport()->mapToGlobal(QPointF(4 + w + 1, 4 + h + h / 2)), Qt::NoButton, Qt::LeftButton, {});
+    const QPoint end(4 + w + 1, 4 + h + h / 2);
+    QMouseEvent move(QEvent::MouseMove, QPointF(end), view.viewport()->mapToGlobal(QPointF(end)), Qt::NoButton,
+                     Qt::LeftButton, {});
     QApplication::sendEvent(view.viewport(), &move);
-    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, QPoint(4 + w + 1, 4 + h + h / 2));
+    QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, end);
     const QString selected = console.line(top) + QLatin1Char('\n') + console.line(top + 1).left(1);
     EXPECT_EQ(view.selectedText(), selected);
     view.copy();

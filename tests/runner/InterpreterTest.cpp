@@ -412,6 +412,7 @@ TEST_F(InterpreterTest, KernelErrorsFailTheLineInTheKernelsWords)
     EXPECT_EQ(out.take(), (Texts{"512", "508 1", "205 {A:X} = 5000: out of range", "510 1/2", "511", "509 1", "508 2",
                                  "205 send(Reset, 1): unknown kind", "510 2/2", "511", "509 2", "508 3",
                                  "205 send(ModelRun)", "510 3/3", "511",
+                                 // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one text, wrapped
                                  "205 Line 4: the condition cannot be evaluated: division by zero; this statement "
                                  "will not fire.",
                                  "509 4", "513"}));
