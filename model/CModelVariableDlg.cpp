@@ -41,9 +41,17 @@ public:
     explicit ReplacingList(QWidget* parent) : QListWidget(parent)
     {
         const auto noteChange = [this] { m_replacedByPress = m_replacedByPress || m_pressing; };
-        connect(model(), &QAbstractItemModel::modelReset, this, noteChange);
-        connect(model(), &QAbstractItemModel::rowsRemoved, this, noteChange);
-        connect(model(), &QAbstractItemModel::rowsInserted, this, noteChange);
+        m_watch[0] = connect(model(), &QAbstractItemModel::modelReset, this, noteChange);
+        m_watch[1] = connect(model(), &QAbstractItemModel::rowsRemoved, this, noteChange);
+        m_watch[2] = connect(model(), &QAbstractItemModel::rowsInserted, this, noteChange);
+    }
+
+    // QListWidget's destructor clears the model, which would call noteChange on a list whose own
+    // members are already gone.
+    ~ReplacingList() override
+    {
+        for (const QMetaObject::Connection& c : m_watch)
+            disconnect(c);
     }
 
     std::function<void()> replacedItemDoubleClicked;
@@ -70,6 +78,7 @@ protected:
     }
 
 private:
+    QMetaObject::Connection m_watch[3];
     bool m_pressing = false;
     bool m_replacedByPress = false;
 };
