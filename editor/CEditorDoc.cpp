@@ -14,7 +14,7 @@
 #include "framework/Modal.h"
 #include "kernel/CLogOnDlg.h"
 #include "res/Resource.h"
-#include "sim/runner/Program.h"
+#include "runner/Program.h"
 #include "statement/CStatementDlg.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "editor/ProgramCheck.h"
 
-#include "sim/runner/Program.h"
+#include "runner/Program.h"
 #include "statement/StatementSyntax.h"
 
 namespace ProgramCheck {

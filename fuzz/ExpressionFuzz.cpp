@@ -3,7 +3,7 @@
 // lookups that succeed, fail, or give extreme values.
 
 #include "fuzz/FuzzCheck.h"
-#include "sim/runner/Expression.h"
+#include "runner/Expression.h"
 
 #include <algorithm>
 #include <cmath>

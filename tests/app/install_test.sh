@@ -10,7 +10,7 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 programs=(kelmdesk norvexsim)
-[ -x "$build/sim/runner/kelm" ] && programs+=(kelm)
+[ -x "$build/runner/kelm" ] && programs+=(kelm)
 expected=(share/applications/com.vantrel.KelmDesk.desktop share/mime/packages/com.vantrel.KelmDesk.xml
   share/icons/hicolor/scalable/apps/com.vantrel.KelmDesk.svg
   share/icons/hicolor/scalable/apps/com.vantrel.KelmDesk-monitor.svg

@@ -7,7 +7,7 @@
 #include "editor/CRecoveryDlg.h"
 #include "framework/CommandIds.h"
 #include "res/Resource.h"
-#include "sim/runner/Program.h"
+#include "runner/Program.h"
 
 #include <QApplication>
 #include <QGuiApplication>

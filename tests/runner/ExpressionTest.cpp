@@ -1,4 +1,4 @@
-#include "sim/runner/Expression.h"
+#include "runner/Expression.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "sim/runner/Interpreter.h"
+#include "runner/Interpreter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "sim/runner/Program.h"
-#include "sim/runner/Runner.h"
+#include "runner/Program.h"
+#include "runner/Runner.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // is checked through both, and both must give the same message.
 
 #include "editor/ProgramCheck.h"
-#include "sim/runner/Program.h"
+#include "runner/Program.h"
 
 #include <gtest/gtest.h>
 

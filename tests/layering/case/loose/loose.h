@@ -1,0 +1,2 @@
+#pragma once
+inline int loose() { return 4; }

@@ -1,0 +1,2 @@
+#include "../middle/middle.h"
+int dotdot() { return middle(); }

@@ -1,0 +1,2 @@
+#include "loose/loose.h"
+int orphan() { return loose(); }

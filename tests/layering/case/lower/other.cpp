@@ -1,0 +1,2 @@
+#include "lower/other.h"
+int other() { return 3; }

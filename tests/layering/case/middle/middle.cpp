@@ -1,0 +1,3 @@
+#include "middle/middle.h"
+#include "lower/lower.h"
+int middle() { return lower() + 1; }

@@ -1,2 +1,0 @@
-#include "lower/lower.h"
-#include "app/app.h"

@@ -1,5 +1,0 @@
-#pragma once
-inline int app()
-{
-    return 1;
-}

@@ -1,1 +1,0 @@
-#include "lower/lower.h"
