@@ -284,11 +284,16 @@ void CMainFrame::onTimer()
     // Armed during the call too: a message box opened by a handler runs a nested loop, and ticks go
     // on there (the scheduler, not re-entrant, then delivers nothing).
     m_timer->start(TickMs);
-    vmsgScheduler(SchedulerFlags);
+    const int delivered = vmsgScheduler(SchedulerFlags);
     logRefusedClients();
-    if (++m_ticks % 10 == 0)
+    // A tick with nothing delivered changes nothing the commands depend on: what else changes them
+    // (focus, documents, the clipboard, a command run) asks for a pass of its own. The lock keys
+    // change without an event, so they and, as a backstop, the commands are looked at twice a second.
+    const bool look = ++m_ticks % 10 == 0;
+    if (look)
         updateKeyIndicators();
-    updateCommands();
+    if (delivered > 0 || look)
+        updateCommands();
     // Re-armed after the work, so ticks follow one another about TickMs after each return.
     m_timer->start(TickMs);
 }

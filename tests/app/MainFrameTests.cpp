@@ -203,6 +203,37 @@ TEST_F(MainFrameTest, SchedulerTimerFirstTickAfterAboutOneSecond)
     EXPECT_TRUE(timer->isActive()) << "re-armed after each tick";
 }
 
+TEST_F(MainFrameTest, IdleTicksLeaveTheCommandsAloneButForTheTwiceASecondLook)
+{
+    // A probe command counts the enabling passes; with nothing arriving, only every tenth tick looks.
+    struct ProbeTarget : CommandTarget
+    {
+        using CommandTarget::onCommand;
+    } probe;
+    constexpr int Probe = 4242;
+    int passes = 0;
+    frame->addCommand(Probe, QStringLiteral("Probe"), QStringLiteral("probe"));
+    probe.onCommand(
+        Probe, [] {},
+        [&passes] {
+            ++passes;
+            return true;
+        });
+    frame->setAppTarget(&probe);
+    auto* timer = frame->findChild<QTimer*>(QStringLiteral("timer101"));
+    ASSERT_TRUE(timer);
+    int ticks = 0;
+    QObject::connect(timer, &QTimer::timeout, frame, [&ticks] { ++ticks; });
+    KD_TRY_VERIFY(ticks >= 1, 5000);
+    QCoreApplication::processEvents();
+    const int passesBefore = passes;
+    const int ticksBefore = ticks;
+    KD_TRY_VERIFY(ticks >= ticksBefore + 30, 20000);
+    EXPECT_LE(passes - passesBefore, 4) << (ticks - ticksBefore) << " ticks";
+    EXPECT_GE(passes - passesBefore, 2) << "the commands are still looked at twice a second";
+    frame->setAppTarget(app.get());
+}
+
 TEST(EditOnlyMode, DisablesRunAndLogOn)
 {
     resetSettings();
