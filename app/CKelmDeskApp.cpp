@@ -111,6 +111,7 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
     setUpMessagePort();
     autoLogOn();
     offerRecovery();
+    m_mainFrame->useThemeIconsLater();
     return true;
 }
 

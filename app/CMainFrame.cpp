@@ -20,6 +20,7 @@
 #include "vmsg/vmsg.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMenu>
@@ -30,6 +31,8 @@
 #include <QToolBar>
 
 namespace {
+
+const QEvent::Type ThemeIconsEvent = QEvent::Type(QEvent::registerEventType());
 
 struct CommandText
 {
@@ -203,6 +206,30 @@ void CMainFrame::createCommands()
     onCommand(
         Cmd::LogOn, [] { onLogOn(); },
         [] { return CKelmDeskApp::instance() && !CKelmDeskApp::instance()->m_bEditOnly; });
+}
+
+void CMainFrame::useThemeIcons()
+{
+    for (const CommandText& c : commandTable) {
+        const QIcon icon = Icons::themeCommand(c.id);
+        if (!icon.isNull())
+            action(c.id)->setIcon(icon);
+    }
+}
+
+void CMainFrame::useThemeIconsLater()
+{
+    // Below the priority of the posted update requests, so the window paints first.
+    QCoreApplication::postEvent(this, new QEvent(ThemeIconsEvent), Qt::LowEventPriority - 1);
+}
+
+bool CMainFrame::event(QEvent* event)
+{
+    if (event->type() == ThemeIconsEvent) {
+        useThemeIcons();
+        return true;
+    }
+    return CMDIFrame::event(event);
 }
 
 void CMainFrame::createMenus()

@@ -27,6 +27,10 @@ public:
 
     // Closes the window of every monitor whose program has finished.
     void CloseFinishedMonitors();
+    // Gives the commands the desktop theme's icons where it has them. A lookup can take
+    // milliseconds, so the start-up asks for it after the paints that are due.
+    void useThemeIcons();
+    void useThemeIconsLater();
 
     void setPaneText(int pane, const QString& text) override;
     QWidget* dialogParent() override { return this; }
@@ -39,6 +43,7 @@ public:
     static constexpr int SchedulerFlags = 8454144;
 
 protected:
+    bool event(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 

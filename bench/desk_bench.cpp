@@ -14,9 +14,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMdiArea>
+#include <QMenu>
 #include <QMenuBar>
+#include <QPaintEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -176,6 +180,225 @@ int idle(int seconds, int rounds)
     return 0;
 }
 
+
+double monotonicMs()
+{
+    return bench::cpuMicros(CLOCK_MONOTONIC) / 1000.0;
+}
+
+// Prints the time of the first paint (with a text: of the first label painted showing it) and ends
+// the process, which the parent then reaps.
+class FirstPaint : public QObject
+{
+public:
+    explicit FirstPaint(QString text) : m_text(std::move(text)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        if (!m_text.isEmpty()) {
+            auto* label = qobject_cast<QLabel*>(watched);
+            if (!label || label->text().trimmed() != m_text)
+                return false;
+        }
+        std::printf("%.3f\n", monotonicMs());
+        std::fflush(stdout);
+        _exit(0);
+    }
+
+private:
+    QString m_text;
+};
+
+// The product's window as a bare program rebuilds it: menus with their commands and shortcuts, the
+// tool bar's buttons, the status panes' texts.
+void describeDesk(QMainWindow& frame)
+{
+    for (QAction* top : frame.menuBar()->actions()) {
+        std::printf("menu\t%s\n", qPrintable(top->text()));
+        if (!top->menu())
+            continue;
+        for (QAction* a : top->menu()->actions()) {
+            if (a->isSeparator())
+                std::printf("separator\n");
+            else
+                std::printf("item\t%s\t%s\n", qPrintable(a->text()), qPrintable(a->shortcut().toString()));
+        }
+    }
+    for (QToolBar* bar : frame.findChildren<QToolBar*>()) {
+        for (QAction* a : bar->actions())
+            std::printf(a->isSeparator() ? "toolseparator\n" : "tool\t%s\n", qPrintable(a->text()));
+    }
+    for (QLabel* label : frame.statusBar()->findChildren<QLabel*>())
+        std::printf("pane\t%s\n", qPrintable(label->text()));
+    std::fflush(stdout);
+}
+
+int runDesk(int argc, char** argv, const std::string& role)
+{
+    QApplication qapp(argc, argv);
+    FirstPaint probe(role == "desk-logon" ? QStringLiteral("Running") : QString());
+    if (role != "describe")
+        qapp.installEventFilter(&probe);
+    CKelmDeskApp app;
+    if (!app.initInstance({QStringLiteral("kelmdesk")}))
+        return 1;
+    if (role == "describe") {
+        describeDesk(*app.mainFrame());
+        return 0;
+    }
+    return QApplication::exec();
+}
+
+int runBare(int argc, char** argv, const std::string& role, const std::string& descriptionFile)
+{
+    QApplication qapp(argc, argv);
+    FirstPaint probe(role == "bare-logon" ? QStringLiteral("Running") : QString());
+    qapp.installEventFilter(&probe);
+    QMainWindow window;
+    window.setWindowIcon(QIcon(QStringLiteral(":/kelmdesk/icons/com.vantrel.KelmDesk.svg")));
+    window.setCentralWidget(new QMdiArea);
+    QToolBar* tools = window.addToolBar(QStringLiteral("Standard"));
+    const QStringList icons = QDir(QStringLiteral(":/kelmdesk/toolbar")).entryList();
+    int icon = 0;
+    QMenu* menu = nullptr;
+    QList<QLabel*> panes;
+    std::ifstream description(descriptionFile);
+    std::string line;
+    while (std::getline(description, line)) {
+        const QStringList f = QString::fromStdString(line).split(QLatin1Char('\t'));
+        if (f[0] == QLatin1String("menu"))
+            menu = window.menuBar()->addMenu(f.value(1));
+        else if (f[0] == QLatin1String("separator") && menu)
+            menu->addSeparator();
+        else if (f[0] == QLatin1String("item") && menu)
+            menu->addAction(f.value(1))->setShortcut(QKeySequence(f.value(2)));
+        else if (f[0] == QLatin1String("toolseparator"))
+            tools->addSeparator();
+        else if (f[0] == QLatin1String("tool"))
+            tools->addAction(QIcon(QStringLiteral(":/kelmdesk/toolbar/") + icons.value(icon++ % int(icons.size()))),
+                             f.value(1));
+        else if (f[0] == QLatin1String("pane"))
+            panes << new QLabel(f.value(1));
+    }
+    for (int i = 0; i < panes.size(); ++i) {
+        if (i == 0)
+            window.statusBar()->addWidget(panes[i], 1);
+        else
+            window.statusBar()->addPermanentWidget(panes[i]);
+    }
+    window.resize(900, 640);
+    window.show();
+    if (role == "bare-logon") {
+        for (QLabel* pane : panes) {
+            if (pane->text().trimmed() == QLatin1String("Not logged on"))
+                pane->setText(QStringLiteral("Running"));
+        }
+    }
+    return QApplication::exec();
+}
+
+double spawnToPaint(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env)
+{
+    const double started = monotonicMs();
+    std::vector<std::string> all{selfPath()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        if (!env.count(entry.substr(0, entry.find('='))))
+            envStrings.push_back(entry);
+    }
+    for (const auto& [key, value] : env)
+        envStrings.push_back(key + "=" + value);
+    std::vector<char*> argv, envp;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (std::string& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    double painted = -1;
+    if (spawned == 0) {
+        FILE* out = fdopen(fds[0], "r");
+        char text[64] = {};
+        if (out && fgets(text, sizeof text, out))
+            painted = std::atof(text);
+        if (out)
+            fclose(out);
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    } else {
+        ::close(fds[0]);
+    }
+    return painted > 0 ? painted - started : -1;
+}
+
+void printRatio(const char* what, const std::vector<double>& desk, const std::vector<double>& bare)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < desk.size() && i < bare.size(); ++i)
+        ratios.push_back(desk[i] / bare[i]);
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%s: KelmDesk %.1f ms, bare %.1f ms (medians); ratio %.2f (pairs %.2f-%.2f)\n", what,
+                bench::median(desk), bench::median(bare), bench::median(ratios), ratios.front(), ratios.back());
+}
+
+int startup(int rounds)
+{
+    const std::string home = scratchFolder();
+    std::map<std::string, std::string> env{{"XDG_CONFIG_HOME", home}, {"HOME", home}};
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        env["QT_QPA_PLATFORM"] = "offscreen";
+    const std::string description = home + "/window.txt";
+    {
+        const std::string command = "'" + selfPath() + "' describe > '" + description + "'";
+        setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+        if (!std::getenv("QT_QPA_PLATFORM"))
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "could not describe the main window\n");
+            return 1;
+        }
+    }
+    // A kernel for the log-on variant, running, at the default instance of a port base of our own.
+    const std::string portBase = std::to_string(20000 + (getpid() % 20000));
+    env["NORVEX_PORT_BASE"] = portBase;
+    const pid_t sim = spawn({KELMDESK_NORVEXSIM, "--instance", "0"}, {{"NORVEX_PORT_BASE", portBase}});
+    usleep(500 * 1000);
+    std::printf("start-up, process start to first paint, %d rounds alternately, platform %s\n", rounds,
+                std::getenv("QT_QPA_PLATFORM"));
+    std::vector<double> desk, bare, deskLogOn, bareLogOn;
+    for (int round = 0; round < rounds; ++round) {
+        writeSettings(home, 0);
+        std::ofstream(home + "/Vantrel/kelmdesk.conf") << "[settings]\ndef_logon=off\n";
+        desk.push_back(spawnToPaint({"desk"}, env));
+        bare.push_back(spawnToPaint({"bare", description}, env));
+        writeSettings(home, 0);
+        deskLogOn.push_back(spawnToPaint({"desk-logon"}, env));
+        bareLogOn.push_back(spawnToPaint({"bare-logon", description}, env));
+    }
+    stop(sim);
+    printRatio("to the first paint", desk, bare);
+    printRatio("logged on, to \"Running\" painted", deskLogOn, bareLogOn);
+    const std::string remove = "rm -rf '" + home + "'";
+    return std::system(remove.c_str()) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -183,8 +406,14 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "bare-idle")
         return runBareIdle(argc, argv);
+    if (mode == "describe" || mode == "desk" || mode == "desk-logon")
+        return runDesk(argc, argv, mode);
+    if ((mode == "bare" || mode == "bare-logon") && argc > 2)
+        return runBare(argc, argv, mode, argv[2]);
+    if (mode == "startup")
+        return startup(argc > 2 ? std::atoi(argv[2]) : 20);
     if (mode == "idle")
         return idle(argc > 2 ? std::atoi(argv[2]) : 30, argc > 3 ? std::atoi(argv[3]) : 3);
-    std::fprintf(stderr, "usage: desk_bench idle [seconds] [rounds]\n");
+    std::fprintf(stderr, "usage: desk_bench idle [seconds] [rounds] | startup [rounds]\n");
     return 2;
 }

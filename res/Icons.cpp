@@ -8,48 +8,53 @@
 namespace Icons {
 namespace {
 
-QIcon bundled(const char* name)
+struct CommandIcon
 {
-    return QIcon(QStringLiteral(":/kelmdesk/toolbar/%1.svg").arg(QLatin1String(name)));
-}
+    int id;
+    const char* themeName; // null: ours alone
+    const char* name;      // res/toolbar/NAME.svg
+};
 
-QIcon themed(const char* themeName, const char* name)
+const CommandIcon commandIcons[] = {
+    {Cmd::FileNew, "document-new", "new"},
+    {Cmd::FileOpen, "document-open", "open"},
+    {Cmd::FileSave, "document-save", "save"},
+    {Cmd::Parse, nullptr, "parse"},
+    {Cmd::Run, "media-playback-start", "run"},
+    {Cmd::Stop, "process-stop", "stop"},
+    {Cmd::EditCut, "edit-cut", "cut"},
+    {Cmd::EditCopy, "edit-copy", "copy"},
+    {Cmd::EditPaste, "edit-paste", "paste"},
+    {Cmd::EditUndo, "edit-undo", "undo"},
+    {Cmd::InsertStatement, nullptr, "insert-statement"},
+    {Cmd::FilePrint, "document-print", "print"},
+};
+
+const CommandIcon* find(int id)
 {
-    return QIcon::fromTheme(QLatin1String(themeName), bundled(name));
+    for (const CommandIcon& c : commandIcons) {
+        if (c.id == id)
+            return &c;
+    }
+    return nullptr;
 }
 
 } // namespace
 
 QIcon command(int id)
 {
-    switch (id) {
-    case Cmd::FileNew:
-        return themed("document-new", "new");
-    case Cmd::FileOpen:
-        return themed("document-open", "open");
-    case Cmd::FileSave:
-        return themed("document-save", "save");
-    case Cmd::Parse:
-        return bundled("parse");
-    case Cmd::Run:
-        return themed("media-playback-start", "run");
-    case Cmd::Stop:
-        return themed("process-stop", "stop");
-    case Cmd::EditCut:
-        return themed("edit-cut", "cut");
-    case Cmd::EditCopy:
-        return themed("edit-copy", "copy");
-    case Cmd::EditPaste:
-        return themed("edit-paste", "paste");
-    case Cmd::EditUndo:
-        return themed("edit-undo", "undo");
-    case Cmd::InsertStatement:
-        return bundled("insert-statement");
-    case Cmd::FilePrint:
-        return themed("document-print", "print");
-    default:
+    const CommandIcon* c = find(id);
+    return c ? QIcon(QStringLiteral(":/kelmdesk/toolbar/%1.svg").arg(QLatin1String(c->name))) : QIcon();
+}
+
+QIcon themeCommand(int id)
+{
+    const CommandIcon* c = find(id);
+    // hicolor holds application icons only: looking actions up there finds nothing, slowly.
+    const QString theme = QIcon::themeName();
+    if (!c || !c->themeName || theme.isEmpty() || theme == QLatin1String("hicolor"))
         return QIcon();
-    }
+    return QIcon::fromTheme(QLatin1String(c->themeName));
 }
 
 QIcon window(int resourceId)

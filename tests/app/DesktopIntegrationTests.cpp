@@ -1,4 +1,6 @@
 #include "core/CSettingsKey.h"
+#include "app/CKelmDeskApp.h"
+#include "app/CMainFrame.h"
 #include "app/DesktopRegistration.h"
 #include "core/RunnerPath.h"
 #include "core/SettingNames.h"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -222,6 +225,44 @@ TEST(Icons, ToolBarAndWindowIconsRenderAtEveryScale)
             EXPECT_GT(opaque, 10 * scale * scale) << name.toStdString() << " is empty at " << scale;
         }
     }
+}
+
+// The start-up shows our icons and takes the desktop theme's once the window is painted; a theme
+// without an icon for a command leaves ours, and hicolor (application icons only) is not searched.
+TEST(Icons, TheThemesIconsReplaceOursAfterTheStartUp)
+{
+    QTemporaryDir themes;
+    ASSERT_TRUE(themes.isValid());
+    const QString theme = themes.path() + QStringLiteral("/probe");
+    ASSERT_TRUE(QDir().mkpath(theme + QStringLiteral("/16x16/actions")));
+    QFile index(theme + QStringLiteral("/index.theme"));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=probe\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
+    index.close();
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(theme + QStringLiteral("/16x16/actions/document-new.png")));
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString name = QIcon::themeName();
+    auto restore = qScopeGuard([&] {
+        QIcon::setThemeSearchPaths(paths);
+        QIcon::setThemeName(name);
+    });
+    QIcon::setThemeSearchPaths({themes.path()});
+    QIcon::setThemeName(QStringLiteral("probe"));
+
+    resetSettings();
+    CKelmDeskApp app;
+    ASSERT_TRUE(app.initInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}));
+    QAction* fileNew = app.mainFrame()->action(Cmd::FileNew);
+    const auto centre = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage().pixelColor(8, 8); };
+    EXPECT_NE(centre(fileNew->icon()), QColor(Qt::red)) << "ours until the window has been painted";
+    KD_TRY_COMPARE(centre(fileNew->icon()), QColor(Qt::red), 5000);
+    EXPECT_TRUE(app.mainFrame()->action(Cmd::Parse)->icon().name().isEmpty()) << "no theme name: always ours";
+    EXPECT_TRUE(Icons::themeCommand(Cmd::EditCut).isNull()) << "not in the theme";
+
+    QIcon::setThemeName(QStringLiteral("hicolor"));
+    EXPECT_TRUE(Icons::themeCommand(Cmd::FileNew).isNull());
 }
 
 TEST(RunnerPath, TheInstalledRunnerServesOnlyWhereTheStoreHasNone)
