@@ -1,6 +1,12 @@
 // What a user of the whole program feels, against bare Qt programs measured in the same run:
 //   desk_bench idle [seconds] [rounds]   CPU and wake-ups of an idle KelmDesk, logged on to a paused
 //                                        kernel, against a bare main window with the same 50 ms tick
+//   desk_bench keys [keys]               keystroke in the middle of a 100,000-line program, from the
+//                                        key event to the event-loop pass that painted it, typed at a
+//                                        human rate (one key every 120 ms), in KelmDesk's main window
+//                                        against a bare QPlainTextEdit with the program view's font and
+//                                        no wrapping; and the UI thread's CPU in the second after a
+//                                        pause in typing
 //   desk_bench startup [rounds]          process start to the main window's first paint, offscreen,
 //                                        against a bare main window with the same menus, tool bar,
 //                                        status panes and icons
@@ -11,6 +17,8 @@
 
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
+#include "editor/CEditorView.h"
+#include "res/Fonts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,7 +28,11 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QKeyEvent>
 #include <QPaintEvent>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -179,7 +191,6 @@ int idle(int seconds, int rounds)
                 bench::median(bareWakes));
     return 0;
 }
-
 
 double monotonicMs()
 {
@@ -399,6 +410,153 @@ int startup(int rounds)
     return std::system(remove.c_str()) == 0 ? 0 : 1;
 }
 
+// The time from posting a key to the event-loop pass after the editor's viewport painted it.
+class KeyToPaint : public QObject
+{
+public:
+    explicit KeyToPaint(QWidget* viewport) : m_viewport(viewport) { viewport->installEventFilter(this); }
+
+    // Posts one key; returns its milliseconds to the end of the pass that painted it, or -1.
+    double type(QWidget* target, int key, const QString& text)
+    {
+        QEventLoop loop;
+        m_loop = &loop;
+        m_painted = false;
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        const double start = monotonicMs();
+        QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
+        QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
+        loop.exec();
+        m_loop = nullptr;
+        return m_painted ? monotonicMs() - start : -1;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_viewport && event->type() == QEvent::Paint && m_loop && !m_painted) {
+            m_painted = true;
+            // Posted now, it runs once the pass that paints (and flushes) is over.
+            QTimer::singleShot(0, m_loop, &QEventLoop::quit);
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_viewport;
+    QEventLoop* m_loop = nullptr;
+    bool m_painted = false;
+};
+
+// Runs the event loop for ms, waiting for events as a user's program does.
+void idleFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::string bigProgram()
+{
+    std::string text;
+    for (int i = 0; i < 100000; ++i) {
+        switch (i % 4) {
+        case 0:
+            text += "after (" + std::to_string(i) + ") {T101:INLET} = 1\n";
+            break;
+        case 1:
+            text += "* step " + std::to_string(i) + ": fill the tank\n";
+            break;
+        case 2:
+            text += "when ({T101:LEVEL} > 2.5) {V101:POS} = 0 // close\n";
+            break;
+        default:
+            text += "after (" + std::to_string(i) + ") ramp({P101:SPEED}, 50, 120, 10)\n";
+        }
+    }
+    return text;
+}
+
+struct Typing
+{
+    std::vector<double> keyMs;
+    double pauseCpuMs = 0;
+};
+
+// Types keys at a human rate into the middle of the text, then measures a pause.
+Typing typeInto(QPlainTextEdit* edit, int keys)
+{
+    Typing typing;
+    QTextCursor cursor(edit->document()->findBlockByNumber(50000));
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    edit->setTextCursor(cursor);
+    edit->centerCursor();
+    edit->setFocus();
+    idleFor(1500);
+    KeyToPaint probe(edit->viewport());
+    for (int i = 0; i < keys; ++i) {
+        const bool erase = i % 2 == 1;
+        typing.keyMs.push_back(erase ? probe.type(edit, Qt::Key_Backspace, QString())
+                                     : probe.type(edit, Qt::Key_0 + i % 10, QString(QChar('0' + i % 10))));
+        idleFor(120);
+    }
+    // The pause: whatever the program does in the next two seconds after the last key.
+    const double cpu = bench::threadCpuMicros();
+    idleFor(2000);
+    typing.pauseCpuMs = (bench::threadCpuMicros() - cpu) / 1000;
+    return typing;
+}
+
+int keystrokes(int argc, char** argv, int keys)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication qapp(argc, argv);
+    char folder[] = "/tmp/desk-keys-XXXXXX";
+    if (!mkdtemp(folder))
+        return 1;
+    const std::string path = std::string(folder) + "/big.kelm";
+    std::ofstream(path) << bigProgram();
+
+    CKelmDeskApp app;
+    if (!app.initInstance({QStringLiteral("kelmdesk"), QStringLiteral("-editonly")}))
+        return 1;
+    app.mainFrame()->resize(900, 640);
+    app.openDocumentFile(QString::fromStdString(path));
+    idleFor(500);
+    auto* view = app.mainFrame()->findChild<CEditorView*>();
+    if (!view)
+        return 1;
+    const Typing desk = typeInto(view, keys);
+
+    QMainWindow bareWindow;
+    auto* bare = new QPlainTextEdit;
+    bare->setLineWrapMode(QPlainTextEdit::NoWrap);
+    bare->setFont(Fonts::programFont(bare->font()));
+    bare->setPlainText(QString::fromStdString(bigProgram()));
+    bareWindow.setCentralWidget(bare);
+    bareWindow.resize(900, 640);
+    bareWindow.show();
+    idleFor(500);
+    const Typing plain = typeInto(bare, keys);
+
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < desk.keyMs.size(); ++i)
+        ratios.push_back(desk.keyMs[i] / plain.keyMs[i]);
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("keystroke in a 100,000-line program, key to the pass that painted it, %d keys at one every 120 ms:\n"
+                "  KelmDesk %.3f ms, bare QPlainTextEdit %.3f ms (medians); ratio %.2f (key pairs, quartiles "
+                "%.2f-%.2f)\n",
+                keys, bench::median(desk.keyMs), bench::median(plain.keyMs),
+                bench::median(std::vector<double>(desk.keyMs.begin(), desk.keyMs.end())) / bench::median(plain.keyMs),
+                ratios[ratios.size() / 4], ratios[ratios.size() * 3 / 4]);
+    std::printf("UI-thread CPU in the 2 s after the last key: KelmDesk %.1f ms, bare %.1f ms\n", desk.pauseCpuMs,
+                plain.pauseCpuMs);
+    const std::string remove = std::string("rm -rf '") + folder + "'";
+    return std::system(remove.c_str()) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -410,10 +568,12 @@ int main(int argc, char** argv)
         return runDesk(argc, argv, mode);
     if ((mode == "bare" || mode == "bare-logon") && argc > 2)
         return runBare(argc, argv, mode, argv[2]);
+    if (mode == "keys")
+        return keystrokes(argc, argv, argc > 2 ? std::atoi(argv[2]) : 60);
     if (mode == "startup")
         return startup(argc > 2 ? std::atoi(argv[2]) : 20);
     if (mode == "idle")
         return idle(argc > 2 ? std::atoi(argv[2]) : 30, argc > 3 ? std::atoi(argv[3]) : 3);
-    std::fprintf(stderr, "usage: desk_bench idle [seconds] [rounds] | startup [rounds]\n");
+    std::fprintf(stderr, "usage: desk_bench idle [seconds] [rounds] | startup [rounds] | keys [keys]\n");
     return 2;
 }
