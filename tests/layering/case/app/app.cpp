@@ -1,4 +1,7 @@
 #include "app/app.h"
 #include "middle/middle.h"
 #include "lower/lower.h"
-int app() { return middle() + lower(); }
+int app()
+{
+    return middle() + lower();
+}

@@ -1,2 +1,5 @@
 #pragma once
-inline int loose() { return 4; }
+inline int loose()
+{
+    return 4;
+}

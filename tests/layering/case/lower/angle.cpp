@@ -1,2 +1,5 @@
 #include <middle/middle.h>
-int angle() { return middle(); }
+int angle()
+{
+    return middle();
+}

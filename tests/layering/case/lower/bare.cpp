@@ -1,3 +1,6 @@
 // other.h lies beside this file but belongs to the library other.
 #include "other.h"
-int bare() { return other(); }
+int bare()
+{
+    return other();
+}

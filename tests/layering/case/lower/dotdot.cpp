@@ -1,2 +1,5 @@
 #include "../middle/middle.h"
-int dotdot() { return middle(); }
+int dotdot()
+{
+    return middle();
+}

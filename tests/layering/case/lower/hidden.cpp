@@ -1,3 +1,6 @@
 // Reaches a library it does not link.
 #include "middle/middle.h"
-int hidden() { return middle(); }
+int hidden()
+{
+    return middle();
+}

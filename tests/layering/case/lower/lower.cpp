@@ -1,2 +1,5 @@
 #include "lower/lower.h"
-int lower() { return 1; }
+int lower()
+{
+    return 1;
+}

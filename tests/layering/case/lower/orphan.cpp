@@ -1,2 +1,5 @@
 #include "loose/loose.h"
-int orphan() { return loose(); }
+int orphan()
+{
+    return loose();
+}

@@ -1,2 +1,5 @@
 #include "lower/other.h"
-int other() { return 3; }
+int other()
+{
+    return 3;
+}

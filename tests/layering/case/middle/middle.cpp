@@ -1,3 +1,6 @@
 #include "middle/middle.h"
 #include "lower/lower.h"
-int middle() { return lower() + 1; }
+int middle()
+{
+    return lower() + 1;
+}

@@ -1,2 +1,5 @@
 #include "side/side.h"
-int side() { return 2; }
+int side()
+{
+    return 2;
+}
