@@ -83,7 +83,8 @@ ProcessLoad loadOf(pid_t pid)
     return load;
 }
 
-pid_t spawn(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extraEnv)
+// Starts a program with extra environment variables; with out >= 0 its standard output goes there.
+pid_t spawn(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& extraEnv, int out = -1)
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -100,10 +101,14 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::map<std::strin
     for (std::string& e : env)
         envp.push_back(e.data());
     envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
-        return -1;
-    return pid;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
 }
 
 void stop(pid_t pid)
@@ -317,33 +322,12 @@ double spawnToPaint(const std::vector<std::string>& arguments, const std::map<st
     std::vector<std::string> all{selfPath()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     int fds[2];
-    if (pipe(fds) != 0)
+    if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        if (!env.count(entry.substr(0, entry.find('='))))
-            envStrings.push_back(entry);
-    }
-    for (const auto& [key, value] : env)
-        envStrings.push_back(key + "=" + value);
-    std::vector<char*> argv, envp;
-    for (std::string& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = spawn(all, env, fds[1]);
     ::close(fds[1]);
     double painted = -1;
-    if (spawned == 0) {
+    if (pid > 0) {
         FILE* out = fdopen(fds[0], "r");
         char text[64] = {};
         if (out && fgets(text, sizeof text, out))
