@@ -8,6 +8,7 @@
 //  (b) One status request answered and decoded: KelmDesk (vmsgRequestBlock, DecodeKernelStatus) against
 //      the bare client (write, one read, decoding), on one CPU.
 
+#include "protocol/KernelKind.h"
 #include "app/CKelmDeskApp.h"
 #include "bench/BareFrames.h"
 #include "bench/BenchSupport.h"
@@ -15,7 +16,7 @@
 #include "kernel/KernelConnection.h"
 #include "res/Resource.h"
 #include "sim/kernel/KernelServer.h"
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 #include "vmsg/vmsg.h"
 
 #include <QApplication>
@@ -37,8 +38,8 @@ namespace {
 
 constexpr int logOns = 400;
 constexpr int requests = 5000;
-constexpr int kernelService = 65536;
-constexpr int statusKind = 32;
+constexpr int kernelService = protocol::kernelService;
+constexpr int statusKind = KernelKind::Status;
 
 // The simulator on the given CPU; prints its port, then serves until it is ended.
 int simulator(int cpu)

@@ -276,7 +276,7 @@ int sender(const std::string& libraryAddress, int barePort, int cpu)
     }
     std::string host;
     int libraryPort = 0;
-    if (!vmsg::splitHostPort(libraryAddress, host, libraryPort))
+    if (!protocol::splitHostPort(libraryAddress, host, libraryPort))
         return 1;
     asio::io_context io;
     tcp::socket toLibrary(io);
@@ -409,7 +409,7 @@ int flood()
     bare.set_option(asio::socket_base::receive_buffer_size(receiveBuffer));
     std::string libraryHost;
     int libraryPort = 0;
-    vmsg::splitHostPort(address, libraryHost, libraryPort);
+    protocol::splitHostPort(address, libraryHost, libraryPort);
     bool sized = false;
     for (int fd = 0; fd < 1024; ++fd) {
         sockaddr_storage local{}, peer{};

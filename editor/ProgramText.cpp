@@ -1,4 +1,5 @@
 #include "editor/ProgramText.h"
+#include "protocol/Address.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -332,8 +333,8 @@ Placement placeInsertion(int lineStart, int lineLength, int selectionStart, int 
 
 QString runCommandLine(const QString& host, const QString& instance, const QString& path)
 {
-    return QStringLiteral("kelm -npstatus -host ") + host + QStringLiteral(" -instance norvex:") + instance +
-           QStringLiteral(" \"") + path + QStringLiteral("\"");
+    return QStringLiteral("kelm -npstatus -host ") + host + QStringLiteral(" -instance ") +
+           QLatin1String(protocol::instancePrefix) + instance + QStringLiteral(" \"") + path + QStringLiteral("\"");
 }
 
 QStringList runArguments(const QString& host, const QString& instance, const QString& path)
@@ -342,7 +343,7 @@ QStringList runArguments(const QString& host, const QString& instance, const QSt
             QStringLiteral("-host"),
             host,
             QStringLiteral("-instance"),
-            QStringLiteral("norvex:") + instance,
+            QLatin1String(protocol::instancePrefix) + instance,
             path};
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/KernelKind.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -24,7 +26,7 @@ public:
     QString instance = QStringLiteral("0");
 
     // Host and instance texts are limited to this many characters.
-    static constexpr int MaxTextLength = 99;
+    static constexpr int MaxTextLength = protocol::maxText;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,4 +1,5 @@
 #include "kernel/KernelConnection.h"
+#include "protocol/KernelKind.h"
 
 #include "core/AppCore.h"
 #include "core/MainWindowServices.h"
@@ -41,8 +42,8 @@ bool LogOnKernel(const QString& host, int instance, bool flag)
     if (app->kernelHandle == 0)
         return false;
     setPane(Pane::KernelState, QLatin1String(KernelText::LoggedOn));
-    if (vmsgMsgPort* reply = vmsgRequestBlock(port, app->kernelHandle, kKernelStatusKind, "   ", 20, nullptr))
-        DecodeKernelStatus(kKernelStatusKind, reply);
+    if (vmsgMsgPort* reply = vmsgRequestBlock(port, app->kernelHandle, KernelKind::Status, "   ", 20, nullptr))
+        DecodeKernelStatus(KernelKind::Status, reply);
     return true;
 }
 
@@ -60,7 +61,7 @@ int GetKernelHandle()
 void DecodeKernelStatus(int kind, vmsgMsgPort* message)
 {
     AppCore* app = AppCore::instance();
-    if (kind != kKernelStatusKind || !message || !app)
+    if (kind != KernelKind::Status || !message || !app)
         return;
     const std::optional<KernelStatus> status = decodeKernelStatusValues(*message);
     if (!status)

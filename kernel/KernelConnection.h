@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/KernelKind.h"
+
 #include <QString>
 
 class vmsgMsgPort;
@@ -9,9 +11,9 @@ class vmsgMsgPort;
 // calendarTime).
 
 // Service number of the kernel for log_on and log_off.
-constexpr int kKernelService = 65536;
+constexpr int kKernelService = protocol::kernelService;
 // Longest host name a log-on accepts.
-constexpr int kMaxHostNameLength = 99;
+constexpr int kMaxHostNameLength = protocol::maxText;
 
 // Logs off a current kernel first, then logs on to host and instance and asks for the status.
 // False, with no message, when the log-on fails; a host name longer than kMaxHostNameLength is

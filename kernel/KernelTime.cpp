@@ -65,23 +65,33 @@ QString FormatKernelTime(double t, bool calendarTime)
     return formatCalendarTime(local);
 }
 
+namespace {
+
+// A received message as the protocol's status decoder reads it.
+class PortValues
+{
+public:
+    explicit PortValues(vmsgMsgPort& message) : m_message(message) {}
+    bool layoutIs(const char* layout) { return m_message.check_template(layout); }
+    bool popInt(int& value) { return m_message.pop(value, None); }
+    bool popReal(double& value) { return m_message.pop(value, None); }
+    bool popText()
+    {
+        char* text = nullptr;
+        return m_message.pop(text, None, -1);
+    }
+
+private:
+    static constexpr int None = -99999;
+    vmsgMsgPort& m_message;
+};
+
+} // namespace
+
 std::optional<KernelStatus> decodeKernelStatusValues(vmsgMsgPort& message)
 {
-    constexpr int none = -99999;
-    KernelStatus status;
-    if (message.check_template("rviv")) {
-        if (message.pop(status.time, none) && message.pop(status.state, none))
-            return status;
-        return std::nullopt;
-    }
-    if (message.check_template("ivsvrviv")) {
-        int first = 0;
-        char* text = nullptr;
-        if (message.pop(first, none) && message.pop(text, none, -1) && message.pop(status.time, none) &&
-            message.pop(status.state, none))
-            return status;
-    }
-    return std::nullopt;
+    PortValues values(message);
+    return protocol::decodeStatus(values);
 }
 
 int atoiText(const QString& text)

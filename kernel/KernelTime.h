@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/KernelStatus.h"
+
 #include <QString>
 
 #include <ctime>
@@ -17,9 +19,6 @@ constexpr const char* NoModel = "No model loaded";
 constexpr const char* Running = "Running";
 constexpr const char* Paused = "Paused";
 } // namespace KernelText
-
-// Message kind of the kernel's status, asked for and sent unasked.
-constexpr int kKernelStatusKind = 32;
 
 // A kernel time earlier than this many seconds before now (356 days) is an elapsed simulation time.
 constexpr double kCalendarTimeWindow = 30758400.0;
@@ -39,14 +38,9 @@ QString FormatKernelTime(double t, bool calendarTime);
 QString formatElapsedTime(double t);
 QString formatCalendarTime(const std::tm& local);
 
-struct KernelStatus
-{
-    double time = 0.0;
-    int state = 0; // 0 no model loaded, 1 running, 2 paused; other values are passed through
-};
+using protocol::KernelStatus;
 
-// Pops the time and state of a status message in either layout, "rviv" or "ivsvrviv" (whose
-// leading integer and string are dropped). Nothing when the message has neither layout.
+// Pops the time and state of a status message in either of the protocol's layouts.
 std::optional<KernelStatus> decodeKernelStatusValues(vmsgMsgPort& message);
 
 // The decimal number at the start of text after optional white space and sign, as atoi reads it;

@@ -1,4 +1,5 @@
 #include "model/ModelQueries.h"
+#include "protocol/KernelKind.h"
 
 #include "vmsg/vmsg.h"
 
@@ -9,9 +10,6 @@
 
 namespace {
 
-constexpr int kBlockTypesKind = 10;
-constexpr int kModelQueryKind = 64;
-constexpr int kReadKind = 50;
 constexpr int kWait = 20; // two seconds
 constexpr int kPopDefault = -99999;
 constexpr const char* kAny = "Any";
@@ -120,17 +118,17 @@ QString tagQueryText(const QString& blockName, const QString& nameFilter, int ta
 
 QStringList QueryBlockTypes(int kernelHandle)
 {
-    return askNames(kernelHandle, kBlockTypesKind, QStringLiteral("$top"));
+    return askNames(kernelHandle, KernelKind::BlockTypes, QStringLiteral("$top"));
 }
 
 QStringList QueryBlocks(int kernelHandle, const QString& nameFilter, const QString& blockType, bool sortByName)
 {
-    return askNames(kernelHandle, kModelQueryKind, blockQueryText(nameFilter, blockType), sortByName);
+    return askNames(kernelHandle, KernelKind::Query, blockQueryText(nameFilter, blockType), sortByName);
 }
 
 QStringList QueryTags(int kernelHandle, const QString& blockName, const QString& nameFilter, int tagTypeRow)
 {
-    return askNames(kernelHandle, kModelQueryKind, tagQueryText(blockName, nameFilter, tagTypeRow));
+    return askNames(kernelHandle, KernelKind::Query, tagQueryText(blockName, nameFilter, tagTypeRow));
 }
 
 Inspection InspectVariable(int kernelHandle, const QString& name)
@@ -148,7 +146,7 @@ Inspection InspectVariable(int kernelHandle, const QString& name)
     port.push(type.constData());
     port.push_divider();
     port.push(array.constData());
-    vmsgMsgPort* reply = vmsgRequestBlock(port, kernelHandle, kModelQueryKind, "   ", kWait, nullptr);
+    vmsgMsgPort* reply = vmsgRequestBlock(port, kernelHandle, KernelKind::Query, "   ", kWait, nullptr);
     if (!reply || !reply->pop(result.compat, kPopDefault) || !reply->pop(result.type, kPopDefault) ||
         result.compat != 0)
         return result;
@@ -166,7 +164,7 @@ VariableReading readVariable(int kernelHandle, const QString& name)
         return result;
     vmsgMsgPort port;
     port.push(request.constData());
-    vmsgMsgPort* reply = vmsgRequestBlock(port, kernelHandle, kReadKind, "   ", kWait, nullptr);
+    vmsgMsgPort* reply = vmsgRequestBlock(port, kernelHandle, KernelKind::Read, "   ", kWait, nullptr);
     int code = 0;
     if (!reply || !reply->pop(code, kPopDefault))
         return result;

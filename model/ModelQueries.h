@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/KernelKind.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +12,7 @@
 // Longest request text, model-variable name and base name, in bytes of UTF-8. A request whose text
 // would be longer is not sent (it is answered as one without a reply), so no request ever names
 // something other than what the user chose.
-constexpr int kMaxModelText = 99;
+constexpr int kMaxModelText = protocol::maxText;
 
 // The tag type choice: labels shown, in row order, and the code each row sends. Row 0 is "Any".
 struct TagTypeRow

@@ -226,11 +226,11 @@ void MarkLine(MonitorRecord& record, int k, LineMark mode, double t, int status)
         break;
     case LineMark::MarkStamp:
         fillTimeSlot(record, index, FormatKernelTime(t));
-        if (status == 3) {
+        if (status == StampStatus::Done) {
             lineFormat = colourFormat(MonitorText::doneColour);
         } else {
             lineFormat = colourFormat(MonitorText::activeStampColour, true);
-            if (status == 1)
+            if (status == StampStatus::Active)
                 record.currentLine = 0;
         }
         break;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/MonitorRecord.h"
-#include "monitor/ClientMessageKind.h"
+#include "protocol/ClientMessageKind.h"
 #include "monitor/MonitorText.h"
 
 #include <QString>

@@ -5,28 +5,17 @@
 // reports go to a Reporter, and time comes in through start() and update(), so tests drive it with a
 // fake kernel and a fake clock.
 
-#include "monitor/ClientMessageKind.h"
+#include "protocol/ClientMessageKind.h"
 #include "runner/Program.h"
+#include "protocol/KernelKind.h"
+#include "protocol/KernelStatus.h"
 
 #include <string>
 #include <vector>
 
 namespace kelm {
 
-// Status of a LineStamp.
-namespace StampStatus {
-enum : int { Active = 1, Failed = 2, Done = 3 };
-} // namespace StampStatus
-
-// Kernel states as its status reports them.
-namespace KernelState {
-enum : int { NoModel = 0, Running = 1, Paused = 2 };
-} // namespace KernelState
-
-// Error codes of the kernel that the interpreter tells apart.
-namespace KernelError {
-enum : int { NoModel = -3, NoSuchVariable = -4 };
-} // namespace KernelError
+using protocol::KernelState;
 
 // One message for KelmDesk: kind, its values (line and status, or text) and the kernel time it
 // carries as its time stamp. PrintText texts end in a line feed.

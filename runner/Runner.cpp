@@ -2,7 +2,9 @@
 
 #include "runner/Interpreter.h"
 #include "runner/Program.h"
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
+#include "protocol/KernelKind.h"
+#include "protocol/KernelStatus.h"
 #include "vmsg/Message.h"
 #include "vmsg/Peer.h"
 
@@ -27,30 +29,34 @@ constexpr std::chrono::milliseconds kDeskDrainWait = 30s;
 constexpr std::size_t kMaxText = 4000;
 constexpr std::size_t kMaxKernelText = 500;
 
-// Kernel message kinds the runner uses.
-namespace KernelKind {
-enum : int { Status = 32, Run = 40, Freeze = 41, Read = 50, Write = 51, Opcode = 60 };
-} // namespace KernelKind
+using protocol::KernelStatus;
 
-struct KernelStatus
+// A received message as the protocol's status decoder reads it.
+class MessageValues
 {
-    double time = 0.0;
-    int state = 0;
+public:
+    explicit MessageValues(vmsg::Message& message) : m_message(message) {}
+    bool layoutIs(const char* layout)
+    {
+        m_message.readPos = 0;
+        return m_message.checkTemplate(layout);
+    }
+    bool popInt(int& value) { return m_message.pop(value); }
+    bool popReal(double& value) { return m_message.pop(value); }
+    bool popText()
+    {
+        std::string text;
+        return m_message.pop(text);
+    }
+
+private:
+    vmsg::Message& m_message;
 };
 
-// A status in either layout: "rviv" or "ivsvrviv".
 std::optional<KernelStatus> decodeStatus(vmsg::Message& m)
 {
-    KernelStatus status;
-    m.readPos = 0;
-    if (m.checkTemplate("rviv") && m.pop(status.time) && m.pop(status.state))
-        return status;
-    m.readPos = 0;
-    int instance = 0;
-    std::string model;
-    if (m.checkTemplate("ivsvrviv") && m.pop(instance) && m.pop(model) && m.pop(status.time) && m.pop(status.state))
-        return status;
-    return std::nullopt;
+    MessageValues values(m);
+    return protocol::decodeStatus(values);
 }
 
 // The kernel's error reply is its code (below 0) and its words.
@@ -177,8 +183,9 @@ private:
 bool instanceNumber(const std::string& text, int& number)
 {
     std::string digits = text;
-    if (digits.compare(0, 7, "norvex:") == 0)
-        digits = digits.substr(7);
+    const std::string prefix = protocol::instancePrefix;
+    if (digits.compare(0, prefix.size(), prefix) == 0)
+        digits = digits.substr(prefix.size());
     if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos)
         return false;
     number = std::stoi(digits);
@@ -466,7 +473,7 @@ private:
     std::string logOnKernel()
     {
         int instance = 0;
-        const int port = instanceNumber(m_options.instance, instance) ? vmsg::kernelPort(instance) : 0;
+        const int port = instanceNumber(m_options.instance, instance) ? protocol::kernelPort(instance) : 0;
         if (port == 0)
             return "Cannot log on: the instance \"" + displayText(m_options.instance, 100) +
                    "\" does not name a kernel.";

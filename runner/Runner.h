@@ -4,6 +4,8 @@
 // against a kernel, reporting to KelmDesk over the message port (VMSG_ADDRESS) or, without it, on
 // standard output.
 
+#include "protocol/Address.h"
+
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -28,7 +30,7 @@ struct RunnerOptions
     bool parse = false;
     bool noStatus = false; // -npstatus: no console lines for the kernel's state changes
     std::string host = "localhost";
-    std::string instance = "norvex:0";
+    std::string instance = std::string(protocol::instancePrefix) + "0";
     std::string file;
     bool hasFile = false;
 };

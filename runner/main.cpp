@@ -1,5 +1,5 @@
 #include "runner/Runner.h"
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -21,7 +21,7 @@ int main(int argc, char** argv)
         std::cout << kelm::runnerUsage();
         return kelm::ExitCode::Done;
     }
-    const char* desk = std::getenv(vmsg::addressVariable);
+    const char* desk = std::getenv(protocol::addressVariable);
     kelm::Runner runner(options, desk ? desk : "", std::cout, std::cerr);
     return runner.exec();
 }

@@ -1,6 +1,6 @@
 #include "vmsg/Context.h"
 
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 #include "vmsg/Secret.h"
 
 #include <algorithm>
@@ -40,10 +40,10 @@ const std::string& processSecret()
 // Takes back VMSG_ADDRESS (and the secret published with it) when it still names address.
 void unpublish(const std::string& address)
 {
-    const char* published = std::getenv(addressVariable);
+    const char* published = std::getenv(protocol::addressVariable);
     if (!published || address != published)
         return;
-    ::unsetenv(addressVariable);
+    ::unsetenv(protocol::addressVariable);
     ::unsetenv(secretVariable);
 }
 } // namespace
@@ -102,7 +102,7 @@ void Context::configure(int maxMessage, int mode)
             m_address = "127.0.0.1:" + std::to_string(m_node->localPort());
         if (!m_address.empty()) {
             m_node->requireSecret(secret);
-            ::setenv(addressVariable, m_address.c_str(), 1);
+            ::setenv(protocol::addressVariable, m_address.c_str(), 1);
             ::setenv(secretVariable, secret.c_str(), 1);
         }
         return;
@@ -364,7 +364,7 @@ void Context::forget(int handle)
 
 int Context::logOn(int service, int instance, const char* host, bool flag)
 {
-    const int port = kernelPort(instance);
+    const int port = protocol::kernelPort(instance);
     if (!host || !*host || !port)
         return 0;
     logOff(service);

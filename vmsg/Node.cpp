@@ -1,6 +1,6 @@
 #include "vmsg/Node.h"
 
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 #include "vmsg/Secret.h"
 
 #include <asio/post.hpp>
@@ -360,7 +360,7 @@ int Node::connect(const std::string& host, int port, int service, const Message&
     // Loopback and numeric addresses need no lookup; other names are looked up off this thread.
     std::vector<tcp::endpoint> endpoints;
     asio::error_code ec;
-    if (isLocalhost(host)) {
+    if (protocol::isLocalhost(host)) {
         endpoints.emplace_back(asio::ip::address_v4::loopback(), portNumber);
         endpoints.emplace_back(asio::ip::address_v6::loopback(), portNumber);
     } else {

@@ -274,7 +274,7 @@ int Peer::connect(const std::string& hostPort, std::chrono::milliseconds timeout
 {
     std::string host;
     int port = 0;
-    if (!splitHostPort(hostPort, host, port))
+    if (!protocol::splitHostPort(hostPort, host, port))
         return 0;
     return connect(host, port, timeout, service);
 }

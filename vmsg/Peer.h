@@ -7,7 +7,7 @@
 // Handlers are called from there, one at a time and in arrival order, never nested: while a handler
 // waits (request, flush, connect), later messages and events stay queued until it returns.
 
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 #include "vmsg/Message.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "vmsg/Secret.h"
 
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 #include "vmsg/Frame.h"
 
 #include <sys/random.h>
@@ -42,12 +42,12 @@ std::string secretFor(const std::string& host, int port, int service)
 {
     if (service != 1)
         return std::string();
-    const char* address = std::getenv(addressVariable);
+    const char* address = std::getenv(protocol::addressVariable);
     std::string ownHost;
     int ownPort = 0;
-    if (!address || !splitHostPort(address, ownHost, ownPort) || ownPort != port)
+    if (!address || !protocol::splitHostPort(address, ownHost, ownPort) || ownPort != port)
         return std::string();
-    if (ownHost != host && !(isLocalhost(ownHost) && (host == "127.0.0.1" || host == "::1")))
+    if (ownHost != host && !(protocol::isLocalhost(ownHost) && (host == "127.0.0.1" || host == "::1")))
         return std::string();
     return publishedSecret();
 }

@@ -66,7 +66,7 @@ void KernelServer::broadcastStatus()
     const vmsg::Message status = m_service.status();
     // A client whose queue is full misses this status; the next one reaches it.
     for (int handle : m_clients)
-        m_peer.send(handle, SimKind::Status, status);
+        m_peer.send(handle, KernelKind::Status, status);
 }
 
 void KernelServer::tick(double realSeconds)

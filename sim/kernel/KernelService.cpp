@@ -25,17 +25,17 @@ int errorCode(ModelError e)
     case ModelError::None:
         return 0;
     case ModelError::NoSuchVariable:
-        return SimError::NoSuchVariable;
+        return KernelError::NoSuchVariable;
     case ModelError::NotAValue:
-        return SimError::NotAValue;
+        return KernelError::NotAValue;
     case ModelError::TypeMismatch:
-        return SimError::TypeMismatch;
+        return KernelError::TypeMismatch;
     case ModelError::ReadOnly:
-        return SimError::ReadOnly;
+        return KernelError::ReadOnly;
     case ModelError::OutOfRange:
-        return SimError::OutOfRange;
+        return KernelError::OutOfRange;
     }
-    return SimError::Malformed;
+    return KernelError::Malformed;
 }
 
 // The values of request from start on, with dividers dropped at the end.
@@ -155,30 +155,30 @@ KernelService::Outcome KernelService::handle(const vmsg::Message& request, doubl
 {
     Outcome out;
     switch (request.kind) {
-    case SimKind::Status:
+    case KernelKind::Status:
         out.reply = status();
         out.log = "status";
         break;
-    case SimKind::Run:
-    case SimKind::Freeze:
-    case SimKind::Load:
-    case SimKind::Unload:
+    case KernelKind::Run:
+    case KernelKind::Freeze:
+    case KernelKind::Load:
+    case KernelKind::Unload:
         out = control(request.kind, wallNow);
         break;
-    case SimKind::Read:
+    case KernelKind::Read:
         out = read(request);
         break;
-    case SimKind::Write:
+    case KernelKind::Write:
         out = write(request);
         break;
-    case SimKind::Query:
+    case KernelKind::Query:
         out = query(request);
         break;
-    case SimKind::BlockTypes:
+    case KernelKind::BlockTypes:
         out = blockTypes(request);
         break;
     default:
-        out = failure(SimError::UnknownKind, "unknown kind");
+        out = failure(KernelError::UnknownKind, "unknown kind");
         break;
     }
     return out;
@@ -189,14 +189,14 @@ KernelService::Outcome KernelService::control(int kind, double wallNow)
     Outcome out;
     const char* what = "";
     switch (kind) {
-    case SimKind::Run:
-    case SimKind::Freeze:
+    case KernelKind::Run:
+    case KernelKind::Freeze:
         if (!m_model)
-            return failure(SimError::NoModel, "no model loaded");
-        out.stateChanged = kind == SimKind::Run ? m_clock.run() : m_clock.freeze();
-        what = kind == SimKind::Run ? "run" : "freeze";
+            return failure(KernelError::NoModel, "no model loaded");
+        out.stateChanged = kind == KernelKind::Run ? m_clock.run() : m_clock.freeze();
+        what = kind == KernelKind::Run ? "run" : "freeze";
         break;
-    case SimKind::Load:
+    case KernelKind::Load:
         if (!m_model) {
             m_model = std::make_unique<ProcessModel>(generatedModel());
             out.stateChanged = m_clock.load(wallNow);
@@ -217,10 +217,10 @@ KernelService::Outcome KernelService::control(int kind, double wallNow)
 KernelService::Outcome KernelService::read(const vmsg::Message& request)
 {
     if (!m_model)
-        return failure(SimError::NoModel, "no model loaded");
+        return failure(KernelError::NoModel, "no model loaded");
     const std::string* name = request.values.empty() ? nullptr : std::get_if<std::string>(&request.values[0]);
     if (!name || significantEnd(request) != 1)
-        return failure(SimError::Malformed, "read takes one name");
+        return failure(KernelError::Malformed, "read takes one name");
     PlainValue value;
     if (const ModelError e = m_model->read(*name, value); e != ModelError::None)
         return failure(errorCode(e), modelErrorText(e));
@@ -235,14 +235,14 @@ KernelService::Outcome KernelService::read(const vmsg::Message& request)
 KernelService::Outcome KernelService::write(const vmsg::Message& request)
 {
     if (!m_model)
-        return failure(SimError::NoModel, "no model loaded");
+        return failure(KernelError::NoModel, "no model loaded");
     const std::size_t end = significantEnd(request);
     const std::string* name = request.values.empty() ? nullptr : std::get_if<std::string>(&request.values[0]);
     std::size_t at = 1;
     if (at < end && std::holds_alternative<vmsg::Divider>(request.values[at]))
         ++at;
     if (!name || at + 1 != end)
-        return failure(SimError::Malformed, "write takes a name and a value");
+        return failure(KernelError::Malformed, "write takes a name and a value");
     WriteValue value;
     const vmsg::Value& v = request.values[at];
     if (const auto* i = std::get_if<std::int32_t>(&v))
@@ -252,7 +252,7 @@ KernelService::Outcome KernelService::write(const vmsg::Message& request)
     else if (const auto* s = std::get_if<std::string>(&v))
         value = *s;
     else
-        return failure(SimError::TypeMismatch, "a value is an integer, a real or a string");
+        return failure(KernelError::TypeMismatch, "a value is an integer, a real or a string");
     if (const ModelError e = m_model->write(*name, value); e != ModelError::None)
         return failure(errorCode(e), modelErrorText(e));
     PlainValue now;
@@ -268,7 +268,7 @@ KernelService::Outcome KernelService::write(const vmsg::Message& request)
 KernelService::Outcome KernelService::query(const vmsg::Message& request)
 {
     if (!m_model)
-        return failure(SimError::NoModel, "no model loaded");
+        return failure(KernelError::NoModel, "no model loaded");
     std::vector<QueryPart> parts;
     bool partOpen = false;
     for (const vmsg::Value& v : request.values) {
@@ -280,12 +280,12 @@ KernelService::Outcome KernelService::query(const vmsg::Message& request)
         } else if (std::holds_alternative<vmsg::Divider>(v) && partOpen) {
             partOpen = false;
         } else {
-            return failure(SimError::Malformed, "a query is a text, an optional integer, then a divider");
+            return failure(KernelError::Malformed, "a query is a text, an optional integer, then a divider");
         }
     }
     QueryResult result = answerQueries(*m_model, parts);
     if (!result.error.empty())
-        return failure(SimError::Malformed, result.error);
+        return failure(KernelError::Malformed, result.error);
     Outcome out;
     std::size_t items = 0;
     for (QueryAnswer& answer : result.answers) {
@@ -305,13 +305,13 @@ KernelService::Outcome KernelService::query(const vmsg::Message& request)
 KernelService::Outcome KernelService::blockTypes(const vmsg::Message& request)
 {
     if (!m_model)
-        return failure(SimError::NoModel, "no model loaded");
+        return failure(KernelError::NoModel, "no model loaded");
     const std::string* text = request.values.empty() ? nullptr : std::get_if<std::string>(&request.values[0]);
     if (!text)
-        return failure(SimError::Malformed, "block types are asked of $top");
+        return failure(KernelError::Malformed, "block types are asked of $top");
     const QueryResult result = answerBlockTypes(*m_model, QueryPart{*text, std::nullopt});
     if (!result.error.empty())
-        return failure(SimError::Malformed, result.error);
+        return failure(KernelError::Malformed, result.error);
     Outcome out;
     const auto& types = std::get<std::vector<std::string>>(result.answers.front());
     out.reply.push(types);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/KernelKind.h"
 #include "sim/kernel/ProcessModel.h"
 #include "sim/kernel/SimClock.h"
 #include "sim/kernel/SimOptions.h"
@@ -7,35 +8,6 @@
 
 #include <memory>
 #include <string>
-
-// Message kinds the simulator answers.
-namespace SimKind {
-enum : int {
-    BlockTypes = 10,
-    Status = 32,
-    Run = 40,
-    Freeze = 41,
-    Load = 42,
-    Unload = 43,
-    Read = 50,
-    Write = 51,
-    Query = 64,
-};
-} // namespace SimKind
-
-// Codes of the error reply: an integer code and a text ("is").
-namespace SimError {
-enum : int {
-    UnknownKind = -1,
-    Malformed = -2,
-    NoModel = -3,
-    NoSuchVariable = -4,
-    TypeMismatch = -5,
-    ReadOnly = -6,
-    OutOfRange = -7,
-    NotAValue = -8,
-};
-} // namespace SimError
 
 // The kernel without its network: the model, the clock and the answer to each request.
 class KernelService

@@ -1,4 +1,5 @@
 #include "sim/kernel/ProcessModel.h"
+#include "protocol/KernelKind.h"
 
 #include <algorithm>
 #include <cctype>
@@ -16,7 +17,7 @@ constexpr int kMaxSubsteps = 400;
 // requests that wait behind the step.
 constexpr std::size_t kMaxBlockUpdates = 4800;
 constexpr std::size_t kTrendLength = 10;
-constexpr std::size_t kMaxStringLength = 99;
+constexpr std::size_t kMaxStringLength = protocol::maxText;
 
 const double kMolarMass[] = {18.015, 86.18, 16.04, 44.01};
 const double kLiquidDensity[] = {998.0, 655.0, 420.0, 770.0};

@@ -1,6 +1,6 @@
 #include "sim/kernel/SimOptions.h"
 
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 
 #include <cerrno>
 #include <cmath>
@@ -87,7 +87,7 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args, 
                 return std::nullopt;
             options.calendar = true;
         } else if (name == "--instance") {
-            if (!value(v) || !parseInt(v, options.instance) || vmsg::kernelPort(options.instance) == 0) {
+            if (!value(v) || !parseInt(v, options.instance) || protocol::kernelPort(options.instance) == 0) {
                 error = "--instance needs a number that gives a port from 1 to 65535";
                 return std::nullopt;
             }

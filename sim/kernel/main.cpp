@@ -2,7 +2,7 @@
 #include "sim/kernel/KernelService.h"
 #include "sim/kernel/SimLog.h"
 #include "sim/kernel/SimOptions.h"
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 
 #include <unistd.h>
 
@@ -56,7 +56,7 @@ int main(int argc, char** argv)
     LogWriter writer(STDERR_FILENO);
     KernelService service(*options, vmsg::wallClockNow());
     KernelServer server(service, writer.sink());
-    const int port = vmsg::kernelPort(options->instance);
+    const int port = protocol::kernelPort(options->instance);
     if (!server.listen(options->listenAddress, port)) {
         server.log().notice("cannot listen on " + options->listenAddress + ':' + std::to_string(port));
         return 1;
@@ -67,11 +67,11 @@ int main(int argc, char** argv)
     server.run(std::chrono::milliseconds(50), [&server] {
         if (s_run) {
             s_run = 0;
-            server.control(SimKind::Run);
+            server.control(KernelKind::Run);
         }
         if (s_freeze) {
             s_freeze = 0;
-            server.control(SimKind::Freeze);
+            server.control(KernelKind::Freeze);
         }
         return s_stop == 0;
     });

@@ -1,3 +1,4 @@
+#include "protocol/KernelKind.h"
 #include "tests/common/ChildProcess.h"
 #include "tests/common/TimeScale.h"
 #include "tests/e2e/SimProcess.h"
@@ -26,9 +27,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kernelService = 65536;
-constexpr int statusKind = 32;
-constexpr int blockTypesKind = 10;
+constexpr int kernelService = protocol::kernelService;
+constexpr int statusKind = KernelKind::Status;
+constexpr int blockTypesKind = KernelKind::BlockTypes;
 
 vmsg::Message blockTypesRequest()
 {

@@ -5,14 +5,14 @@
 #include "framework/CStatusBar.h"
 #include "framework/MessageBox.h"
 #include "monitor/CMonitorDoc.h"
-#include "monitor/ClientMessageKind.h"
+#include "protocol/ClientMessageKind.h"
 #include "monitor/Monitor.h"
 #include "res/Resource.h"
 #include "tests/common/RawSocket.h"
 #include "tests/common/DeskFixture.h"
 #include "tests/common/TestSupport.h"
 #include "tests/monitor/ScriptedClient.h"
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 #include "vmsg/Secret.h"
 #include "vmsg/vmsg.h"
 
@@ -69,7 +69,7 @@ protected:
         if (HasFatalFailure())
             return;
         std::string host;
-        ASSERT_TRUE(vmsg::splitHostPort(address, host, port));
+        ASSERT_TRUE(protocol::splitHostPort(address, host, port));
     }
 
     void TearDown() override

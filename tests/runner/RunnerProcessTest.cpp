@@ -291,6 +291,19 @@ TEST_F(RunnerProcessTest, TankProgramClosesTheInletValveInTheSimulator)
     EXPECT_TRUE(sim->waitForLog(QStringLiteral("client 1 left")));
 }
 
+// A kernel that sends the long status layout: the runner reads its time from it, so a timed
+// statement falls due, fires, and is stamped with that time.
+TEST_F(RunnerProcessTest, AKernelWithTheLongStatusLayoutDrivesTheProgramsClock)
+{
+    startSim({"--status-layout", "long", "--speed", "50"});
+    startRun(write("clock.kelm", "after (20) {FEED1:TEMP} = 31\n"));
+    ASSERT_EQ(finish(), 0);
+    const auto stamp = std::find_if(desk.got.begin(), desk.got.end(), [](const Received& r) { return r.kind == 510; });
+    ASSERT_NE(stamp, desk.got.end()) << "the statement fired";
+    EXPECT_GE(stamp->time, 20.0) << "stamped with the kernel's time, at least t0 + 20";
+    EXPECT_EQ(readTag("FEED1:TEMP"), 31.0);
+}
+
 TEST_F(RunnerProcessTest, StopRequestFinishesTheRun)
 {
     startSim();

@@ -80,7 +80,7 @@ TEST_F(KernelServerTest, AnswersRequestsAndLogsThemOneLineEach)
 
     reply = ask(99, {std::string("what")});
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->values, (Values{SimError::UnknownKind, std::string("unknown kind")}));
+    EXPECT_EQ(reply->values, (Values{KernelError::UnknownKind, std::string("unknown kind")}));
 
     const std::string text = log.str();
     EXPECT_NE(text.find("norvexsim: client " + std::to_string(*server->clients().begin()) + " logged on\n"),

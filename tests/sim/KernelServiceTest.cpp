@@ -62,7 +62,7 @@ TEST(KernelService, ControlRequestsChangeStateAndSayWhenTheyDid)
 {
     KernelService service(optionsWith(KernelState::NoModel), wallNow);
     KernelService::Outcome o = service.handle(request(40, {}), wallNow);
-    EXPECT_EQ(errorCode(o.reply), SimError::NoModel);
+    EXPECT_EQ(errorCode(o.reply), KernelError::NoModel);
     EXPECT_FALSE(o.stateChanged);
 
     o = service.handle(request(42, {}), wallNow);
@@ -87,7 +87,7 @@ TEST(KernelService, ControlRequestsChangeStateAndSayWhenTheyDid)
     EXPECT_TRUE(o.stateChanged);
     EXPECT_EQ(o.reply.values, (Values{0.0, Divider{}, 0, Divider{}}));
     EXPECT_EQ(errorCode(service.handle(request(64, {std::string("$top@B_n_lst"), -1}), wallNow).reply),
-              SimError::NoModel);
+              KernelError::NoModel);
 }
 
 TEST(KernelService, ReadsAndWritesTagValues)
@@ -106,16 +106,18 @@ TEST(KernelService, ReadsAndWritesTagValues)
     o = service.handle(request(50, {std::string("FV101:OUT.nx")}), wallNow);
     EXPECT_EQ(o.reply.values, (Values{0, 10, Names{"H2O", "C6H14", "CH4", "CO2"}}));
 
-    EXPECT_EQ(errorCode(service.handle(request(50, {std::string("NOPE:X")}), wallNow).reply), SimError::NoSuchVariable);
-    EXPECT_EQ(errorCode(service.handle(request(50, {std::string("FV101:OUT")}), wallNow).reply), SimError::NotAValue);
+    EXPECT_EQ(errorCode(service.handle(request(50, {std::string("NOPE:X")}), wallNow).reply),
+              KernelError::NoSuchVariable);
+    EXPECT_EQ(errorCode(service.handle(request(50, {std::string("FV101:OUT")}), wallNow).reply),
+              KernelError::NotAValue);
     EXPECT_EQ(errorCode(service.handle(request(51, {std::string("T101:VOLUME"), 1.0}), wallNow).reply),
-              SimError::ReadOnly);
+              KernelError::ReadOnly);
     EXPECT_EQ(errorCode(service.handle(request(51, {std::string("FV101:POS"), 500.0}), wallNow).reply),
-              SimError::OutOfRange);
+              KernelError::OutOfRange);
     EXPECT_EQ(errorCode(service.handle(request(51, {std::string("FV101:POS"), Names{"a"}}), wallNow).reply),
-              SimError::TypeMismatch);
+              KernelError::TypeMismatch);
     EXPECT_EQ(errorCode(service.handle(request(51, {std::string("P101:RUN"), 0.5}), wallNow).reply),
-              SimError::TypeMismatch);
+              KernelError::TypeMismatch);
 }
 
 TEST(KernelService, AnswersTheModelQueriesPartByPart)
@@ -162,7 +164,7 @@ TEST(KernelService, MalformedRequestsGetAnErrorReply)
         EXPECT_LT(std::get<std::int32_t>(o.reply.values.at(0)), 0);
         EXPECT_FALSE(o.stateChanged);
     }
-    EXPECT_EQ(errorCode(service.handle(request(99, {}), wallNow).reply), SimError::UnknownKind);
+    EXPECT_EQ(errorCode(service.handle(request(99, {}), wallNow).reply), KernelError::UnknownKind);
     EXPECT_EQ(service.clock().state(), KernelState::Running);
 }
 

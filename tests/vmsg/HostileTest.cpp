@@ -87,11 +87,11 @@ TEST_F(HostileTest, TheSecretIsPublishedWithTheAddress)
 
     // A runner started by hand may be given the address as localhost.
     const std::string published = desk.address();
-    ::setenv(vmsg::addressVariable, ("LocalHost:" + std::to_string(deskPort())).c_str(), 1);
+    ::setenv(protocol::addressVariable, ("LocalHost:" + std::to_string(deskPort())).c_str(), 1);
     EXPECT_EQ(vmsg::secretFor("127.0.0.1", deskPort(), 1), secret);
     EXPECT_EQ(vmsg::secretFor("::1", deskPort(), 1), secret);
     EXPECT_EQ(vmsg::secretFor("127.0.0.2", deskPort(), 1), "");
-    ::setenv(vmsg::addressVariable, published.c_str(), 1);
+    ::setenv(protocol::addressVariable, published.c_str(), 1);
 }
 
 TEST_F(HostileTest, LogOnsWithoutTheSecretAreClosedCountedAndNeverReported)

@@ -140,7 +140,7 @@ protected:
         desk.configure(262144, 2);
         std::string host;
         int port = 0;
-        if (!vmsg::splitHostPort(desk.address(), host, port))
+        if (!protocol::splitHostPort(desk.address(), host, port))
             return 0;
         // A member, not a local: the handler is called again after this returns (the loss).
         reported = 0;

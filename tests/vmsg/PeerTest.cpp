@@ -1,4 +1,4 @@
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 #include "vmsg/Peer.h"
 #include "tests/common/TimeScale.h"
 
@@ -133,27 +133,27 @@ TEST_F(PeerTest, MisuseFailsQuietly)
 TEST(Address, KernelPortIsBasePlusInstance)
 {
     ::setenv("NORVEX_PORT_BASE", "50000", 1);
-    EXPECT_EQ(vmsg::kernelPortBase(), 50000);
-    EXPECT_EQ(vmsg::kernelPort(12), 50012);
-    EXPECT_EQ(vmsg::kernelPort(15536), 0);
-    EXPECT_EQ(vmsg::kernelPort(-50000), 0);
+    EXPECT_EQ(protocol::kernelPortBase(), 50000);
+    EXPECT_EQ(protocol::kernelPort(12), 50012);
+    EXPECT_EQ(protocol::kernelPort(15536), 0);
+    EXPECT_EQ(protocol::kernelPort(-50000), 0);
     ::setenv("NORVEX_PORT_BASE", "5x", 1);
-    EXPECT_EQ(vmsg::kernelPortBase(), vmsg::defaultPortBase);
+    EXPECT_EQ(protocol::kernelPortBase(), protocol::defaultPortBase);
     ::unsetenv("NORVEX_PORT_BASE");
-    EXPECT_EQ(vmsg::kernelPort(0), vmsg::defaultPortBase);
+    EXPECT_EQ(protocol::kernelPort(0), protocol::defaultPortBase);
 }
 
 TEST(Address, SplitsHostAndPort)
 {
     std::string host;
     int port = 0;
-    ASSERT_TRUE(vmsg::splitHostPort("127.0.0.1:47100", host, port));
+    ASSERT_TRUE(protocol::splitHostPort("127.0.0.1:47100", host, port));
     EXPECT_EQ(host, "127.0.0.1");
     EXPECT_EQ(port, 47100);
-    ASSERT_TRUE(vmsg::splitHostPort("[::1]:8", host, port));
+    ASSERT_TRUE(protocol::splitHostPort("[::1]:8", host, port));
     EXPECT_EQ(host, "::1");
-    EXPECT_FALSE(vmsg::splitHostPort(":80", host, port));
-    EXPECT_FALSE(vmsg::splitHostPort("host:", host, port));
-    EXPECT_FALSE(vmsg::splitHostPort("host:65536", host, port));
-    EXPECT_FALSE(vmsg::splitHostPort("host:+80", host, port));
+    EXPECT_FALSE(protocol::splitHostPort(":80", host, port));
+    EXPECT_FALSE(protocol::splitHostPort("host:", host, port));
+    EXPECT_FALSE(protocol::splitHostPort("host:65536", host, port));
+    EXPECT_FALSE(protocol::splitHostPort("host:+80", host, port));
 }

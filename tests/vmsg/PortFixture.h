@@ -108,7 +108,7 @@ protected:
     {
         std::string host;
         int port = 0;
-        vmsg::splitHostPort(desk.address(), host, port);
+        protocol::splitHostPort(desk.address(), host, port);
         return port;
     }
 

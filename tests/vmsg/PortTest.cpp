@@ -403,7 +403,7 @@ TEST(GlobalPort, StartUpPortPublishesItsAddress)
     // Nothing listens there any more: a connection is refused at once.
     std::string host;
     int port = 0;
-    ASSERT_TRUE(vmsg::splitHostPort(published, host, port));
+    ASSERT_TRUE(protocol::splitHostPort(published, host, port));
     asio::ip::tcp::socket probe(vmsg::Context::global().ioContext());
     asio::error_code refused;
     probe.connect({asio::ip::make_address(host), static_cast<unsigned short>(port)}, refused);

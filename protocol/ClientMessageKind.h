@@ -17,3 +17,8 @@ enum ClientMessageKind : int {
     StopRequest = 514,
     MonitorOpen = 515,
 };
+
+// Status of a LineStamp: the statement's work is under way, failed or done.
+namespace StampStatus {
+enum : int { Active = 1, Failed = 2, Done = 3 };
+} // namespace StampStatus

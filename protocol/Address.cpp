@@ -1,9 +1,9 @@
-#include "vmsg/Address.h"
+#include "protocol/Address.h"
 
 #include <cctype>
 #include <cstdlib>
 
-namespace vmsg {
+namespace protocol {
 
 namespace {
 
@@ -37,7 +37,7 @@ bool isLocalhost(const std::string& host)
 
 int kernelPortBase()
 {
-    const char* env = std::getenv("NORVEX_PORT_BASE");
+    const char* env = std::getenv(portBaseVariable);
     const int base = env ? parsePort(env) : 0;
     return base ? base : defaultPortBase;
 }
@@ -64,4 +64,4 @@ bool splitHostPort(const std::string& hostPort, std::string& host, int& port)
     return true;
 }
 
-} // namespace vmsg
+} // namespace protocol

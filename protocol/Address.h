@@ -1,11 +1,16 @@
 #pragma once
 
+// The port and address rules shared by KelmDesk, the runner and the kernel simulator.
+
 #include <string>
 
-namespace vmsg {
+namespace protocol {
 
 // Kernel ports are base + instance; the base comes from NORVEX_PORT_BASE.
 constexpr int defaultPortBase = 47100;
+constexpr const char* portBaseVariable = "NORVEX_PORT_BASE";
+// A kernel instance as the runner's -instance switch names it: "norvex:N".
+constexpr const char* instancePrefix = "norvex:";
 
 // NORVEX_PORT_BASE when it is a number from 1 to 65535, else defaultPortBase.
 int kernelPortBase();
@@ -21,4 +26,4 @@ bool splitHostPort(const std::string& hostPort, std::string& host, int& port);
 // The environment variable in which the own port publishes "127.0.0.1:PORT".
 constexpr const char* addressVariable = "VMSG_ADDRESS";
 
-} // namespace vmsg
+} // namespace protocol
