@@ -1,4 +1,5 @@
 #include "editor/CEditorDoc.h"
+#include "editor/ProgramLayout.h"
 
 #include "core/AppCore.h"
 #include "core/CSettingsKey.h"
@@ -20,7 +21,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPlainTextDocumentLayout>
 #include <QProcess>
 #include <QTextBlock>
 #include <QTextBlockFormat>
@@ -58,43 +58,6 @@ CEditorDoc::ModelVariablePicker& modelVariablePicker()
     static CEditorDoc::ModelVariablePicker picker;
     return picker;
 }
-
-// QPlainTextDocumentLayout takes a change to end at from + removed + added, though added alone is its
-// extent in the new text. Colouring a line widens a change to the whole line, so a keystroke reached
-// into the lines below: they were laid out as well, and every view repainted entirely. A change whose
-// new text lies in one line, with the line count unchanged, touched that line alone and is passed on
-// as such. (A change that made a line break spans two lines here: the highlighter colours the line
-// after it too.)
-//
-// The highlighter colours an edited line while the document reports the change; the edit block that
-// QSyntaxHighlighter::rehighlightBlock opens lays the change out when it closes, and the document then
-// passes its layout a change without a range (from < 0), which would repaint everything for nothing.
-class ProgramLayout : public QPlainTextDocumentLayout
-{
-public:
-    explicit ProgramLayout(QTextDocument* document)
-        : QPlainTextDocumentLayout(document), m_blockCount(document->blockCount())
-    {
-    }
-
-protected:
-    void documentChanged(int from, int removed, int added) override
-    {
-        if (from < 0)
-            return;
-        QTextDocument* doc = document();
-        const int count = doc->blockCount();
-        if (count == m_blockCount && added > 0 && doc->findBlock(from).contains(from + added - 1)) {
-            QPlainTextDocumentLayout::documentChanged(from, 0, added);
-            return;
-        }
-        m_blockCount = count;
-        QPlainTextDocumentLayout::documentChanged(from, removed, added);
-    }
-
-private:
-    int m_blockCount;
-};
 
 } // namespace
 

@@ -46,11 +46,10 @@ bool ProgramColours::operator==(const ProgramColours& o) const
            error == o.error;
 }
 
-CProgramHighlighter::CProgramHighlighter(QTextDocument* document) : QSyntaxHighlighter(document)
+CProgramHighlighter::CProgramHighlighter(QTextDocument* document) : QObject(document), m_document(document)
 {
-    // QSyntaxHighlighter formats every block an edit touches, all of them when a file is loaded; this
-    // class chooses the blocks itself (shown ones and small edits).
-    disconnect(document, SIGNAL(contentsChange(int, int, int)), this, SLOT(_q_reformatBlocks(int, int, int)));
+    // The blocks to colour are chosen here (shown ones and small edits), never every block an edit
+    // touches or a whole loaded file.
     setColours(ProgramColours::from(QGuiApplication::palette()));
 
     m_timer.setSingleShot(true);
@@ -98,8 +97,21 @@ bool CProgramHighlighter::isHighlighted(const QTextBlock& block) const
 
 void CProgramHighlighter::colour(const QTextBlock& block)
 {
+    QTextBlock b = block;
+    auto* data = dataOf(b);
+    if (!data) {
+        data = new BlockData;
+        b.setUserData(data);
+    }
+    data->generation = m_generation;
+    QTextLayout* layout = b.layout();
+    const QVector<QTextLayout::FormatRange> formats = formatsOf(b.text(), data->fault);
+    if (!layout || layout->formats() == formats)
+        return;
+    // Formats change no text: the document relays out and repaints the block alone.
     m_colouring = true;
-    rehighlightBlock(block);
+    layout->setFormats(formats);
+    m_document->markContentsDirty(b.position(), b.length());
     m_colouring = false;
 }
 
@@ -115,31 +127,41 @@ void CProgramHighlighter::highlightBlocks(const QTextBlock& first, const QTextBl
     }
 }
 
-void CProgramHighlighter::highlightBlock(const QString& text)
+QVector<QTextLayout::FormatRange> CProgramHighlighter::formatsOf(const QString& text, const QString& fault) const
 {
-    auto* data = static_cast<BlockData*>(currentBlockUserData());
-    if (!data) {
-        data = new BlockData;
-        setCurrentBlockUserData(data);
-    }
-    data->generation = m_generation;
+    QVector<QTextLayout::FormatRange> formats;
     for (const ProgramCheck::Token& t : ProgramCheck::tokens(text))
-        setFormat(t.start, t.length, m_formats[int(t.kind)]);
-    if (data->fault.isEmpty())
-        return;
-    // The underline covers the statement from its first to its last visible character.
+        formats.push_back({t.start, t.length, m_formats[int(t.kind)]});
+    if (fault.isEmpty())
+        return formats;
+    // The underline covers the statement from its first to its last visible character: over the
+    // tokens and the gaps between them.
     int from = 0;
     while (from < text.size() && text.at(from).isSpace())
         ++from;
     int to = int(text.size());
     while (to > from && text.at(to - 1).isSpace())
         --to;
-    for (int i = from; i < to; ++i) {
-        QTextCharFormat f = format(i);
+    const auto underlined = [this](QTextCharFormat f) {
         f.setUnderlineStyle(QTextCharFormat::WaveUnderline);
         f.setUnderlineColor(m_colours.error);
-        setFormat(i, 1, f);
+        return f;
+    };
+    QVector<QTextLayout::FormatRange> out;
+    int at = from;
+    for (const QTextLayout::FormatRange& r : formats) {
+        const int start = std::max(r.start, from);
+        const int end = std::min(r.start + r.length, to);
+        if (end <= start)
+            continue;
+        if (start > at)
+            out.push_back({at, start - at, underlined(QTextCharFormat())});
+        out.push_back({start, end - start, underlined(r.format)});
+        at = end;
     }
+    if (to > at)
+        out.push_back({at, to - at, underlined(QTextCharFormat())});
+    return out;
 }
 
 void CProgramHighlighter::onContentsChange(int position, int removed, int added)

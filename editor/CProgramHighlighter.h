@@ -3,7 +3,8 @@
 #include "editor/ProgramCheck.h"
 
 #include <QColor>
-#include <QSyntaxHighlighter>
+#include <QObject>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <vector>
@@ -34,7 +35,7 @@ struct ProgramColours
 // The live check reads every changed statement line as Parse reads it, about CheckDelayMs after the
 // last change, CheckSliceLines lines at a time with the event loop running in between; a faulty line
 // gets a wavy underline and keeps its message. Only faulty lines carry anything.
-class CProgramHighlighter : public QSyntaxHighlighter
+class CProgramHighlighter : public QObject
 {
     Q_OBJECT
 public:
@@ -73,18 +74,21 @@ public:
     // Edits of up to this many lines are coloured at once; larger ones as views show them.
     static constexpr int EagerLines = 64;
 
+    QTextDocument* document() const { return m_document; }
+
 signals:
     void problemsChanged();
-
-protected:
-    void highlightBlock(const QString& text) override;
 
 private:
     void onContentsChange(int position, int removed, int added);
     // Checks up to lines pending lines (all for -1); true when none is left.
     bool checkLines(int lines);
     void checkSlice();
+    // Gives a block the formats of its tokens (and its fault's underline) through its layout.
     void colour(const QTextBlock& block);
+    QVector<QTextLayout::FormatRange> formatsOf(const QString& text, const QString& fault) const;
+
+    QTextDocument* m_document;
 
     ProgramColours m_colours;
     QTextCharFormat m_formats[5];

@@ -1,5 +1,6 @@
 #include "EditorFixture.h"
 
+#include "editor/ProgramLayout.h"
 #include "framework/CommandIds.h"
 #include "res/Resource.h"
 
@@ -8,8 +9,11 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextDocumentLayout>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 
 namespace {
 
@@ -341,3 +345,29 @@ TEST_F(EditorEditing, FindNextRepeatsAndWraps)
 }
 
 } // namespace
+
+// Colouring a line marks the whole line changed (from, its length removed, its length added). That
+// change lays out and repaints the line alone; QPlainTextDocumentLayout on its own takes it to reach
+// into the lines below.
+TEST(ProgramLayout, ColouringALineUpdatesThatLineAlone)
+{
+    const auto updated = [](bool program) {
+        QTextDocument doc;
+        QString text;
+        for (int i = 0; i < 200; ++i)
+            text += QStringLiteral("after (%1) {T101:INLET} = 1\n").arg(i);
+        doc.setPlainText(text);
+        QPlainTextDocumentLayout* layout = program ? new ProgramLayout(&doc) : new QPlainTextDocumentLayout(&doc);
+        doc.setDocumentLayout(layout);
+        layout->documentSize();
+        QRectF rect;
+        QObject::connect(layout, &QAbstractTextDocumentLayout::update, [&rect](const QRectF& r) { rect |= r; });
+        const QTextBlock block = doc.findBlockByNumber(100);
+        doc.markContentsDirty(block.position(), block.length());
+        return std::make_pair(rect, layout->blockBoundingRect(block));
+    };
+    const auto [programRect, line] = updated(true);
+    EXPECT_LE(programRect.height(), line.height() + 1) << "the line alone";
+    const auto [plainRect, plainLine] = updated(false);
+    EXPECT_GT(plainRect.height(), plainLine.height() + 1) << "the bare layout reaches further";
+}
