@@ -20,7 +20,7 @@
 #include "framework/CChildFrame.h"
 #include "framework/DocTemplate.h"
 #include "res/Fonts.h"
-#include "statement/StatementSyntax.h"
+#include "lang/StatementSyntax.h"
 
 #include <QApplication>
 #include <QFile>

@@ -15,7 +15,7 @@
 #include "framework/Modal.h"
 #include "kernel/CLogOnDlg.h"
 #include "res/Resource.h"
-#include "runner/Program.h"
+#include "lang/Program.h"
 #include "statement/CStatementDlg.h"
 
 #include <QDir>
@@ -49,9 +49,6 @@ bool canStoreRunnerPath()
 }
 
 constexpr int LineEndProperty = QTextFormat::UserProperty;
-
-// The runner cuts its diagnostic texts to this many bytes.
-constexpr std::size_t maxDiagnosticBytes = 4000;
 
 CEditorDoc::ModelVariablePicker& modelVariablePicker()
 {
@@ -494,8 +491,8 @@ void CEditorDoc::checkHere()
     std::string error;
     const kelm::ParseReport report = kelm::loadProgram(path, program, error)
                                          ? kelm::parseReport(name, program)
-                                         : kelm::ParseReport{-1, "Cannot read " + name + ": " + error + "."};
-    const QString text = QString::fromStdString(kelm::displayText(report.text, maxDiagnosticBytes));
+                                         : kelm::ParseReport{-1, kelm::unreadableText(name, error)};
+    const QString text = QString::fromStdString(kelm::displayText(report.text, kelm::kMaxShownText));
     const int line = report.line;
     KMessageBox::post(text, KMessageBox::Icon::None, dialogParent(), [doc = QPointer<CEditorDoc>(this), line] {
         if (doc && line != -1)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/ProgramCheck.h"
+#include "lang/ProgramCheck.h"
 
 #include <QColor>
 #include <QObject>

@@ -3,7 +3,7 @@
 // lookups that succeed, fail, or give extreme values.
 
 #include "fuzz/FuzzCheck.h"
-#include "runner/Expression.h"
+#include "lang/Expression.h"
 
 #include <algorithm>
 #include <cmath>

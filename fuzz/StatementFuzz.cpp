@@ -5,7 +5,7 @@
 // the plain form), and a date with "after", which writes no date.
 
 #include "fuzz/FuzzCheck.h"
-#include "statement/StatementSyntax.h"
+#include "lang/StatementSyntax.h"
 
 #include <string>
 

@@ -6,7 +6,7 @@
 // fake kernel and a fake clock.
 
 #include "protocol/ClientMessageKind.h"
-#include "runner/Program.h"
+#include "lang/Program.h"
 #include "protocol/KernelKind.h"
 #include "protocol/KernelStatus.h"
 

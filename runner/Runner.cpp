@@ -1,7 +1,7 @@
 #include "runner/Runner.h"
 
 #include "runner/Interpreter.h"
-#include "runner/Program.h"
+#include "lang/Program.h"
 #include "protocol/Address.h"
 #include "protocol/KernelKind.h"
 #include "protocol/KernelStatus.h"
@@ -26,7 +26,7 @@ constexpr std::chrono::milliseconds kTick = 50ms;
 // A KelmDesk that takes no output for this long counts as gone.
 constexpr std::chrono::milliseconds kDeskDrainWait = 30s;
 // Listing lines and console texts are cut to this many bytes, well inside a frame.
-constexpr std::size_t kMaxText = 4000;
+constexpr std::size_t kMaxText = kMaxShownText;
 constexpr std::size_t kMaxKernelText = 500;
 
 using protocol::KernelStatus;
@@ -326,10 +326,7 @@ private:
         return program.faults.empty() ? ExitCode::Done : ExitCode::Faulty;
     }
 
-    std::string unreadable(const std::string& reason) const
-    {
-        return "Cannot read " + (m_name.empty() ? std::string("the program") : m_name) + ": " + reason + ".";
-    }
+    std::string unreadable(const std::string& reason) const { return unreadableText(m_name, reason); }
 
     // The one diagnostic of a parse or of an unreadable file; on standard output when KelmDesk is not
     // there.

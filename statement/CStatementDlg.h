@@ -1,6 +1,6 @@
 #pragma once
 
-#include "statement/StatementSyntax.h"
+#include "lang/StatementSyntax.h"
 
 #include <QDialog>
 #include <QString>

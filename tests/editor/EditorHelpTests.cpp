@@ -3,11 +3,11 @@
 #include "editor/CLineNumberArea.h"
 #include "editor/CProblemsPane.h"
 #include "editor/CProgramHighlighter.h"
-#include "editor/ProgramCheck.h"
+#include "lang/ProgramCheck.h"
 #include "editor/CRecoveryDlg.h"
 #include "framework/CommandIds.h"
 #include "res/Resource.h"
-#include "runner/Program.h"
+#include "lang/Program.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "runner/Program.h"
+#include "lang/Program.h"
 #include "runner/Runner.h"
 
 #include <gtest/gtest.h>

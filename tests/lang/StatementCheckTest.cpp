@@ -1,8 +1,8 @@
 // The runner's reading of a statement line and the editor's live check are one reader: each case
 // is checked through both, and both must give the same message.
 
-#include "editor/ProgramCheck.h"
-#include "runner/Program.h"
+#include "lang/ProgramCheck.h"
+#include "lang/Program.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runner/Program.h"
+#include "lang/Program.h"
 
 #include <algorithm>
 #include <charconv>
@@ -419,6 +419,11 @@ bool loadProgram(const std::string& path, Program& program, std::string& error)
     }
     program = readProgram(content);
     return true;
+}
+
+std::string unreadableText(const std::string& name, const std::string& reason)
+{
+    return "Cannot read " + (name.empty() ? std::string("the program") : name) + ": " + reason + ".";
 }
 
 std::string fileNameOf(const std::string& path)

@@ -3,8 +3,8 @@
 // A KELM program file read into its statements: one statement per line, "*" and "//" lines and blank
 // lines are comments, and "//" outside braces starts a comment at the end of a statement.
 
-#include "runner/Expression.h"
-#include "statement/StatementSyntax.h"
+#include "lang/Expression.h"
+#include "lang/StatementSyntax.h"
 
 #include <string>
 #include <string_view>
@@ -86,6 +86,13 @@ struct ParseReport
     std::string text;
 };
 ParseReport parseReport(const std::string& name, const Program& program);
+
+// The diagnostic of a program file that cannot be read: "Cannot read NAME: reason." (NAME empty:
+// "the program").
+std::string unreadableText(const std::string& name, const std::string& reason);
+
+// The longest diagnostic, listing line or console text shown, in bytes; see displayText.
+constexpr std::size_t kMaxShownText = 4000;
 
 // Text made safe to show: valid UTF-8 (other bytes read as Latin-1), control characters other than
 // tab shown as their control pictures (U+2400 + c), at most maxBytes bytes, cut at a character with

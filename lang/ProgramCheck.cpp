@@ -1,7 +1,7 @@
-#include "editor/ProgramCheck.h"
+#include "lang/ProgramCheck.h"
 
-#include "runner/Program.h"
-#include "statement/StatementSyntax.h"
+#include "lang/Program.h"
+#include "lang/StatementSyntax.h"
 
 namespace ProgramCheck {
 

@@ -1,4 +1,4 @@
-#include "runner/Expression.h"
+#include "lang/Expression.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "statement/StatementSyntax.h"
+#include "lang/StatementSyntax.h"
 
 #include <gtest/gtest.h>
 
