@@ -19,14 +19,15 @@ namespace Autosave {
 namespace {
 
 constexpr char Magic[] = "KelmDesk autosave 1";
+// The lock file keeps the name earlier versions gave it, so that they and this one see each other.
 const QString LockName = QStringLiteral("session.lock");
 const QString Suffix = QStringLiteral(".autosave");
 
 // This process's folder, created and locked on the first write; removed at exit when empty.
-class Session
+class ProcessFolder
 {
 public:
-    ~Session()
+    ~ProcessFolder()
     {
         if (!m_lock)
             return;
@@ -60,9 +61,9 @@ private:
     int m_count = 0;
 };
 
-Session& session()
+ProcessFolder& processFolder()
 {
-    static Session s;
+    static ProcessFolder s;
     return s;
 }
 
@@ -78,8 +79,8 @@ void removeFolderIfEmpty(const QString& folder)
     const QStringList left = d.entryList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden);
     if (std::any_of(left.begin(), left.end(), [](const QString& f) { return f != LockName; }))
         return;
-    // Our own session keeps its folder (and lock) while the process runs.
-    if (session().existing() == d.absolutePath())
+    // Our own process folder (and its lock) stays while the process runs.
+    if (processFolder().existing() == d.absolutePath())
         return;
     for (auto it = claims().begin(); it != claims().end(); ++it) {
         if (QFileInfo((*it)->fileName()).absolutePath() == d.absolutePath()) {
@@ -103,10 +104,10 @@ QString write(const QString& sideFile, const QString& originalPath, const QStrin
 {
     QString target = sideFile;
     if (target.isEmpty()) {
-        const QString dir = session().dir();
+        const QString dir = processFolder().dir();
         if (dir.isEmpty())
             return QString();
-        target = dir + QLatin1Char('/') + QString::number(session().next()) + Suffix;
+        target = dir + QLatin1Char('/') + QString::number(processFolder().next()) + Suffix;
     }
     QByteArray bytes = Magic;
     bytes += "\npath=" + QUrl::toPercentEncoding(originalPath) + "\nencoding=" + encoding.toLatin1() + "\n\n";
@@ -152,7 +153,7 @@ std::vector<Entry> claimOrphans()
 {
     std::vector<Entry> out;
     const QDir base(root());
-    const QString own = session().existing();
+    const QString own = processFolder().existing();
     for (const QFileInfo& folder : base.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (folder.absoluteFilePath() == own)
             continue;

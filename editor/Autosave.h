@@ -6,7 +6,7 @@
 #include <vector>
 
 // Side files of modified programs, so that a crash loses at most the last half minute. Each process
-// writes into its own session folder under AppDataLocation/autosave, locked for the life of the
+// writes into a folder of its own under AppDataLocation/autosave, locked for the life of the
 // process; the side files of a folder whose lock is free belong to a process that is gone. Never
 // touches an original file. No widgets here.
 namespace Autosave {
@@ -23,14 +23,14 @@ struct Entry
 // AppDataLocation/autosave.
 QString root();
 
-// Writes text for a document: to sideFile when given, else to a new side file of this process's
-// session. Returns the side file, empty when it cannot be written.
+// Writes text for a document: to sideFile when given, else to a new side file in this process's
+// folder. Returns the side file, empty when it cannot be written.
 QString write(const QString& sideFile, const QString& originalPath, const QString& encoding, const QString& text);
-// Removes a side file (of this session or a claimed one) and its folder once empty.
+// Removes a side file (of this process or a claimed folder) and its folder once empty.
 void remove(const QString& sideFile);
 bool read(const QString& sideFile, Entry& entry);
 
-// The side files of sessions whose process is gone, oldest first. Their sessions are claimed: no
+// The side files of folders whose process is gone, oldest first. Their folders are claimed: no
 // other process offers them until releaseClaims() or the end of this one.
 std::vector<Entry> claimOrphans();
 void releaseClaims();

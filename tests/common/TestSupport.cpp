@@ -38,3 +38,12 @@ bool actionEnabled(int id)
     QAction* action = frame->action(id);
     return action && action->isEnabled();
 }
+
+QString writeFileIn(const QString& folder, const QString& name, const QByteArray& bytes)
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    EXPECT_EQ(f.write(bytes), bytes.size()) << path.toStdString();
+    return path;
+}

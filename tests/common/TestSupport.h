@@ -17,6 +17,9 @@ void resetSettings();
 // Whether the main frame's action for id is enabled after an enabling pass (false without one).
 bool actionEnabled(int id);
 
+// Writes bytes to folder/name, failing the test when it cannot, and returns the file's path.
+QString writeFileIn(const QString& folder, const QString& name, const QByteArray& bytes);
+
 // Waits as QTRY_VERIFY_WITH_TIMEOUT and QTRY_COMPARE_WITH_TIMEOUT do, but a timeout fails the gtest
 // test (QTest's own macros report to a log that gtest never reads) and returns from the function.
 // The bound scales under the sanitizers (scaledMs).

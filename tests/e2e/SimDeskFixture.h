@@ -56,14 +56,7 @@ protected:
     }
 
     // Writes text to name in the test's folder and returns its path.
-    QString writeFile(const QString& name, const QByteArray& text)
-    {
-        QString path = m_dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-        return path;
-    }
+    QString writeFile(const QString& name, const QByteArray& text) { return writeFileIn(m_dir.path(), name, text); }
 
     static QString consoleText(const MonitorRecord* r) { return r->document->console().toPlainText(); }
 

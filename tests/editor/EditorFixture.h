@@ -73,10 +73,7 @@ protected:
 
     QString writeFile(const QString& name, const QByteArray& bytes) const
     {
-        QFile f(path(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return f.fileName();
+        return writeFileIn(m_dir.path(), name, bytes);
     }
 
     static QByteArray readBytes(const QString& file)

@@ -10,6 +10,7 @@
 #include "framework/RecentFileList.h"
 
 #include "tests/common/QtPrinting.h"
+#include "tests/common/TestSupport.h"
 #include "tests/common/TimeScale.h"
 
 #include <gtest/gtest.h>
@@ -127,14 +128,7 @@ protected:
         KMessageBox::setHook(previousBox);
         Modal::setFileHook({});
     }
-    QString writeFile(const QString& name, const QByteArray& bytes)
-    {
-        QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        return path;
-    }
+    QString writeFile(const QString& name, const QByteArray& bytes) { return writeFileIn(dir.path(), name, bytes); }
 
     QTemporaryDir dir;
     std::unique_ptr<TestMainFrame> frame;

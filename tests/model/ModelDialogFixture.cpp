@@ -26,9 +26,5 @@ void ModelDialogFixture::screenshot(QWidget& widget, const char* name)
 
 QString ModelDialogFixture::writeFile(const QString& name, const QByteArray& bytes)
 {
-    QString path = dir.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
+    return writeFileIn(dir.path(), name, bytes);
 }
