@@ -1,9 +1,11 @@
 #pragma once
 
+#include "protocol/KernelStatus.h"
+
 // The kernel's simulation clock and state. The clock stands at 0 without a model, runs at speed
 // times the wall clock while running and stands while paused. In calendar mode a loaded model
 // starts at the wall-clock time of loading, else at 0.
-enum class KernelState { NoModel = 0, Running = 1, Paused = 2 };
+using protocol::KernelState;
 
 class SimClock
 {

@@ -50,87 +50,112 @@ const char* simUsage()
            "SIGUSR1 runs the model, SIGUSR2 freezes it; SIGINT and SIGTERM end the simulator.\n";
 }
 
+namespace {
+
+// One option of the command line as it is read: its name, a value given inline ("--speed=5"), and
+// the arguments after it, from which a value switch takes the next one.
+struct OptionReader
+{
+    const std::vector<std::string>& args;
+    std::size_t& at;
+    std::string name;
+    std::optional<std::string> inlineValue;
+    std::string& error;
+
+    bool value(std::string& out)
+    {
+        if (inlineValue) {
+            out = *inlineValue;
+            return true;
+        }
+        if (at + 1 >= args.size())
+            return false;
+        out = args[++at];
+        return true;
+    }
+    bool flag()
+    {
+        if (inlineValue) {
+            error = "option " + name + " takes no value";
+            return false;
+        }
+        return true;
+    }
+};
+
+// Applies one option; false with the error set when it is unknown or its value is wrong.
+bool applyOption(OptionReader& r, SimOptions& options)
+{
+    std::string v;
+    if (r.name == "--help" || r.name == "-h") {
+        if (!r.flag())
+            return false;
+        options.help = true;
+    } else if (r.name == "--calendar") {
+        if (!r.flag())
+            return false;
+        options.calendar = true;
+    } else if (r.name == "--instance") {
+        if (!r.value(v) || !parseInt(v, options.instance) || protocol::kernelPort(options.instance) == 0) {
+            r.error = "--instance needs a number that gives a port from 1 to 65535";
+            return false;
+        }
+    } else if (r.name == "--listen") {
+        if (!r.value(v) || v.empty()) {
+            r.error = "--listen needs an address";
+            return false;
+        }
+        options.listenAddress = v;
+    } else if (r.name == "--state") {
+        if (!r.value(v) || (v != "none" && v != "running" && v != "paused")) {
+            r.error = "--state needs none, running or paused";
+            return false;
+        }
+        options.state = v == "none"      ? KernelState::NoModel
+                        : v == "running" ? KernelState::Running
+                                         : KernelState::Paused;
+    } else if (r.name == "--speed") {
+        if (!r.value(v) || !parseSpeed(v, options.speed)) {
+            r.error = "--speed needs a number above 0";
+            return false;
+        }
+    } else if (r.name == "--status-layout") {
+        if (!r.value(v) || (v != "short" && v != "long")) {
+            r.error = "--status-layout needs short or long";
+            return false;
+        }
+        options.longStatus = v == "long";
+    } else if (r.name == "--blocks") {
+        if (!r.value(v) || !parseInt(v, options.blocks) || options.blocks < 0 || options.blocks > kMaxGeneratedBlocks) {
+            r.error = "--blocks needs a number from 0 to " + std::to_string(kMaxGeneratedBlocks);
+            return false;
+        }
+    } else if (r.name == "--tags") {
+        if (!r.value(v) || !parseInt(v, options.tags) || options.tags < 0 || options.tags > kMaxGeneratedTags) {
+            r.error = "--tags needs a number from 0 to " + std::to_string(kMaxGeneratedTags);
+            return false;
+        }
+    } else {
+        r.error = "unknown option " + r.args[r.at];
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args, std::string& error)
 {
     SimOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const std::size_t eq = name.find('='); name.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
+        OptionReader reader{args, i, args[i], std::nullopt, error};
+        if (const std::size_t eq = reader.name.find('=');
+            reader.name.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+            reader.inlineValue = reader.name.substr(eq + 1);
+            reader.name.resize(eq);
         }
-        const auto value = [&](std::string& out) {
-            if (inlineValue) {
-                out = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size())
-                return false;
-            out = args[++i];
-            return true;
-        };
-        const auto flag = [&] {
-            if (inlineValue) {
-                error = "option " + name + " takes no value";
-                return false;
-            }
-            return true;
-        };
-        std::string v;
-        if (name == "--help" || name == "-h") {
-            if (!flag())
-                return std::nullopt;
-            options.help = true;
-        } else if (name == "--calendar") {
-            if (!flag())
-                return std::nullopt;
-            options.calendar = true;
-        } else if (name == "--instance") {
-            if (!value(v) || !parseInt(v, options.instance) || protocol::kernelPort(options.instance) == 0) {
-                error = "--instance needs a number that gives a port from 1 to 65535";
-                return std::nullopt;
-            }
-        } else if (name == "--listen") {
-            if (!value(v) || v.empty()) {
-                error = "--listen needs an address";
-                return std::nullopt;
-            }
-            options.listenAddress = v;
-        } else if (name == "--state") {
-            if (!value(v) || (v != "none" && v != "running" && v != "paused")) {
-                error = "--state needs none, running or paused";
-                return std::nullopt;
-            }
-            options.state = v == "none"      ? KernelState::NoModel
-                            : v == "running" ? KernelState::Running
-                                             : KernelState::Paused;
-        } else if (name == "--speed") {
-            if (!value(v) || !parseSpeed(v, options.speed)) {
-                error = "--speed needs a number above 0";
-                return std::nullopt;
-            }
-        } else if (name == "--status-layout") {
-            if (!value(v) || (v != "short" && v != "long")) {
-                error = "--status-layout needs short or long";
-                return std::nullopt;
-            }
-            options.longStatus = v == "long";
-        } else if (name == "--blocks") {
-            if (!value(v) || !parseInt(v, options.blocks) || options.blocks < 0 ||
-                options.blocks > kMaxGeneratedBlocks) {
-                error = "--blocks needs a number from 0 to " + std::to_string(kMaxGeneratedBlocks);
-                return std::nullopt;
-            }
-        } else if (name == "--tags") {
-            if (!value(v) || !parseInt(v, options.tags) || options.tags < 0 || options.tags > kMaxGeneratedTags) {
-                error = "--tags needs a number from 0 to " + std::to_string(kMaxGeneratedTags);
-                return std::nullopt;
-            }
-        } else {
-            error = "unknown option " + args[i];
+        if (!applyOption(reader, options))
             return std::nullopt;
-        }
     }
     return options;
 }
