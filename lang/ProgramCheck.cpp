@@ -57,6 +57,40 @@ int commentStart(const QString& line)
     return int(line.size());
 }
 
+// Behind the close that ends a bracketed part starting at i, or end when it is not closed before.
+int closedEnd(const QString& line, int i, int end, QChar close)
+{
+    const int j = line.indexOf(close, i);
+    return (j < 0 || j >= end) ? end : j + 1;
+}
+
+// from..to without the white space at its end.
+int trimmedEnd(const QString& line, int from, int to)
+{
+    while (to > from && line.at(to - 1).isSpace())
+        --to;
+    return to;
+}
+
+// Behind a number starting at i: digits and points, then an exponent when one follows.
+int numberEnd(const QString& line, int i, int end)
+{
+    int j = i;
+    while (j < end && (line.at(j).isDigit() || line.at(j) == QLatin1Char('.')))
+        ++j;
+    if (j < end && (line.at(j) == QLatin1Char('e') || line.at(j) == QLatin1Char('E'))) {
+        int k = j + 1;
+        if (k < end && (line.at(k) == QLatin1Char('+') || line.at(k) == QLatin1Char('-')))
+            ++k;
+        if (k < end && line.at(k).isDigit()) {
+            while (k < end && line.at(k).isDigit())
+                ++k;
+            j = k;
+        }
+    }
+    return j;
+}
+
 } // namespace
 
 std::vector<Token> tokens(const QString& line)
@@ -75,17 +109,10 @@ std::vector<Token> tokens(const QString& line)
     int i = 0;
     while (i < end) {
         const QChar c = line.at(i);
-        if (c == QLatin1Char('{')) {
-            int j = line.indexOf(QLatin1Char('}'), i);
-            j = (j < 0 || j >= end) ? end : j + 1;
-            out.push_back({i, j - i, sendArguments ? TokenClass::String : TokenClass::Tag});
-            i = j;
-            continue;
-        }
-        if (c == QLatin1Char('[')) {
-            int j = line.indexOf(QLatin1Char(']'), i);
-            j = (j < 0 || j >= end) ? end : j + 1;
-            out.push_back({i, j - i, TokenClass::Number});
+        if (c == QLatin1Char('{') || c == QLatin1Char('[')) {
+            const bool tag = c == QLatin1Char('{');
+            const int j = closedEnd(line, i, end, tag ? QLatin1Char('}') : QLatin1Char(']'));
+            out.push_back({i, j - i, !tag ? TokenClass::Number : sendArguments ? TokenClass::String : TokenClass::Tag});
             i = j;
             continue;
         }
@@ -117,10 +144,7 @@ std::vector<Token> tokens(const QString& line)
             while (j < end && line.at(j) != QLatin1Char(',') && line.at(j) != QLatin1Char(')') &&
                    line.at(j) != QLatin1Char('{'))
                 ++j;
-            int k = j;
-            while (k > i && line.at(k - 1).isSpace())
-                --k;
-            out.push_back({i, k - i, TokenClass::String});
+            out.push_back({i, trimmedEnd(line, i, j) - i, TokenClass::String});
             i = j;
             continue;
         }
@@ -137,19 +161,7 @@ std::vector<Token> tokens(const QString& line)
             continue;
         }
         if (c.isDigit() || (c == QLatin1Char('.') && i + 1 < end && line.at(i + 1).isDigit())) {
-            int j = i;
-            while (j < end && (line.at(j).isDigit() || line.at(j) == QLatin1Char('.')))
-                ++j;
-            if (j < end && (line.at(j) == QLatin1Char('e') || line.at(j) == QLatin1Char('E'))) {
-                int k = j + 1;
-                if (k < end && (line.at(k) == QLatin1Char('+') || line.at(k) == QLatin1Char('-')))
-                    ++k;
-                if (k < end && line.at(k).isDigit()) {
-                    while (k < end && line.at(k).isDigit())
-                        ++k;
-                    j = k;
-                }
-            }
+            const int j = numberEnd(line, i, end);
             out.push_back({i, j - i, TokenClass::Number});
             i = j;
             continue;
