@@ -65,3 +65,34 @@ TEST(StatementCheck, SendArgumentsAreExpressionsWhoseParenthesesNest)
     expectFault("after (1) send(ModelRun", "Closing bracket expected but not found.");
     expectFault("after (1) send(ModelRun, (x)", "Closing bracket expected but not found.");
 }
+
+namespace {
+
+// The line's tokens as "class:text" words.
+std::string coloured(const QString& line)
+{
+    static const char* names[] = {"keyword", "tag", "number", "string", "comment"};
+    std::string out;
+    for (const ProgramCheck::Token& t : ProgramCheck::tokens(line)) {
+        if (!out.empty())
+            out += ' ';
+        out += std::string(names[int(t.kind)]) + ':' + line.mid(t.start, t.length).toStdString();
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(LiveCheck, TokensColourKeywordsTagsNumbersArgumentsAndComments)
+{
+    EXPECT_EQ(coloured("after (1.5e3) {T101:INLET} = 2.0 // open"),
+              "keyword:after number:1.5e3 tag:{T101:INLET} number:2.0 comment:// open");
+    EXPECT_EQ(coloured("at ([01-02-24 10:00:00]) stop"), "keyword:at number:[01-02-24 10:00:00] keyword:stop");
+    EXPECT_EQ(coloured("after (1) send(SetVariable, {FEED1:TEMP} , (1 + 2) * 3 )"),
+              "keyword:after number:1 keyword:send string:{FEED1:TEMP} string:1 + 2 string:* 3")
+        << "arguments are strings, their parentheses left plain";
+    EXPECT_EQ(coloured("  * a comment line"), "comment:  * a comment line");
+    EXPECT_EQ(coloured("when ({T1:A} > 2) {T1:B = 1"), "keyword:when tag:{T1:A} number:2 tag:{T1:B = 1")
+        << "an unclosed tag runs to the end";
+    EXPECT_EQ(coloured(""), "");
+}
