@@ -123,6 +123,82 @@ QString encodingName(Encoding encoding)
     return QStringLiteral("UTF-8");
 }
 
+namespace {
+
+// The characters of a file: strict UTF-16 with its byte-order mark, else strict UTF-8 (with or
+// without a mark), else Latin-1; format gets the encoding and the mark. Nothing when the file holds
+// NUL bytes (in UTF-16, NUL characters).
+std::optional<QString> readCharacters(const QByteArray& bytes, FileFormat& format)
+{
+    if (std::optional<QString> text = strictUtf16(bytes, format.encoding)) {
+        // In UTF-16 every ASCII character has a zero byte; a NUL is a zero character.
+        if (text->contains(QChar(0)))
+            return std::nullopt;
+        format.byteOrderMark = true;
+        return text;
+    }
+    if (bytes.contains('\0'))
+        return std::nullopt;
+    const bool hasBom = bytes.startsWith(utf8Bom);
+    if (std::optional<QString> text = strictUtf8(hasBom ? bytes.mid(3) : bytes)) {
+        format.encoding = Encoding::Utf8;
+        format.byteOrderMark = hasBom;
+        return text;
+    }
+    format.encoding = Encoding::Latin1;
+    return QString::fromLatin1(bytes);
+}
+
+// What one pass over the characters found.
+struct LineScan
+{
+    qsizetype crlf = 0;
+    bool innerCr = false;    // a CR inside a line, now a mark
+    bool markInText = false; // the mark itself was in the text
+    QChar breaking;          // a character that breaks lines, if any (the text is then unusable)
+};
+
+// One pass, in place (the text only shrinks): line ends become "\n" and are recorded in lineEnds, a
+// CR inside a line becomes its mark.
+LineScan normaliseLines(QString& raw, std::vector<LineEnd>& lineEnds)
+{
+    LineScan scan;
+    const bool crFile = !raw.contains(QLatin1Char('\n'));
+    const qsizetype n = raw.size();
+    QChar* o = raw.data();
+    const QChar* in = raw.constData();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = in[i];
+        if (c == QLatin1Char('\r')) {
+            if (crFile) {
+                lineEnds.push_back(LineEnd::Cr);
+                *o++ = QLatin1Char('\n');
+            } else if (i + 1 < n && in[i + 1] == QLatin1Char('\n')) {
+                lineEnds.push_back(LineEnd::CrLf);
+                ++scan.crlf;
+                *o++ = QLatin1Char('\n');
+                ++i;
+            } else {
+                scan.innerCr = true;
+                *o++ = CarriageReturnMark;
+            }
+        } else if (c == QLatin1Char('\n')) {
+            lineEnds.push_back(LineEnd::Lf);
+            *o++ = c;
+        } else if (breaksLines(c)) {
+            scan.breaking = c;
+            return scan;
+        } else {
+            scan.markInText = scan.markInText || c == CarriageReturnMark;
+            *o++ = c;
+        }
+    }
+    raw.truncate(o - raw.constData());
+    return scan;
+}
+
+} // namespace
+
 DecodeResult decode(const QByteArray& bytes, const QString& fileName)
 {
     DecodeResult result;
@@ -132,89 +208,35 @@ DecodeResult decode(const QByteArray& bytes, const QString& fileName)
                            .arg(MaxFileSize / (1024 * 1024));
         return result;
     }
-    const QString nulBytes = tr("%1 contains NUL bytes and is not a program text file.").arg(shownName(fileName));
     Decoded decoded;
-    std::optional<QString> text = strictUtf16(bytes, decoded.format.encoding);
-    if (text) {
-        // In UTF-16 every ASCII character has a zero byte; a NUL is a zero character.
-        if (text->contains(QChar(0))) {
-            result.error = nulBytes;
-            return result;
-        }
-        decoded.format.byteOrderMark = true;
-    } else if (bytes.contains('\0')) {
-        result.error = nulBytes;
+    std::optional<QString> raw = readCharacters(bytes, decoded.format);
+    if (!raw) {
+        result.error = tr("%1 contains NUL bytes and is not a program text file.").arg(shownName(fileName));
         return result;
     }
-
-    const bool hasBom = !text && bytes.startsWith(utf8Bom);
-    if (!text)
-        text = strictUtf8(hasBom ? bytes.mid(3) : bytes);
-    QString raw;
-    if (decoded.format.byteOrderMark) {
-        raw = std::move(*text);
-    } else if (text) {
-        decoded.format.encoding = Encoding::Utf8;
-        decoded.format.byteOrderMark = hasBom;
-        raw = std::move(*text);
-    } else {
-        decoded.format.encoding = Encoding::Latin1;
-        raw = QString::fromLatin1(bytes);
+    const bool crFile = !raw->contains(QLatin1Char('\n'));
+    const LineScan scan = normaliseLines(*raw, decoded.lineEnds);
+    if (!scan.breaking.isNull()) {
+        result.error = tr("%1 is not opened: line %2 contains the character U+%3, which the editor cannot keep "
+                          "within a line.")
+                           .arg(shownName(fileName))
+                           .arg(static_cast<qulonglong>(decoded.lineEnds.size()) + 1)
+                           .arg(QString::number(scan.breaking.unicode(), 16).toUpper());
+        return result;
     }
-
-    // One pass, in place (the text only shrinks): line ends become "\n" and are recorded, a CR inside
-    // a line becomes its mark.
-    const bool crFile = !raw.contains(QLatin1Char('\n'));
-    const qsizetype n = raw.size();
-    QChar* o = raw.data();
-    const QChar* in = raw.constData();
-    qsizetype crlf = 0;
-    bool innerCr = false;
-    bool markInText = false;
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = in[i];
-        if (c == QLatin1Char('\r')) {
-            if (crFile) {
-                decoded.lineEnds.push_back(LineEnd::Cr);
-                *o++ = QLatin1Char('\n');
-            } else if (i + 1 < n && in[i + 1] == QLatin1Char('\n')) {
-                decoded.lineEnds.push_back(LineEnd::CrLf);
-                ++crlf;
-                *o++ = QLatin1Char('\n');
-                ++i;
-            } else {
-                innerCr = true;
-                *o++ = CarriageReturnMark;
-            }
-        } else if (c == QLatin1Char('\n')) {
-            decoded.lineEnds.push_back(LineEnd::Lf);
-            *o++ = c;
-        } else if (breaksLines(c)) {
-            result.error = tr("%1 is not opened: line %2 contains the character U+%3, which the editor cannot keep "
-                              "within a line.")
-                               .arg(shownName(fileName))
-                               .arg(static_cast<qulonglong>(decoded.lineEnds.size()) + 1)
-                               .arg(QString::number(c.unicode(), 16).toUpper());
-            return result;
-        } else {
-            markInText = markInText || c == CarriageReturnMark;
-            *o++ = c;
-        }
-    }
-    raw.truncate(o - raw.constData());
-    if (innerCr && markInText) {
+    if (scan.innerCr && scan.markInText) {
         result.error = tr("%1 is not opened: it has carriage returns inside lines, which the editor shows as \"%2\", "
                           "and the character \"%2\" itself.")
                            .arg(shownName(fileName), QString(CarriageReturnMark));
         return result;
     }
-    decoded.format.carriageReturnMarks = innerCr;
-    const qsizetype lf = static_cast<qsizetype>(decoded.lineEnds.size()) - crlf;
+    decoded.format.carriageReturnMarks = scan.innerCr;
+    const qsizetype lf = static_cast<qsizetype>(decoded.lineEnds.size()) - scan.crlf;
     if (crFile && !decoded.lineEnds.empty())
         decoded.format.lineEnd = LineEnd::Cr;
-    else if (crlf > 0 && crlf >= lf)
+    else if (scan.crlf > 0 && scan.crlf >= lf)
         decoded.format.lineEnd = LineEnd::CrLf;
-    decoded.text = std::move(raw);
+    decoded.text = std::move(*raw);
     result.decoded = std::move(decoded);
     return result;
 }
