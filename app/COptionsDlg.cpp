@@ -54,67 +54,82 @@ COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent)
     m_tagListBrowse = new QPushButton(tr("Browse..."), this);
     m_tagListBrowse->setObjectName(QStringLiteral("browseTagList1048"));
 
-    auto* runnerGroup = new QGroupBox(QStringLiteral("KELM executable"), this);
-    auto* runnerLayout = new QGridLayout(runnerGroup);
-    runnerLayout->addWidget(plainLabel(QStringLiteral("Path to %1:").arg(QLatin1String(runnerFileName)), runnerGroup),
-                            0, 0, 1, 2);
-    runnerLayout->addWidget(m_runnerEdit, 1, 0);
-    runnerLayout->addWidget(m_runnerBrowse, 1, 1);
-
-    auto* loginGroup = new QGroupBox(QStringLiteral("Default login"), this);
-    auto* loginLayout = new QGridLayout(loginGroup);
-    loginLayout->addWidget(plainLabel(QStringLiteral("Hostname:"), loginGroup), 0, 0);
-    loginLayout->addWidget(m_hostCombo, 0, 1);
-    loginLayout->addWidget(plainLabel(QStringLiteral("Instance:"), loginGroup), 1, 0);
-    loginLayout->addWidget(m_instanceEdit, 1, 1);
-    auto* logonRow = new QHBoxLayout;
-    logonRow->addWidget(m_defaultLogon, 0, Qt::AlignTop);
-    auto* logonLabel = plainLabel(QStringLiteral("Use this setting as the default\nkernel connection when\nrunning %1.")
-                                      .arg(QLatin1String(runnerFileName)),
-                                  loginGroup);
-    logonLabel->setBuddy(m_defaultLogon);
-    logonRow->addWidget(logonLabel, 1);
-    loginLayout->addLayout(logonRow, 0, 2, 2, 1);
-    loginLayout->setColumnStretch(1, 1);
-    loginLayout->setColumnMinimumWidth(2, 10);
-    loginLayout->setHorizontalSpacing(12);
-
-    auto* tagGroup = new QGroupBox(QStringLiteral("Statement editor"), this);
-    auto* tagLayout = new QGridLayout(tagGroup);
-    tagLayout->addWidget(
-        plainLabel(QStringLiteral("Enter tha name of a tag list filename here if the\nstatement editor is limited to "
-                                  "a fixed tag list:"),
-                   tagGroup),
-        0, 0, 1, 2);
-    tagLayout->addWidget(m_tagListEdit, 1, 0);
-    tagLayout->addWidget(m_tagListBrowse, 1, 1);
-
-    auto* apply = new QPushButton(tr("Apply"), this);
-    apply->setObjectName(QStringLiteral("apply1"));
-    apply->setDefault(true);
-    auto* cancel = new QPushButton(tr("Cancel"), this);
-    cancel->setObjectName(QStringLiteral("cancel2"));
-    auto* buttons = new QVBoxLayout;
-    buttons->addWidget(apply);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
-
     auto* groups = new QVBoxLayout;
-    groups->addWidget(runnerGroup);
-    groups->addWidget(loginGroup);
-    groups->addWidget(tagGroup);
+    groups->addWidget(runnerGroup());
+    groups->addWidget(loginGroup());
+    groups->addWidget(tagListGroup());
     auto* top = new QHBoxLayout(this);
     top->addLayout(groups, 1);
     top->addSpacing(6);
-    top->addLayout(buttons);
+    top->addLayout(buttonColumn());
 
-    connect(apply, &QPushButton::clicked, this, &COptionsDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
     connect(m_runnerBrowse, &QPushButton::clicked, this, &COptionsDlg::onBrowseRunner);
     connect(m_tagListBrowse, &QPushButton::clicked, this, &COptionsDlg::onBrowseTagList);
 
     setMinimumWidth(480);
     OnInitDialog();
+}
+
+QWidget* COptionsDlg::runnerGroup()
+{
+    auto* group = new QGroupBox(QStringLiteral("KELM executable"), this);
+    auto* layout = new QGridLayout(group);
+    layout->addWidget(plainLabel(QStringLiteral("Path to %1:").arg(QLatin1String(runnerFileName)), group), 0, 0, 1, 2);
+    layout->addWidget(m_runnerEdit, 1, 0);
+    layout->addWidget(m_runnerBrowse, 1, 1);
+    return group;
+}
+
+QWidget* COptionsDlg::loginGroup()
+{
+    auto* group = new QGroupBox(QStringLiteral("Default login"), this);
+    auto* layout = new QGridLayout(group);
+    layout->addWidget(plainLabel(QStringLiteral("Hostname:"), group), 0, 0);
+    layout->addWidget(m_hostCombo, 0, 1);
+    layout->addWidget(plainLabel(QStringLiteral("Instance:"), group), 1, 0);
+    layout->addWidget(m_instanceEdit, 1, 1);
+    auto* logonRow = new QHBoxLayout;
+    logonRow->addWidget(m_defaultLogon, 0, Qt::AlignTop);
+    auto* logonLabel = plainLabel(QStringLiteral("Use this setting as the default\nkernel connection when\nrunning %1.")
+                                      .arg(QLatin1String(runnerFileName)),
+                                  group);
+    logonLabel->setBuddy(m_defaultLogon);
+    logonRow->addWidget(logonLabel, 1);
+    layout->addLayout(logonRow, 0, 2, 2, 1);
+    layout->setColumnStretch(1, 1);
+    layout->setColumnMinimumWidth(2, 10);
+    layout->setHorizontalSpacing(12);
+    return group;
+}
+
+QWidget* COptionsDlg::tagListGroup()
+{
+    auto* group = new QGroupBox(QStringLiteral("Statement editor"), this);
+    auto* layout = new QGridLayout(group);
+    layout->addWidget(
+        plainLabel(QStringLiteral("Enter tha name of a tag list filename here if the\nstatement editor is limited to "
+                                  "a fixed tag list:"),
+                   group),
+        0, 0, 1, 2);
+    layout->addWidget(m_tagListEdit, 1, 0);
+    layout->addWidget(m_tagListBrowse, 1, 1);
+    return group;
+}
+
+QLayout* COptionsDlg::buttonColumn()
+{
+    auto* apply = new QPushButton(tr("Apply"), this);
+    apply->setObjectName(QStringLiteral("apply1"));
+    apply->setDefault(true);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancel2"));
+    connect(apply, &QPushButton::clicked, this, &COptionsDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(apply);
+    buttons->addWidget(cancel);
+    buttons->addStretch(1);
+    return buttons;
 }
 
 void COptionsDlg::UpdateData(bool saveAndValidate)

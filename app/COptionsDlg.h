@@ -27,6 +27,11 @@ public:
     void accept() override;
 
 private:
+    // The dialog's parts, built once by the constructor.
+    QWidget* runnerGroup();
+    QWidget* loginGroup();
+    QWidget* tagListGroup();
+    QLayout* buttonColumn();
     void OnInitDialog();
     void onBrowseRunner();
     void onBrowseTagList();

@@ -69,6 +69,32 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(tr("Insert/Edit Statement..."));
 
+    QGroupBox* triggerGroup = createTriggerGroup();
+    QGroupBox* operationGroup = createOperationGroup();
+    m_previewEdit = lineEdit("preview1044", this);
+    m_previewEdit->setReadOnly(true);
+    m_previewEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_previewEdit->setMinimumWidth(m_previewEdit->fontMetrics().averageCharWidth() * 60);
+
+    QLayout* buttons = createButtons();
+    auto* groups = new QVBoxLayout;
+    groups->addWidget(triggerGroup);
+    groups->addWidget(operationGroup);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(groups, 1);
+    top->addLayout(buttons);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(label("Statement:", m_previewEdit, this));
+    layout->addWidget(m_previewEdit);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+    connectControls();
+}
+
+QGroupBox* CStatementDlg::createTriggerGroup()
+{
     auto* triggerGroup = new QGroupBox(tr("Statement trigger"), this);
     m_triggerList = comboBox("trigger1022", kTriggerKeywords, kTriggerKindCount, triggerGroup);
     m_dateEdit = lineEdit("date1049", triggerGroup);
@@ -112,7 +138,11 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
     expressionRow->addWidget(m_insertTagButton);
     triggerGrid->addLayout(expressionRow, 3, 0, 1, 3);
     triggerGrid->setColumnStretch(2, 1);
+    return triggerGroup;
+}
 
+QGroupBox* CStatementDlg::createOperationGroup()
+{
     auto* operationGroup = new QGroupBox(tr("Statement operation"), this);
     m_operationList = comboBox("operation1032", kOperationKeywords, kOperationKindCount, operationGroup);
     m_tagEdit = lineEdit("tag1042", operationGroup);
@@ -148,12 +178,11 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
     operationGrid->addWidget(m_argumentsEdit, 6, 0, 1, 4);
     operationGrid->setColumnStretch(1, 1);
     operationGrid->setColumnStretch(3, 1);
+    return operationGroup;
+}
 
-    m_previewEdit = lineEdit("preview1044", this);
-    m_previewEdit->setReadOnly(true);
-    m_previewEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_previewEdit->setMinimumWidth(m_previewEdit->fontMetrics().averageCharWidth() * 60);
-
+QLayout* CStatementDlg::createButtons()
+{
     m_insertButton = new QPushButton(tr("Insert"), this);
     m_insertButton->setObjectName("insert1");
     m_insertButton->setDefault(true);
@@ -167,21 +196,11 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
     buttons->addWidget(m_replaceButton);
     buttons->addWidget(m_cancelButton);
     buttons->addStretch(1);
+    return buttons;
+}
 
-    auto* groups = new QVBoxLayout;
-    groups->addWidget(triggerGroup);
-    groups->addWidget(operationGroup);
-
-    auto* top = new QHBoxLayout;
-    top->addLayout(groups, 1);
-    top->addLayout(buttons);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addWidget(label("Statement:", m_previewEdit, this));
-    layout->addWidget(m_previewEdit);
-    layout->setSizeConstraint(QLayout::SetMinimumSize);
-
+void CStatementDlg::connectControls()
+{
     for (QLineEdit* edit : {m_hoursEdit, m_minutesEdit, m_secondsEdit, m_dateEdit, m_expressionEdit, m_tagEdit,
                             m_valueEdit, m_rampTimeEdit, m_rampStepEdit, m_argumentsEdit})
         connect(edit, &QLineEdit::textChanged, this, &CStatementDlg::refreshPreview);

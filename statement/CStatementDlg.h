@@ -10,6 +10,8 @@
 
 class CSpinButton;
 class QComboBox;
+class QGroupBox;
+class QLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -55,6 +57,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The dialog's parts, built once by the constructor in this order (which is the tab order).
+    QGroupBox* createTriggerGroup();
+    QGroupBox* createOperationGroup();
+    QLayout* createButtons();
+    void connectControls();
     void OnInitDialog();
     void refreshPreview();
     void applyTriggerRule();
