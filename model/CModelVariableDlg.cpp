@@ -100,6 +100,33 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
 {
     setWindowTitle(tr("Insert Model Variable"));
 
+    QLayout* blockColumn = createBlockColumn();
+    QLayout* tagColumn = createTagColumn();
+    m_nameEdit = new QLineEdit(this);
+    m_nameEdit->setObjectName("name1014");
+    m_nameEdit->setReadOnly(true);
+    m_okButton = new QPushButton(tr("OK"), this);
+    m_okButton->setObjectName("ok1");
+    m_okButton->setDefault(true);
+    m_cancelButton = new QPushButton(tr("Cancel"), this);
+    m_cancelButton->setObjectName("cancel2");
+
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(blockColumn, 1);
+    columns->addLayout(tagColumn, 1);
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(m_nameEdit, 1);
+    nameRow->addWidget(m_okButton);
+    nameRow->addWidget(m_cancelButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(columns, 1);
+    layout->addWidget(label(tr("Model variable name:"), m_nameEdit, this));
+    layout->addLayout(nameRow);
+    connectControls();
+}
+
+QLayout* CModelVariableDlg::createBlockColumn()
+{
     m_blockList = listBox("blocks1003", this);
     auto* blockFilterGroup = new QGroupBox(tr("Block name filter"), this);
     m_blockFilter = new QLineEdit(blockFilterGroup);
@@ -137,7 +164,11 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
     blockColumn->addWidget(blockFilterGroup);
     blockColumn->addWidget(sortGroup);
     blockColumn->addLayout(blockButtons);
+    return blockColumn;
+}
 
+QLayout* CModelVariableDlg::createTagColumn()
+{
     auto* tagList = listBox<ReplacingList>("tags1010", this);
     tagList->replacedItemDoubleClicked = [this] { OnOK(); };
     m_tagList = tagList;
@@ -156,28 +187,11 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
     tagColumn->addWidget(m_tagList, 1);
     tagColumn->addWidget(tagFilterGroup);
     tagColumn->addStretch(0);
+    return tagColumn;
+}
 
-    m_nameEdit = new QLineEdit(this);
-    m_nameEdit->setObjectName("name1014");
-    m_nameEdit->setReadOnly(true);
-    m_okButton = new QPushButton(tr("OK"), this);
-    m_okButton->setObjectName("ok1");
-    m_okButton->setDefault(true);
-    m_cancelButton = new QPushButton(tr("Cancel"), this);
-    m_cancelButton->setObjectName("cancel2");
-
-    auto* columns = new QHBoxLayout;
-    columns->addLayout(blockColumn, 1);
-    columns->addLayout(tagColumn, 1);
-    auto* nameRow = new QHBoxLayout;
-    nameRow->addWidget(m_nameEdit, 1);
-    nameRow->addWidget(m_okButton);
-    nameRow->addWidget(m_cancelButton);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(columns, 1);
-    layout->addWidget(label(tr("Model variable name:"), m_nameEdit, this));
-    layout->addLayout(nameRow);
-
+void CModelVariableDlg::connectControls()
+{
     connect(m_blockList, &QListWidget::itemSelectionChanged, this, [this] { selectBlock(selectedItem(m_blockList)); });
     connect(m_tagList, &QListWidget::itemSelectionChanged, this, [this] { selectTag(selectedItem(m_tagList)); });
     // The press of a double click has selected the item already; selecting it again would compose

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class QLayout;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -31,6 +32,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The dialog's parts, built once by the constructor in this order (which is the tab order).
+    QLayout* createBlockColumn();
+    QLayout* createTagColumn();
+    void connectControls();
     void OnInitDialog();
     void OnOK();
     void queryBlocks();
