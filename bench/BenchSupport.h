@@ -24,6 +24,21 @@
 
 namespace bench {
 
+// Line i of a made-up program: timed writes, a comment, a condition and a ramp, in turn.
+inline std::string programLine(int i)
+{
+    switch (i % 4) {
+    case 0:
+        return "after (" + std::to_string(i) + ") {T101:INLET} = 1";
+    case 1:
+        return "* step " + std::to_string(i) + ": fill the tank";
+    case 2:
+        return "when ({T101:LEVEL} > 2.5) {V101:POS} = 0 // close";
+    default:
+        return "after (" + std::to_string(i) + ") ramp({P101:SPEED}, 50, 120, 10)";
+    }
+}
+
 inline double cpuMicros(clockid_t clock)
 {
     timespec ts{};

@@ -443,21 +443,8 @@ void idleFor(int ms)
 std::string bigProgram()
 {
     std::string text;
-    for (int i = 0; i < 100000; ++i) {
-        switch (i % 4) {
-        case 0:
-            text += "after (" + std::to_string(i) + ") {T101:INLET} = 1\n";
-            break;
-        case 1:
-            text += "* step " + std::to_string(i) + ": fill the tank\n";
-            break;
-        case 2:
-            text += "when ({T101:LEVEL} > 2.5) {V101:POS} = 0 // close\n";
-            break;
-        default:
-            text += "after (" + std::to_string(i) + ") ramp({P101:SPEED}, 50, 120, 10)\n";
-        }
-    }
+    for (int i = 0; i < 100000; ++i)
+        text += bench::programLine(i) + "\n";
     return text;
 }
 

@@ -11,6 +11,8 @@
 //      (goal: at most 20 ms).
 // For (a) to (c) the bench drives the ticks itself, exactly as the main frame's timer does.
 
+#include "bench/BenchSupport.h"
+
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
 #include "core/MonitorRecord.h"
@@ -54,20 +56,6 @@ std::size_t heapInUse()
     return mallinfo2().uordblks;
 }
 
-std::string listingText(int i)
-{
-    switch (i % 4) {
-    case 0:
-        return "after (" + std::to_string(i) + ") {T101:INLET} = 1";
-    case 1:
-        return "* step " + std::to_string(i) + ": fill the tank";
-    case 2:
-        return "when ({T101:LEVEL} > 2.5) {V101:POS} = 0 // close";
-    default:
-        return "after (" + std::to_string(i) + ") ramp({P101:SPEED}, 50, 120, 10)";
-    }
-}
-
 // The sender: one client, everything as fast as flow control lets it through.
 [[noreturn]] void sendFlood(const std::string& address, int lines, int marks)
 {
@@ -91,7 +79,7 @@ std::string listingText(int i)
     for (int i = 1; i <= lines; ++i)
         send(ListingLine, 0, [i](vmsg::Message& m) {
             m.push(i);
-            m.push(listingText(i));
+            m.push(bench::programLine(i));
         });
     send(ExecutionStarted, 0, none);
     for (int i = 0; i < marks; ++i)
