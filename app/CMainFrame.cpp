@@ -180,7 +180,7 @@ CMainFrame::CMainFrame(QWidget* parent) : CMDIFrame(parent)
     createProblemsPane();
 
     m_timer = new QTimer(this);
-    m_timer->setObjectName(QStringLiteral("timer%1").arg(Res::SchedulerTimer));
+    m_timer->setObjectName(QStringLiteral("schedulerTimer"));
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &CMainFrame::onTimer);
     m_timer->start(FirstTickMs);

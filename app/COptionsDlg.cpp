@@ -38,21 +38,21 @@ COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("KelmDesk Options"));
 
     m_runnerEdit = new QLineEdit(this);
-    m_runnerEdit->setObjectName(QStringLiteral("runnerPath1017"));
+    m_runnerEdit->setObjectName(QStringLiteral("runnerPath"));
     m_runnerBrowse = new QPushButton(tr("Browse..."), this);
-    m_runnerBrowse->setObjectName(QStringLiteral("browseRunner1018"));
+    m_runnerBrowse->setObjectName(QStringLiteral("browseRunner"));
     m_hostCombo = new QComboBox(this);
-    m_hostCombo->setObjectName(QStringLiteral("defaultHost1020"));
+    m_hostCombo->setObjectName(QStringLiteral("defaultHost"));
     m_hostCombo->setEditable(true);
     m_hostCombo->setInsertPolicy(QComboBox::InsertAlphabetically);
     m_instanceEdit = new QLineEdit(this);
-    m_instanceEdit->setObjectName(QStringLiteral("defaultInstance1021"));
+    m_instanceEdit->setObjectName(QStringLiteral("defaultInstance"));
     m_defaultLogon = new QCheckBox(this);
-    m_defaultLogon->setObjectName(QStringLiteral("defaultLogon1019"));
+    m_defaultLogon->setObjectName(QStringLiteral("defaultLogon"));
     m_tagListEdit = new QLineEdit(this);
-    m_tagListEdit->setObjectName(QStringLiteral("tagList1047"));
+    m_tagListEdit->setObjectName(QStringLiteral("tagListFile"));
     m_tagListBrowse = new QPushButton(tr("Browse..."), this);
-    m_tagListBrowse->setObjectName(QStringLiteral("browseTagList1048"));
+    m_tagListBrowse->setObjectName(QStringLiteral("browseTagListFile"));
 
     auto* groups = new QVBoxLayout;
     groups->addWidget(runnerGroup());

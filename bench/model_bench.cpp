@@ -113,7 +113,7 @@ int main(int argc, char** argv)
             CModelVariableDlg dlg(app.mainFrame());
             dlg.show();
             dlg.repaint();
-            shown = dlg.findChild<QListWidget*>("blocks1003")->count();
+            shown = dlg.findChild<QListWidget*>("blocks")->count();
         }
         desk.push_back(micros(start));
 
@@ -151,8 +151,8 @@ int main(int argc, char** argv)
     const int wideHandle = GetKernelHandle();
     CModelVariableDlg dlg(app.mainFrame());
     dlg.show();
-    auto* blocks = dlg.findChild<QListWidget*>("blocks1003");
-    auto* tags = dlg.findChild<QListWidget*>("tags1010");
+    auto* blocks = dlg.findChild<QListWidget*>("blocks");
+    auto* tags = dlg.findChild<QListWidget*>("tags");
     const int pump = blocks->row(blocks->findItems(QStringLiteral("P00001"), Qt::MatchExactly).value(0));
     const int tank = blocks->row(blocks->findItems(QStringLiteral("T00001"), Qt::MatchExactly).value(0));
     const QByteArray tagQuery = tagQueryText(QStringLiteral("P00001"), QStringLiteral("*"), 0).toUtf8();

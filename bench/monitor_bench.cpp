@@ -233,7 +233,7 @@ int main(int argc, char** argv)
     const Gaps bigGaps = openUnderFlood(app, 50000, 100000);
 
     // The bench makes the ticks itself.
-    if (auto* timer = app.mainFrame()->findChild<QTimer*>(QStringLiteral("timer101")))
+    if (auto* timer = app.mainFrame()->findChild<QTimer*>(QStringLiteral("schedulerTimer")))
         timer->stop();
 
     const Run small = flood(app, 1000, 20000);

@@ -17,7 +17,7 @@ CLogOnDlg::CLogOnDlg(QWidget* parent) : QDialog(parent)
     setWindowTitle(tr("Log on to kernel..."));
 
     m_hostCombo = new QComboBox(this);
-    m_hostCombo->setObjectName(QStringLiteral("hostname1001"));
+    m_hostCombo->setObjectName(QStringLiteral("hostname"));
     m_hostCombo->setEditable(true);
     // The list stays empty: a typed name is not added to it.
     m_hostCombo->setInsertPolicy(QComboBox::NoInsert);
@@ -26,7 +26,7 @@ CLogOnDlg::CLogOnDlg(QWidget* parent) : QDialog(parent)
     m_hostCombo->setMinimumContentsLength(24);
 
     m_instanceEdit = new QLineEdit(this);
-    m_instanceEdit->setObjectName(QStringLiteral("instance1002"));
+    m_instanceEdit->setObjectName(QStringLiteral("instance"));
     m_instanceEdit->setMaxLength(MaxTextLength);
 
     auto* form = new QFormLayout;

@@ -103,7 +103,7 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
     QLayout* blockColumn = createBlockColumn();
     QLayout* tagColumn = createTagColumn();
     m_nameEdit = new QLineEdit(this);
-    m_nameEdit->setObjectName("name1014");
+    m_nameEdit->setObjectName("name");
     m_nameEdit->setReadOnly(true);
     m_okButton = new QPushButton(tr("OK"), this);
     m_okButton->setObjectName("ok1");
@@ -127,30 +127,30 @@ CModelVariableDlg::CModelVariableDlg(QWidget* parent) : QDialog(parent), m_brows
 
 QLayout* CModelVariableDlg::createBlockColumn()
 {
-    m_blockList = listBox("blocks1003", this);
+    m_blockList = listBox("blocks", this);
     auto* blockFilterGroup = new QGroupBox(tr("Block name filter"), this);
     m_blockFilter = new QLineEdit(blockFilterGroup);
-    m_blockFilter->setObjectName("blockFilter1004");
+    m_blockFilter->setObjectName("blockFilter");
     m_blockType = new QComboBox(blockFilterGroup);
-    m_blockType->setObjectName("blockType1005");
+    m_blockType->setObjectName("blockType");
     auto* blockFilterForm = new QFormLayout(blockFilterGroup);
     blockFilterForm->addRow(label(tr("Name:"), m_blockFilter, blockFilterGroup), m_blockFilter);
     blockFilterForm->addRow(label(tr("Type:"), m_blockType, blockFilterGroup), m_blockType);
 
     auto* sortGroup = new QGroupBox(tr("Sort by"), this);
     m_sortByName = new QRadioButton(tr("Name"), sortGroup);
-    m_sortByName->setObjectName("sortName1006");
+    m_sortByName->setObjectName("sortName");
     m_sortByExecution = new QRadioButton(tr("Execution"), sortGroup);
-    m_sortByExecution->setObjectName("sortExecution1007");
+    m_sortByExecution->setObjectName("sortExecution");
     auto* sortRow = new QHBoxLayout(sortGroup);
     sortRow->addWidget(m_sortByName);
     sortRow->addWidget(m_sortByExecution);
     sortRow->addStretch(1);
 
     m_propertiesButton = new QPushButton(tr("Properties..."), this);
-    m_propertiesButton->setObjectName("properties1008");
+    m_propertiesButton->setObjectName("properties");
     m_refreshButton = new QPushButton(tr("Refresh"), this);
-    m_refreshButton->setObjectName("refresh1009");
+    m_refreshButton->setObjectName("refresh");
     for (QPushButton* b : {m_propertiesButton, m_refreshButton})
         b->setAutoDefault(false); // Enter keeps going to OK
     auto* blockButtons = new QHBoxLayout;
@@ -169,15 +169,15 @@ QLayout* CModelVariableDlg::createBlockColumn()
 
 QLayout* CModelVariableDlg::createTagColumn()
 {
-    auto* tagList = listBox<ReplacingList>("tags1010", this);
+    auto* tagList = listBox<ReplacingList>("tags", this);
     tagList->replacedItemDoubleClicked = [this] { OnOK(); };
     m_tagList = tagList;
     auto* tagFilterGroup = new QGroupBox(tr("Tag name filter"), this);
-    tagFilterGroup->setObjectName("tagFilterGroup1011");
+    tagFilterGroup->setObjectName("tagFilterGroup");
     m_tagFilter = new QLineEdit(tagFilterGroup);
-    m_tagFilter->setObjectName("tagFilter1012");
+    m_tagFilter->setObjectName("tagFilter");
     m_tagType = new QComboBox(tagFilterGroup);
-    m_tagType->setObjectName("tagType1013");
+    m_tagType->setObjectName("tagType");
     auto* tagFilterForm = new QFormLayout(tagFilterGroup);
     tagFilterForm->addRow(label(tr("Name:"), m_tagFilter, tagFilterGroup), m_tagFilter);
     tagFilterForm->addRow(label(tr("Type:"), m_tagType, tagFilterGroup), m_tagType);

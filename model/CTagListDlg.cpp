@@ -15,7 +15,7 @@ CTagListDlg::CTagListDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(tr("Tag List"));
     m_list = new QTreeWidget(this);
-    m_list->setObjectName("list1051");
+    m_list->setObjectName("list");
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -71,7 +71,7 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
 
     QGroupBox* triggerGroup = createTriggerGroup();
     QGroupBox* operationGroup = createOperationGroup();
-    m_previewEdit = lineEdit("preview1044", this);
+    m_previewEdit = lineEdit("preview", this);
     m_previewEdit->setReadOnly(true);
     m_previewEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_previewEdit->setMinimumWidth(m_previewEdit->fontMetrics().averageCharWidth() * 60);
@@ -96,20 +96,20 @@ CStatementDlg::CStatementDlg(QWidget* parent) : QDialog(parent)
 QGroupBox* CStatementDlg::createTriggerGroup()
 {
     auto* triggerGroup = new QGroupBox(tr("Statement trigger"), this);
-    m_triggerList = comboBox("trigger1022", kTriggerKeywords, kTriggerKindCount, triggerGroup);
-    m_dateEdit = lineEdit("date1049", triggerGroup);
-    m_hoursEdit = lineEdit("hours1024", triggerGroup);
+    m_triggerList = comboBox("trigger", kTriggerKeywords, kTriggerKindCount, triggerGroup);
+    m_dateEdit = lineEdit("date", triggerGroup);
+    m_hoursEdit = lineEdit("hours", triggerGroup);
     m_hoursSpin = new CSpinButton(m_hoursEdit, triggerGroup);
-    m_hoursSpin->setObjectName("spinHours1025");
-    m_minutesEdit = lineEdit("minutes1026", triggerGroup);
+    m_hoursSpin->setObjectName("spinHours");
+    m_minutesEdit = lineEdit("minutes", triggerGroup);
     m_minutesSpin = new CSpinButton(m_minutesEdit, triggerGroup);
-    m_minutesSpin->setObjectName("spinMinutes1027");
-    m_secondsEdit = lineEdit("seconds1028", triggerGroup);
+    m_minutesSpin->setObjectName("spinMinutes");
+    m_secondsEdit = lineEdit("seconds", triggerGroup);
     m_secondsSpin = new CSpinButton(m_secondsEdit, triggerGroup);
-    m_secondsSpin->setObjectName("spinSeconds1029");
-    m_expressionEdit = lineEdit("expression1031", triggerGroup);
+    m_secondsSpin->setObjectName("spinSeconds");
+    m_expressionEdit = lineEdit("expression", triggerGroup);
     m_insertTagButton = new QPushButton(tr("Insert Tag..."), triggerGroup);
-    m_insertTagButton->setObjectName("insertTag1046");
+    m_insertTagButton->setObjectName("insertTag");
     m_insertTagButton->setAutoDefault(false);
 
     auto* timeRow = new QHBoxLayout;
@@ -144,20 +144,20 @@ QGroupBox* CStatementDlg::createTriggerGroup()
 QGroupBox* CStatementDlg::createOperationGroup()
 {
     auto* operationGroup = new QGroupBox(tr("Statement operation"), this);
-    m_operationList = comboBox("operation1032", kOperationKeywords, kOperationKindCount, operationGroup);
-    m_tagEdit = lineEdit("tag1042", operationGroup);
+    m_operationList = comboBox("operation", kOperationKeywords, kOperationKindCount, operationGroup);
+    m_tagEdit = lineEdit("tag", operationGroup);
     m_tagsButton = new QPushButton(tr("Tags..."), operationGroup);
-    m_tagsButton->setObjectName("tags1043");
+    m_tagsButton->setObjectName("tagsButton");
     m_tagsButton->setAutoDefault(false);
-    m_valueEdit = lineEdit("value1039", operationGroup);
-    m_rampTimeEdit = lineEdit("rampTime1040", operationGroup);
-    m_rampStepEdit = lineEdit("rampStep1041", operationGroup);
-    m_opcodeCombo = comboBox("opcode1037", kSendOpcodes, static_cast<int>(std::size(kSendOpcodes)), operationGroup);
+    m_valueEdit = lineEdit("value", operationGroup);
+    m_rampTimeEdit = lineEdit("rampTime", operationGroup);
+    m_rampStepEdit = lineEdit("rampStep", operationGroup);
+    m_opcodeCombo = comboBox("opcode", kSendOpcodes, static_cast<int>(std::size(kSendOpcodes)), operationGroup);
     m_opcodeCombo->setEditable(true);
     m_opcodeCombo->setInsertPolicy(QComboBox::NoInsert);
     m_opcodeCombo->setCompleter(nullptr); // an opcode is free text; completion would change what is typed
     m_opcodeCombo->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
-    m_argumentsEdit = lineEdit("arguments1038", operationGroup);
+    m_argumentsEdit = lineEdit("arguments", operationGroup);
 
     auto* operationGrid = new QGridLayout(operationGroup);
     operationGrid->addWidget(m_operationList, 0, 0);
@@ -187,7 +187,7 @@ QLayout* CStatementDlg::createButtons()
     m_insertButton->setObjectName("insert1");
     m_insertButton->setDefault(true);
     m_replaceButton = new QPushButton(tr("Replace"), this);
-    m_replaceButton->setObjectName("replace1050");
+    m_replaceButton->setObjectName("replace");
     m_cancelButton = new QPushButton(tr("Cancel"), this);
     m_cancelButton->setObjectName("cancel2");
 

@@ -194,7 +194,7 @@ TEST_F(MainFrameTest, CommandStatesWithoutDocumentAndWithAProgram)
 
 TEST_F(MainFrameTest, SchedulerTimerFirstTickAfterAboutOneSecond)
 {
-    auto* timer = frame->findChild<QTimer*>(QStringLiteral("timer101"));
+    auto* timer = frame->findChild<QTimer*>(QStringLiteral("schedulerTimer"));
     ASSERT_TRUE(timer);
     EXPECT_TRUE(timer->isActive());
     EXPECT_TRUE(timer->isSingleShot());
@@ -220,7 +220,7 @@ TEST_F(MainFrameTest, IdleTicksLeaveTheCommandsAloneButForTheTwiceASecondLook)
             return true;
         });
     frame->setAppTarget(&probe);
-    auto* timer = frame->findChild<QTimer*>(QStringLiteral("timer101"));
+    auto* timer = frame->findChild<QTimer*>(QStringLiteral("schedulerTimer"));
     ASSERT_TRUE(timer);
     int ticks = 0;
     QObject::connect(timer, &QTimer::timeout, frame, [&ticks] { ++ticks; });

@@ -51,9 +51,9 @@ TEST_F(OptionsDlgTest, ApplyOnAnEmptyStoreWritesTheDefaultLogin)
 {
     COptionsDlg dlg;
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("KelmDesk Options"));
-    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost1020")->currentText(), QStringLiteral("localhost"));
-    EXPECT_EQ(child<QLineEdit>(dlg, "defaultInstance1021")->text(), QStringLiteral("0"));
-    EXPECT_FALSE(child<QCheckBox>(dlg, "defaultLogon1019")->isChecked());
+    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost")->currentText(), QStringLiteral("localhost"));
+    EXPECT_EQ(child<QLineEdit>(dlg, "defaultInstance")->text(), QStringLiteral("0"));
+    EXPECT_FALSE(child<QCheckBox>(dlg, "defaultLogon")->isChecked());
     click(dlg, "apply1");
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(stored(SettingName::DefHostname), "localhost");
@@ -71,15 +71,15 @@ TEST_F(OptionsDlgTest, OpensWithStoredValuesAndClearingAFieldRemovesNothing)
     store(SettingName::DefLogon, QStringLiteral("on"));
     store(SettingName::TagList, QStringLiteral("/t/tags.txt"));
     COptionsDlg dlg;
-    EXPECT_EQ(child<QLineEdit>(dlg, "runnerPath1017")->text(), QStringLiteral("/opt/k/kelm"));
-    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost1020")->currentText(), QStringLiteral("sim7"));
-    EXPECT_EQ(child<QLineEdit>(dlg, "defaultInstance1021")->text(), QStringLiteral("abc"));
-    EXPECT_TRUE(child<QCheckBox>(dlg, "defaultLogon1019")->isChecked());
-    EXPECT_EQ(child<QLineEdit>(dlg, "tagList1047")->text(), QStringLiteral("/t/tags.txt"));
+    EXPECT_EQ(child<QLineEdit>(dlg, "runnerPath")->text(), QStringLiteral("/opt/k/kelm"));
+    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost")->currentText(), QStringLiteral("sim7"));
+    EXPECT_EQ(child<QLineEdit>(dlg, "defaultInstance")->text(), QStringLiteral("abc"));
+    EXPECT_TRUE(child<QCheckBox>(dlg, "defaultLogon")->isChecked());
+    EXPECT_EQ(child<QLineEdit>(dlg, "tagListFile")->text(), QStringLiteral("/t/tags.txt"));
 
-    child<QLineEdit>(dlg, "runnerPath1017")->clear();
-    child<QLineEdit>(dlg, "tagList1047")->clear();
-    child<QCheckBox>(dlg, "defaultLogon1019")->click();
+    child<QLineEdit>(dlg, "runnerPath")->clear();
+    child<QLineEdit>(dlg, "tagListFile")->clear();
+    child<QCheckBox>(dlg, "defaultLogon")->click();
     click(dlg, "apply1");
     EXPECT_EQ(stored(SettingName::KelmPath), "/opt/k/kelm");
     EXPECT_EQ(stored(SettingName::TagList), "/t/tags.txt");
@@ -92,7 +92,7 @@ TEST_F(OptionsDlgTest, OnlyExactOnChecksTheBox)
     for (const char* value : {"On", "on ", "yes"}) {
         store(SettingName::DefLogon, QString::fromLatin1(value));
         COptionsDlg dlg;
-        EXPECT_FALSE(child<QCheckBox>(dlg, "defaultLogon1019")->isChecked()) << value;
+        EXPECT_FALSE(child<QCheckBox>(dlg, "defaultLogon")->isChecked()) << value;
         click(dlg, "apply1");
         EXPECT_EQ(stored(SettingName::DefLogon), "off");
     }
@@ -108,10 +108,10 @@ TEST_F(OptionsDlgTest, BrowseFillsTheFieldAndCancelStoresNothing)
         return QStringLiteral("/chosen/file");
     });
     COptionsDlg dlg;
-    click(dlg, "browseRunner1018");
-    click(dlg, "browseTagList1048");
-    EXPECT_EQ(child<QLineEdit>(dlg, "runnerPath1017")->text(), QStringLiteral("/chosen/file"));
-    EXPECT_EQ(child<QLineEdit>(dlg, "tagList1047")->text(), QStringLiteral("/chosen/file"));
+    click(dlg, "browseRunner");
+    click(dlg, "browseTagListFile");
+    EXPECT_EQ(child<QLineEdit>(dlg, "runnerPath")->text(), QStringLiteral("/chosen/file"));
+    EXPECT_EQ(child<QLineEdit>(dlg, "tagListFile")->text(), QStringLiteral("/chosen/file"));
     EXPECT_EQ(titles, (QStringList{"Select", "Select"}));
     EXPECT_EQ(filters.value(1), QStringLiteral("Text Files (*.txt)"));
     EXPECT_EQ(proposals.value(1), QStringLiteral("taglist.txt"));
@@ -122,9 +122,9 @@ TEST_F(OptionsDlgTest, BrowseFillsTheFieldAndCancelStoresNothing)
 
     Modal::setFileHook([](const QString&, const QString&, const QString&) { return QString(); });
     COptionsDlg again;
-    child<QLineEdit>(again, "tagList1047")->setText(QStringLiteral("/kept"));
-    click(again, "browseTagList1048");
-    EXPECT_EQ(child<QLineEdit>(again, "tagList1047")->text(), QStringLiteral("/kept")) << "cancelled browse";
+    child<QLineEdit>(again, "tagListFile")->setText(QStringLiteral("/kept"));
+    click(again, "browseTagListFile");
+    EXPECT_EQ(child<QLineEdit>(again, "tagListFile")->text(), QStringLiteral("/kept")) << "cancelled browse";
 }
 
 TEST_F(OptionsDlgTest, EditOnlyModeDisablesAllButTheTagList)
@@ -132,11 +132,10 @@ TEST_F(OptionsDlgTest, EditOnlyModeDisablesAllButTheTagList)
     CKelmDeskApp app;
     app.m_bEditOnly = true;
     COptionsDlg dlg;
-    for (const char* name :
-         {"runnerPath1017", "browseRunner1018", "defaultHost1020", "defaultInstance1021", "defaultLogon1019"})
+    for (const char* name : {"runnerPath", "browseRunner", "defaultHost", "defaultInstance", "defaultLogon"})
         EXPECT_FALSE(dlg.findChild<QWidget*>(QLatin1String(name))->isEnabled()) << name;
-    EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("tagList1047"))->isEnabled());
-    EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("browseTagList1048"))->isEnabled());
+    EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("tagListFile"))->isEnabled());
+    EXPECT_TRUE(dlg.findChild<QWidget*>(QStringLiteral("browseTagListFile"))->isEnabled());
     click(dlg, "apply1");
     EXPECT_EQ(stored(SettingName::DefHostname), "localhost") << "disabled fields are stored as shown";
 }
@@ -154,7 +153,7 @@ TEST_F(OptionsDlgTest, RunnerBrowseListsExecutablesUnderTheRunnerName)
         return QString();
     });
     COptionsDlg dlg;
-    click(dlg, "browseRunner1018");
+    click(dlg, "browseRunner");
 #ifdef Q_OS_WIN
     EXPECT_EQ(filter, QStringLiteral("Executable Files (*.exe)"));
     EXPECT_EQ(proposed, QStringLiteral("kelm.exe"));
@@ -162,7 +161,7 @@ TEST_F(OptionsDlgTest, RunnerBrowseListsExecutablesUnderTheRunnerName)
     EXPECT_EQ(filter, QStringLiteral("Executable Files (*)"));
     EXPECT_EQ(proposed, QStringLiteral("kelm"));
 #endif
-    EXPECT_TRUE(child<QLineEdit>(dlg, "runnerPath1017")->text().isEmpty());
+    EXPECT_TRUE(child<QLineEdit>(dlg, "runnerPath")->text().isEmpty());
 }
 
 TEST_F(OptionsDlgTest, AStoreThatCannotBeOpenedShowsDefaultsAndApplyStillCloses)
@@ -174,8 +173,8 @@ TEST_F(OptionsDlgTest, AStoreThatCannotBeOpenedShowsDefaultsAndApplyStillCloses)
         return QMessageBox::Ok;
     });
     COptionsDlg dlg;
-    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost1020")->currentText(), QStringLiteral("localhost"));
-    child<QLineEdit>(dlg, "runnerPath1017")->setText(QStringLiteral("/opt/k/kelm"));
+    EXPECT_EQ(child<QComboBox>(dlg, "defaultHost")->currentText(), QStringLiteral("localhost"));
+    child<QLineEdit>(dlg, "runnerPath")->setText(QStringLiteral("/opt/k/kelm"));
     click(dlg, "apply1");
     KMessageBox::setHook(previous);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);

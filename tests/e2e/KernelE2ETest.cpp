@@ -100,8 +100,8 @@ protected:
     void answerLogOn(const QString& host, const QString& instance)
     {
         Modal::setDialogHook([host, instance](QDialog& d) {
-            auto* hostBox = d.findChild<QComboBox*>("hostname1001");
-            auto* instanceEdit = d.findChild<QLineEdit*>("instance1002");
+            auto* hostBox = d.findChild<QComboBox*>("hostname");
+            auto* instanceEdit = d.findChild<QLineEdit*>("instance");
             ASSERT_TRUE(hostBox && instanceEdit);
             hostBox->setEditText(host);
             instanceEdit->setText(instance);

@@ -102,8 +102,8 @@ protected:
     {
         onDialog = [host, instance](QDialog& d) {
             ASSERT_NE(qobject_cast<CLogOnDlg*>(&d), nullptr);
-            d.findChild<QComboBox*>(QStringLiteral("hostname1001"))->setEditText(host);
-            d.findChild<QLineEdit*>(QStringLiteral("instance1002"))->setText(instance);
+            d.findChild<QComboBox*>(QStringLiteral("hostname"))->setEditText(host);
+            d.findChild<QLineEdit*>(QStringLiteral("instance"))->setText(instance);
             QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("ok1")), Qt::LeftButton);
         };
     }
@@ -285,7 +285,7 @@ TEST_F(RunCommands, MissingRunnerPathAsksUntilOneIsStored)
             QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("cancel2")), Qt::LeftButton);
             return;
         }
-        d.findChild<QLineEdit*>(QStringLiteral("runnerPath1017"))->setText(m_runner);
+        d.findChild<QLineEdit*>(QStringLiteral("runnerPath"))->setText(m_runner);
         QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("apply1")), Qt::LeftButton);
     };
     CEditorDoc* doc = saved();

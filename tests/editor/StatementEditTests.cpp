@@ -35,13 +35,13 @@ protected:
         onDialog = [this, value, button, tag](QDialog& d) {
             auto* dlg = qobject_cast<CStatementDlg*>(&d);
             ASSERT_NE(dlg, nullptr);
-            seenStatement = dlg->findChild<QLineEdit*>(QStringLiteral("preview1044"))->text();
+            seenStatement = dlg->findChild<QLineEdit*>(QStringLiteral("preview"))->text();
             if (whileOpen)
                 whileOpen();
             if (!tag.isEmpty())
-                dlg->findChild<QLineEdit*>(QStringLiteral("tag1042"))->setText(tag);
+                dlg->findChild<QLineEdit*>(QStringLiteral("tag"))->setText(tag);
             if (!value.isEmpty())
-                dlg->findChild<QLineEdit*>(QStringLiteral("value1039"))->setText(value);
+                dlg->findChild<QLineEdit*>(QStringLiteral("value"))->setText(value);
             auto* b = dlg->findChild<QPushButton*>(QLatin1String(button));
             ASSERT_NE(b, nullptr);
             QTest::mouseClick(b, Qt::LeftButton);
@@ -56,7 +56,7 @@ TEST_F(StatementEdit, DoubleClickAndReplaceChangesExactlyThatLine)
 {
     CEditorDoc* doc = withText(program);
     CEditorView* view = viewOf(doc);
-    answerStatement(QStringLiteral("7"), "replace1050");
+    answerStatement(QStringLiteral("7"), "replace");
     doubleClick(view, lineStart(doc, 2) + 4);
 
     EXPECT_EQ(dialogTitles.size(), 1u);

@@ -186,7 +186,7 @@ TEST_F(MonitorFlood, AClientThatNeverReadsHoldsUpNothing)
             QCoreApplication::processEvents();
     }
     // Memory once the scheduler has tried twice to write the Stops to the client.
-    QTimer* tick = app->mainFrame()->findChild<QTimer*>(QStringLiteral("timer%1").arg(Res::SchedulerTimer));
+    QTimer* tick = app->mainFrame()->findChild<QTimer*>(QStringLiteral("schedulerTimer"));
     ASSERT_NE(tick, nullptr);
     QSignalSpy ticks(tick, &QTimer::timeout);
     KD_TRY_VERIFY(ticks.count() >= 2, 5000);

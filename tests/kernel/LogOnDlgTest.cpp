@@ -26,8 +26,8 @@ protected:
         AppFixture::SetUp();
         m_oldHook = Modal::setDialogHook([this](QDialog& d) {
             ++dialogs;
-            host = d.findChild<QComboBox*>("hostname1001");
-            instance = d.findChild<QLineEdit*>("instance1002");
+            host = d.findChild<QComboBox*>("hostname");
+            instance = d.findChild<QLineEdit*>("instance");
             ok = d.findChild<QPushButton*>("ok1");
             cancel = d.findChild<QPushButton*>("cancel2");
             ASSERT_TRUE(host && instance && ok && cancel);

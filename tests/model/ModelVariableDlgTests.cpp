@@ -20,9 +20,9 @@ const QStringList pumpTags = {"OUT", "RUN", "SPEED", "DP", "POWER", "CURVE", "HO
 class ModelVariableDlgTest : public ModelDialogFixture
 {
 protected:
-    QListWidget& blocks(QWidget& d) { return child<QListWidget>(d, "blocks1003"); }
-    QListWidget& tags(QWidget& d) { return child<QListWidget>(d, "tags1010"); }
-    QString name(QWidget& d) { return child<QLineEdit>(d, "name1014").text(); }
+    QListWidget& blocks(QWidget& d) { return child<QListWidget>(d, "blocks"); }
+    QListWidget& tags(QWidget& d) { return child<QListWidget>(d, "tags"); }
+    QString name(QWidget& d) { return child<QLineEdit>(d, "name").text(); }
 };
 
 } // namespace
@@ -37,16 +37,16 @@ TEST_F(ModelVariableDlgTest, OpensWithTheBlocksSortedByNameAndOkDisabled)
     EXPECT_EQ(items(blocks(dlg)), blocksByName);
     EXPECT_EQ(tags(dlg).count(), 0);
     EXPECT_EQ(name(dlg), "");
-    EXPECT_TRUE(child<QLineEdit>(dlg, "name1014").isReadOnly());
+    EXPECT_TRUE(child<QLineEdit>(dlg, "name").isReadOnly());
     EXPECT_FALSE(button(dlg, "ok1").isEnabled());
-    EXPECT_FALSE(button(dlg, "properties1008").isEnabled());
+    EXPECT_FALSE(button(dlg, "properties").isEnabled());
     EXPECT_TRUE(button(dlg, "cancel2").isEnabled());
-    EXPECT_TRUE(child<QRadioButton>(dlg, "sortName1006").isChecked());
-    EXPECT_EQ(child<QLineEdit>(dlg, "blockFilter1004").text(), "*");
-    EXPECT_EQ(child<QLineEdit>(dlg, "tagFilter1012").text(), "*");
-    EXPECT_EQ(comboItems(dlg, "blockType1005"), QStringList({"Any", "FEED", "PUMP", "VALVE", "TANK", "PIDC"}));
-    EXPECT_EQ(comboItems(dlg, "tagType1013"), tagTypeLabels());
-    EXPECT_EQ(child<QComboBox>(dlg, "tagType1013").currentText(), "Any");
+    EXPECT_TRUE(child<QRadioButton>(dlg, "sortName").isChecked());
+    EXPECT_EQ(child<QLineEdit>(dlg, "blockFilter").text(), "*");
+    EXPECT_EQ(child<QLineEdit>(dlg, "tagFilter").text(), "*");
+    EXPECT_EQ(comboItems(dlg, "blockType"), QStringList({"Any", "FEED", "PUMP", "VALVE", "TANK", "PIDC"}));
+    EXPECT_EQ(comboItems(dlg, "tagType"), tagTypeLabels());
+    EXPECT_EQ(child<QComboBox>(dlg, "tagType").currentText(), "Any");
 }
 
 TEST_F(ModelVariableDlgTest, SelectingABlockShowsItsNameAndTagsAndOkReturnsIt)
@@ -59,7 +59,7 @@ TEST_F(ModelVariableDlgTest, SelectingABlockShowsItsNameAndTagsAndOkReturnsIt)
         EXPECT_EQ(name(d), "P101");
         EXPECT_EQ(items(tags(d)), pumpTags);
         EXPECT_TRUE(button(d, "ok1").isEnabled());
-        EXPECT_TRUE(button(d, "properties1008").isEnabled());
+        EXPECT_TRUE(button(d, "properties").isEnabled());
         screenshot(d, "model-variable-block");
         click(d, "ok1");
     };
@@ -246,34 +246,34 @@ TEST_F(ModelVariableDlgTest, FiltersWaitForAQueryAndExecutionShowsTheKernelsOrde
     CModelVariableDlg dlg;
     dlg.show();
     clickItem(blocks(dlg), "P101");
-    child<QLineEdit>(dlg, "blockFilter1004").setText("f*");
+    child<QLineEdit>(dlg, "blockFilter").setText("f*");
     EXPECT_EQ(items(blocks(dlg)), blocksByName) << "a changed filter waits for the next query";
 
-    QTest::mouseClick(&child<QRadioButton>(dlg, "sortExecution1007"), Qt::LeftButton);
+    QTest::mouseClick(&child<QRadioButton>(dlg, "sortExecution"), Qt::LeftButton);
     EXPECT_EQ(items(blocks(dlg)), QStringList({"FEED1", "FV101", "FV102", "FEED2", "FV201", "FV202"}));
     EXPECT_EQ(items(tags(dlg)), pumpTags) << "the tag list is left alone";
     EXPECT_EQ(name(dlg), "P101");
-    QTest::mouseClick(&child<QRadioButton>(dlg, "sortName1006"), Qt::LeftButton);
+    QTest::mouseClick(&child<QRadioButton>(dlg, "sortName"), Qt::LeftButton);
     EXPECT_EQ(items(blocks(dlg)), QStringList({"FEED1", "FEED2", "FV101", "FV102", "FV201", "FV202"}));
 
-    child<QLineEdit>(dlg, "blockFilter1004").setText("");
-    child<QComboBox>(dlg, "blockType1005").setCurrentText("PUMP");
-    click(dlg, "refresh1009");
+    child<QLineEdit>(dlg, "blockFilter").setText("");
+    child<QComboBox>(dlg, "blockType").setCurrentText("PUMP");
+    click(dlg, "refresh");
     EXPECT_EQ(items(blocks(dlg)), QStringList({"P101", "P201"})) << "an empty filter is sent as *";
 
-    child<QLineEdit>(dlg, "blockFilter1004").setText("nothing*");
-    click(dlg, "refresh1009");
+    child<QLineEdit>(dlg, "blockFilter").setText("nothing*");
+    click(dlg, "refresh");
     EXPECT_EQ(items(blocks(dlg)), QStringList({"no match"}));
     clickItem(blocks(dlg), "no match", true);
     EXPECT_TRUE(dlg.isVisible()) << "\"no match\" selects nothing";
     EXPECT_EQ(name(dlg), "P101");
 
     // The tag filters apply at the next block selection.
-    child<QLineEdit>(dlg, "blockFilter1004").setText("*");
-    child<QComboBox>(dlg, "blockType1005").setCurrentText("Any");
-    child<QLineEdit>(dlg, "tagFilter1012").setText("*e*");
-    child<QComboBox>(dlg, "tagType1013").setCurrentText("DBLE");
-    click(dlg, "refresh1009");
+    child<QLineEdit>(dlg, "blockFilter").setText("*");
+    child<QComboBox>(dlg, "blockType").setCurrentText("Any");
+    child<QLineEdit>(dlg, "tagFilter").setText("*e*");
+    child<QComboBox>(dlg, "tagType").setCurrentText("DBLE");
+    click(dlg, "refresh");
     clickItem(blocks(dlg), "T101");
     EXPECT_EQ(items(tags(dlg)), QStringList({"LEVEL", "VOLUME", "AREA", "HEIGHT", "TEMP"}));
 }
@@ -289,7 +289,7 @@ TEST_F(ModelVariableDlgTest, RefreshListsTheSelectedBlocksTagsAgainAfterADescent
     clickItem(tags(dlg), "Physical properties");
     clickItem(tags(dlg), "Elevation");
     EXPECT_EQ(name(dlg), "P101:OUT.c[5]");
-    click(dlg, "refresh1009");
+    click(dlg, "refresh");
     EXPECT_EQ(items(blocks(dlg)), blocksByName);
     EXPECT_EQ(items(tags(dlg)), pumpTags);
     EXPECT_EQ(name(dlg), "P101:OUT.c[5]");
@@ -305,11 +305,11 @@ TEST_F(ModelVariableDlgTest, WithoutAKernelTheListsStayEmptyAndOnlyCancelEndsIt)
     onDialog = [&](QDialog& d) {
         EXPECT_EQ(blocks(d).count(), 0);
         EXPECT_EQ(tags(d).count(), 0);
-        EXPECT_EQ(comboItems(d, "blockType1005"), QStringList({"Any"}));
+        EXPECT_EQ(comboItems(d, "blockType"), QStringList({"Any"}));
         EXPECT_FALSE(button(d, "ok1").isEnabled());
         click(d, "ok1");
-        click(d, "refresh1009");
-        QTest::keyClick(&child<QLineEdit>(d, "name1014"), Qt::Key_Return);
+        click(d, "refresh");
+        QTest::keyClick(&child<QLineEdit>(d, "name"), Qt::Key_Return);
         openAfterOk = d.isVisible();
         click(d, "cancel2");
     };
@@ -338,7 +338,7 @@ TEST_F(ModelVariableDlgTest, PropertiesListsTheBlocksTagsWithTypesAndCurrentValu
             return;
         }
         clickItem(blocks(d), "P101");
-        click(d, "properties1008");
+        click(d, "properties");
         click(d, "cancel2");
     };
     EXPECT_EQ(Modal::run(dlg), QDialog::Rejected);

@@ -38,8 +38,8 @@ protected:
     {
         onDialog = [this, block, item](QDialog& d) {
             if (qobject_cast<CModelVariableDlg*>(&d)) {
-                clickItem(child<QListWidget>(d, "blocks1003"), block);
-                clickItem(child<QListWidget>(d, "tags1010"), item, true);
+                clickItem(child<QListWidget>(d, "blocks"), block);
+                clickItem(child<QListWidget>(d, "tags"), item, true);
             }
         };
     }
@@ -75,24 +75,24 @@ TEST_F(PickerTest, StatementButtonsTakeTheKernelTagFromTheTagListWithoutALogOn)
     startDesk();
     setTagList("T1  P101:FLOW  \"Feed flow in\"\n");
     onDialog = [this](QDialog& d) {
-        auto& list = child<QTreeWidget>(d, "list1051");
+        auto& list = child<QTreeWidget>(d, "list");
         doubleClickAt(list.viewport(), list.visualItemRect(list.topLevelItem(0)).center());
     };
     CStatementDlg dlg;
     dlg.show();
-    child<QComboBox>(dlg, "trigger1022").setCurrentText("when");
-    click(dlg, "insertTag1046");
-    EXPECT_EQ(child<QLineEdit>(dlg, "expression1031").text(), "{P101:FLOW}");
-    click(dlg, "tags1043");
-    EXPECT_EQ(child<QLineEdit>(dlg, "tag1042").text(), "P101:FLOW");
-    EXPECT_EQ(child<QLineEdit>(dlg, "preview1044").text(), "when ({P101:FLOW}) {P101:FLOW} = ");
+    child<QComboBox>(dlg, "trigger").setCurrentText("when");
+    click(dlg, "insertTag");
+    EXPECT_EQ(child<QLineEdit>(dlg, "expression").text(), "{P101:FLOW}");
+    click(dlg, "tagsButton");
+    EXPECT_EQ(child<QLineEdit>(dlg, "tag").text(), "P101:FLOW");
+    EXPECT_EQ(child<QLineEdit>(dlg, "preview").text(), "when ({P101:FLOW}) {P101:FLOW} = ");
     EXPECT_EQ(dialogs, (std::vector<std::string>{"CTagListDlg", "CTagListDlg"}));
     EXPECT_FALSE(IsLoggedOn());
 
     // Closing the tag list gives nothing.
     onDialog = [](QDialog& d) { d.close(); };
-    click(dlg, "tags1043");
-    EXPECT_EQ(child<QLineEdit>(dlg, "tag1042").text(), "P101:FLOW");
+    click(dlg, "tagsButton");
+    EXPECT_EQ(child<QLineEdit>(dlg, "tag").text(), "P101:FLOW");
 }
 
 TEST_F(PickerTest, WithoutATagListTheButtonsBrowseTheModelLoggingOnFirst)
@@ -101,26 +101,26 @@ TEST_F(PickerTest, WithoutATagListTheButtonsBrowseTheModelLoggingOnFirst)
     std::vector<std::string> seen;
     onDialog = [&](QDialog& d) {
         if (qobject_cast<CLogOnDlg*>(&d)) {
-            child<QComboBox>(d, "hostname1001").setEditText("127.0.0.1");
-            child<QLineEdit>(d, "instance1002").setText("0");
+            child<QComboBox>(d, "hostname").setEditText("127.0.0.1");
+            child<QLineEdit>(d, "instance").setText("0");
             click(d, "ok1");
             return;
         }
-        clickItem(child<QListWidget>(d, "blocks1003"), "FEED1");
-        clickItem(child<QListWidget>(d, "tags1010"), "FLOW", true);
+        clickItem(child<QListWidget>(d, "blocks"), "FEED1");
+        clickItem(child<QListWidget>(d, "tags"), "FLOW", true);
     };
     CStatementDlg dlg;
     dlg.show();
-    click(dlg, "tags1043");
-    EXPECT_EQ(child<QLineEdit>(dlg, "tag1042").text(), "FEED1:FLOW");
+    click(dlg, "tagsButton");
+    EXPECT_EQ(child<QLineEdit>(dlg, "tag").text(), "FEED1:FLOW");
     EXPECT_TRUE(IsLoggedOn());
     EXPECT_EQ(dialogs, (std::vector<std::string>{"CLogOnDlg", "CModelVariableDlg"}));
 
     // Logged on now: straight to the model.
     pickInModel("P101", "SPEED");
-    child<QComboBox>(dlg, "trigger1022").setCurrentText("when");
-    click(dlg, "insertTag1046");
-    EXPECT_EQ(child<QLineEdit>(dlg, "expression1031").text(), "{P101:SPEED}");
+    child<QComboBox>(dlg, "trigger").setCurrentText("when");
+    click(dlg, "insertTag");
+    EXPECT_EQ(child<QLineEdit>(dlg, "expression").text(), "{P101:SPEED}");
     EXPECT_EQ(dialogs.back(), "CModelVariableDlg");
     EXPECT_EQ(dialogs.size(), 3u);
 }
@@ -129,13 +129,13 @@ TEST_F(PickerTest, AFailedLogOnEndsTheButtonAndACancelledOneBrowsesWithoutAKerne
 {
     startDesk();
     onDialog = [&](QDialog& d) {
-        child<QLineEdit>(d, "instance1002").setText("1"); // nothing listens there
-        child<QComboBox>(d, "hostname1001").setEditText("127.0.0.1");
+        child<QLineEdit>(d, "instance").setText("1"); // nothing listens there
+        child<QComboBox>(d, "hostname").setEditText("127.0.0.1");
         click(d, "ok1");
     };
     CStatementDlg dlg;
     dlg.show();
-    click(dlg, "tags1043");
+    click(dlg, "tagsButton");
     EXPECT_EQ(dialogs, (std::vector<std::string>{"CLogOnDlg"}));
     EXPECT_TRUE(messages.isEmpty());
 
@@ -145,13 +145,13 @@ TEST_F(PickerTest, AFailedLogOnEndsTheButtonAndACancelledOneBrowsesWithoutAKerne
             click(d, "cancel2");
             return;
         }
-        listsEmpty = child<QListWidget>(d, "blocks1003").count() == 0;
+        listsEmpty = child<QListWidget>(d, "blocks").count() == 0;
         click(d, "cancel2");
     };
-    click(dlg, "tags1043");
+    click(dlg, "tagsButton");
     EXPECT_EQ(dialogs, (std::vector<std::string>{"CLogOnDlg", "CLogOnDlg", "CModelVariableDlg"}));
     EXPECT_TRUE(listsEmpty);
-    EXPECT_EQ(child<QLineEdit>(dlg, "tag1042").text(), "");
+    EXPECT_EQ(child<QLineEdit>(dlg, "tag").text(), "");
 }
 
 TEST_F(PickerTest, EditOnlyWithoutATagListSaysSoAndOpensNothing)
@@ -159,14 +159,14 @@ TEST_F(PickerTest, EditOnlyWithoutATagListSaysSoAndOpensNothing)
     startDesk({QStringLiteral("-editonly")});
     CStatementDlg dlg;
     dlg.show();
-    EXPECT_TRUE(button(dlg, "tags1043").isEnabled());
-    click(dlg, "tags1043");
+    EXPECT_TRUE(button(dlg, "tagsButton").isEnabled());
+    click(dlg, "tagsButton");
     EXPECT_EQ(messages, QStringList({"No taglist file set."}));
     EXPECT_TRUE(dialogs.empty());
 
     setTagList("T9 K:9\n");
     onDialog = [](QDialog& d) { d.close(); };
-    click(dlg, "tags1043");
+    click(dlg, "tagsButton");
     EXPECT_EQ(dialogs, (std::vector<std::string>{"CTagListDlg"})) << "a tag list works in edit-only mode";
 
     ASSERT_TRUE(newProgram("at (0) {} = 1\n"));
@@ -199,8 +199,8 @@ TEST_F(PickerTest, TheEditorLogsOnFirstAndStopsWhenTheLogOnFails)
     select(doc->currentView(), 7, 7);
     onDialog = [&](QDialog& d) {
         if (qobject_cast<CLogOnDlg*>(&d)) {
-            child<QComboBox>(d, "hostname1001").setEditText("127.0.0.1");
-            child<QLineEdit>(d, "instance1002").setText("1");
+            child<QComboBox>(d, "hostname").setEditText("127.0.0.1");
+            child<QLineEdit>(d, "instance").setText("1");
             click(d, "ok1");
         }
     };
@@ -210,11 +210,11 @@ TEST_F(PickerTest, TheEditorLogsOnFirstAndStopsWhenTheLogOnFails)
 
     onDialog = [&](QDialog& d) {
         if (qobject_cast<CLogOnDlg*>(&d)) {
-            child<QLineEdit>(d, "instance1002").setText("0");
+            child<QLineEdit>(d, "instance").setText("0");
             click(d, "ok1");
             return;
         }
-        clickItem(child<QListWidget>(d, "blocks1003"), "LC101");
+        clickItem(child<QListWidget>(d, "blocks"), "LC101");
         click(d, "ok1");
     };
     ASSERT_TRUE(triggerAction(Cmd::InsertModelVariable));

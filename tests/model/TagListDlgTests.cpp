@@ -10,7 +10,7 @@ class TagListDlgTest : public ModelDialogFixture
 {
 protected:
     QString writeList(const QByteArray& bytes) { return writeFile(QStringLiteral("tags.txt"), bytes); }
-    static QTreeWidget& list(QWidget& d) { return child<QTreeWidget>(d, "list1051"); }
+    static QTreeWidget& list(QWidget& d) { return child<QTreeWidget>(d, "list"); }
     static QStringList row(QTreeWidget& l, int i)
     {
         const QTreeWidgetItem* item = l.topLevelItem(i);

@@ -45,7 +45,7 @@ protected:
     }
     QLineEdit& edit(const char* name) { return child<QLineEdit>(name); }
     QComboBox& combo(const char* name) { return child<QComboBox>(name); }
-    QString previewText() { return edit("preview1044").text(); }
+    QString previewText() { return edit("preview").text(); }
     bool enabled(const char* name) { return child<QWidget>(name).isEnabled(); }
 
     void expectEnabled(std::initializer_list<const char*> names, bool state)
@@ -58,8 +58,8 @@ protected:
     CStatementDlg dlg;
 };
 
-const std::initializer_list<const char*> kTimeControls = {"hours1024",     "minutes1026",     "seconds1028",
-                                                          "spinHours1025", "spinMinutes1027", "spinSeconds1029"};
+const std::initializer_list<const char*> kTimeControls = {"hours",     "minutes",     "seconds",
+                                                          "spinHours", "spinMinutes", "spinSeconds"};
 
 TEST_F(StatementDialog, FreshDialogShowsDefaults)
 {
@@ -70,23 +70,22 @@ TEST_F(StatementDialog, FreshDialogShowsDefaults)
     EXPECT_TRUE(messages.isEmpty());
 
     QStringList triggers, operations;
-    for (int i = 0; i < combo("trigger1022").count(); ++i)
-        triggers << combo("trigger1022").itemText(i);
-    for (int i = 0; i < combo("operation1032").count(); ++i)
-        operations << combo("operation1032").itemText(i);
+    for (int i = 0; i < combo("trigger").count(); ++i)
+        triggers << combo("trigger").itemText(i);
+    for (int i = 0; i < combo("operation").count(); ++i)
+        operations << combo("operation").itemText(i);
     EXPECT_EQ(triggers, QStringList({"after", "at", "when"}));
     EXPECT_EQ(operations, QStringList({"ramp", "send", "set", "stop"}));
-    EXPECT_EQ(combo("trigger1022").currentText(), "at");
-    EXPECT_EQ(combo("operation1032").currentText(), "set");
-    EXPECT_EQ(combo("opcode1037").currentText(), "SetVariable");
+    EXPECT_EQ(combo("trigger").currentText(), "at");
+    EXPECT_EQ(combo("operation").currentText(), "set");
+    EXPECT_EQ(combo("opcode").currentText(), "SetVariable");
 
-    expectEnabled({"trigger1022", "date1049", "operation1032", "tag1042", "value1039", "insert1", "cancel2"}, true);
+    expectEnabled({"trigger", "date", "operation", "tag", "value", "insert1", "cancel2"}, true);
     expectEnabled(kTimeControls, true);
-    expectEnabled({"expression1031", "insertTag1046", "tags1043", "rampTime1040", "rampStep1041", "arguments1038",
-                   "opcode1037", "replace1050"},
+    expectEnabled({"expression", "insertTag", "tagsButton", "rampTime", "rampStep", "arguments", "opcode", "replace"},
                   false);
 
-    QLineEdit& preview = edit("preview1044");
+    QLineEdit& preview = edit("preview");
     EXPECT_TRUE(preview.isReadOnly());
     EXPECT_EQ(preview.font().family(), QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
     QTest::keyClicks(&preview, "xyz");
@@ -96,82 +95,81 @@ TEST_F(StatementDialog, FreshDialogShowsDefaults)
 TEST_F(StatementDialog, TriggerAndOperationRules)
 {
     dlg.show();
-    QTest::keyClicks(&edit("date1049"), "01-02-03");
-    QTest::keyClick(&combo("trigger1022"), Qt::Key_Down);
-    ASSERT_EQ(combo("trigger1022").currentText(), "when");
-    expectEnabled({"expression1031"}, true);
+    QTest::keyClicks(&edit("date"), "01-02-03");
+    QTest::keyClick(&combo("trigger"), Qt::Key_Down);
+    ASSERT_EQ(combo("trigger").currentText(), "when");
+    expectEnabled({"expression"}, true);
     expectEnabled(kTimeControls, false);
-    expectEnabled({"date1049", "insertTag1046"}, false);
-    QTest::keyClicks(&edit("expression1031"), "{A} > 1 ");
+    expectEnabled({"date", "insertTag"}, false);
+    QTest::keyClicks(&edit("expression"), "{A} > 1 ");
     EXPECT_EQ(previewText(), "when ({A} > 1 ) {} = ");
 
-    QTest::keyClick(&combo("operation1032"), Qt::Key_Down);
-    ASSERT_EQ(combo("operation1032").currentText(), "stop");
-    expectEnabled({"tag1042", "tags1043", "value1039", "rampTime1040", "rampStep1041", "arguments1038", "opcode1037"},
-                  false);
+    QTest::keyClick(&combo("operation"), Qt::Key_Down);
+    ASSERT_EQ(combo("operation").currentText(), "stop");
+    expectEnabled({"tag", "tagsButton", "value", "rampTime", "rampStep", "arguments", "opcode"}, false);
     EXPECT_EQ(previewText(), "when ({A} > 1 ) stop");
 
     // The disabled date still makes the "after" time bracketed.
-    combo("trigger1022").setCurrentIndex(0);
+    combo("trigger").setCurrentIndex(0);
     expectEnabled(kTimeControls, true);
-    expectEnabled({"date1049", "expression1031"}, false);
-    EXPECT_EQ(edit("date1049").text(), "01-02-03");
+    expectEnabled({"date", "expression"}, false);
+    EXPECT_EQ(edit("date").text(), "01-02-03");
     EXPECT_EQ(previewText(), "after ([00.00]) stop");
 
-    combo("operation1032").setCurrentIndex(1);
-    expectEnabled({"arguments1038", "opcode1037"}, true);
-    expectEnabled({"tag1042", "value1039", "rampTime1040", "rampStep1041"}, false);
+    combo("operation").setCurrentIndex(1);
+    expectEnabled({"arguments", "opcode"}, true);
+    expectEnabled({"tag", "value", "rampTime", "rampStep"}, false);
     EXPECT_EQ(previewText(), "after ([00.00]) send(SetVariable)");
-    combo("opcode1037").lineEdit()->clear();
-    QTest::keyClicks(combo("opcode1037").lineEdit(), "Set");
-    QTest::keyClicks(&edit("arguments1038"), "a, 2");
+    combo("opcode").lineEdit()->clear();
+    QTest::keyClicks(combo("opcode").lineEdit(), "Set");
+    QTest::keyClicks(&edit("arguments"), "a, 2");
     EXPECT_EQ(previewText(), "after ([00.00]) send(Set, a, 2)");
 
-    combo("operation1032").setCurrentIndex(0);
-    expectEnabled({"tag1042", "value1039", "rampTime1040", "rampStep1041"}, true);
-    expectEnabled({"arguments1038", "opcode1037", "tags1043"}, false);
+    combo("operation").setCurrentIndex(0);
+    expectEnabled({"tag", "value", "rampTime", "rampStep"}, true);
+    expectEnabled({"arguments", "opcode", "tagsButton"}, false);
     EXPECT_EQ(previewText(), "after ([00.00]) ramp({}, , , )");
 }
 
 TEST_F(StatementDialog, RulesTakeBackWhatTheyEnabled)
 {
     dlg.show();
-    combo("trigger1022").setCurrentText("when");
-    expectEnabled({"expression1031"}, true);
-    combo("trigger1022").setCurrentText("at");
-    expectEnabled({"date1049"}, true);
+    combo("trigger").setCurrentText("when");
+    expectEnabled({"expression"}, true);
+    combo("trigger").setCurrentText("at");
+    expectEnabled({"date"}, true);
     expectEnabled(kTimeControls, true);
-    expectEnabled({"expression1031", "insertTag1046"}, false);
+    expectEnabled({"expression", "insertTag"}, false);
 
-    combo("operation1032").setCurrentText("ramp");
-    expectEnabled({"rampTime1040", "rampStep1041"}, true);
-    QTest::keyClicks(&edit("rampTime1040"), "5");
-    combo("operation1032").setCurrentText("set");
-    expectEnabled({"tag1042", "value1039"}, true);
-    expectEnabled({"rampTime1040", "rampStep1041", "arguments1038", "opcode1037"}, false);
-    EXPECT_EQ(edit("rampTime1040").text(), "5"); // a disabled box keeps its text
+    combo("operation").setCurrentText("ramp");
+    expectEnabled({"rampTime", "rampStep"}, true);
+    QTest::keyClicks(&edit("rampTime"), "5");
+    combo("operation").setCurrentText("set");
+    expectEnabled({"tag", "value"}, true);
+    expectEnabled({"rampTime", "rampStep", "arguments", "opcode"}, false);
+    EXPECT_EQ(edit("rampTime").text(), "5"); // a disabled box keeps its text
     EXPECT_EQ(previewText(), "at (0) {} = ");
 }
 
 TEST_F(StatementDialog, SpinsWriteIntoTheirBoxes)
 {
     dlg.show();
-    auto& hoursUp = *child<QWidget>("spinHours1025").findChild<QToolButton*>("up");
+    auto& hoursUp = *child<QWidget>("spinHours").findChild<QToolButton*>("up");
     QTest::mouseClick(&hoursUp, Qt::LeftButton);
-    EXPECT_EQ(edit("hours1024").text(), "1");
+    EXPECT_EQ(edit("hours").text(), "1");
     EXPECT_EQ(previewText(), "at ([1:00:00.00]) {} = ");
 
-    edit("minutes1026").setText(" 7x");
-    QTest::keyClick(&edit("minutes1026"), Qt::Key_Up);
-    EXPECT_EQ(edit("minutes1026").text(), "8");
+    edit("minutes").setText(" 7x");
+    QTest::keyClick(&edit("minutes"), Qt::Key_Up);
+    EXPECT_EQ(edit("minutes").text(), "8");
     EXPECT_EQ(previewText(), "at ([1:08:00.00]) {} = ");
 
-    auto& secondsDown = *child<QWidget>("spinSeconds1029").findChild<QToolButton*>("down");
+    auto& secondsDown = *child<QWidget>("spinSeconds").findChild<QToolButton*>("down");
     QTest::mouseClick(&secondsDown, Qt::LeftButton);
-    EXPECT_EQ(edit("seconds1028").text(), "0");
-    edit("seconds1028").setText("40000");
+    EXPECT_EQ(edit("seconds").text(), "0");
+    edit("seconds").setText("40000");
     QTest::mouseClick(&secondsDown, Qt::LeftButton);
-    EXPECT_EQ(edit("seconds1028").text(), "32766");
+    EXPECT_EQ(edit("seconds").text(), "32766");
 }
 
 TEST_F(StatementDialog, ParsedLineFillsControls)
@@ -180,13 +178,13 @@ TEST_F(StatementDialog, ParsedLineFillsControls)
     dlg.statementText = "when (({A} > 1)) ramp({T1}, " + longValue + ", 2, 3)";
     dlg.show();
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(combo("trigger1022").currentText(), "when");
-    EXPECT_EQ(combo("operation1032").currentText(), "ramp");
-    EXPECT_EQ(edit("expression1031").text(), "({A} > 1)");
-    EXPECT_EQ(edit("value1039").text(), longValue);
-    expectEnabled({"expression1031", "tag1042", "value1039", "rampTime1040", "rampStep1041", "replace1050"}, true);
+    EXPECT_EQ(combo("trigger").currentText(), "when");
+    EXPECT_EQ(combo("operation").currentText(), "ramp");
+    EXPECT_EQ(edit("expression").text(), "({A} > 1)");
+    EXPECT_EQ(edit("value").text(), longValue);
+    expectEnabled({"expression", "tag", "value", "rampTime", "rampStep", "replace"}, true);
     expectEnabled(kTimeControls, false);
-    expectEnabled({"arguments1038", "opcode1037", "insertTag1046", "tags1043"}, false);
+    expectEnabled({"arguments", "opcode", "insertTag", "tagsButton"}, false);
     EXPECT_EQ(previewText(), dlg.statementText);
 }
 
@@ -194,8 +192,8 @@ TEST_F(StatementDialog, OpcodeListFollowsTheParsedOpcode)
 {
     dlg.statementText = "after (5) send(ModelRun, a)";
     dlg.show();
-    EXPECT_EQ(combo("opcode1037").currentText(), "ModelRun");
-    EXPECT_EQ(combo("opcode1037").currentIndex(), combo("opcode1037").findText("ModelRun"));
+    EXPECT_EQ(combo("opcode").currentText(), "ModelRun");
+    EXPECT_EQ(combo("opcode").currentIndex(), combo("opcode").findText("ModelRun"));
     EXPECT_EQ(previewText(), "after (5) send(ModelRun, a)");
 }
 
@@ -204,7 +202,7 @@ TEST_F(StatementDialog, UnlistedOpcodeIsKeptAsTyped)
     dlg.statementText = "after (5) send(Reload)";
     dlg.show();
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(combo("opcode1037").currentText(), "Reload");
+    EXPECT_EQ(combo("opcode").currentText(), "Reload");
     EXPECT_EQ(previewText(), "after (5) send(Reload)");
 }
 
@@ -215,12 +213,12 @@ TEST_F(StatementDialog, ParseFailureShowsMessageOnceAndKeepsDefaults)
     dlg.hide();
     dlg.show();
     EXPECT_EQ(messages, QStringList({"Equal operator expected but not found."}));
-    EXPECT_EQ(combo("trigger1022").currentText(), "at");
-    EXPECT_EQ(edit("tag1042").text(), "");
+    EXPECT_EQ(combo("trigger").currentText(), "at");
+    EXPECT_EQ(edit("tag").text(), "");
     EXPECT_EQ(previewText(), "at (0) {} = ");
-    EXPECT_TRUE(enabled("replace1050"));
+    EXPECT_TRUE(enabled("replace"));
 
-    Modal::setDialogHook([this](QDialog&) { QTest::mouseClick(&child<QPushButton>("replace1050"), Qt::LeftButton); });
+    Modal::setDialogHook([this](QDialog&) { QTest::mouseClick(&child<QPushButton>("replace"), Qt::LeftButton); });
     messages.clear();
     dlg.hide();
     EXPECT_EQ(Modal::run(dlg), QDialog::Rejected);
@@ -239,8 +237,8 @@ TEST_F(StatementDialog, InsertValidatesAndStaysOpen)
     EXPECT_EQ(messages, QStringList({"A tag name must be entered."}));
 
     Modal::setDialogHook([this](QDialog&) {
-        QTest::keyClicks(&edit("tag1042"), "T");
-        QTest::keyClicks(&edit("value1039"), "1");
+        QTest::keyClicks(&edit("tag"), "T");
+        QTest::keyClicks(&edit("value"), "1");
         QTest::mouseClick(&child<QPushButton>("insert1"), Qt::LeftButton);
     });
     EXPECT_EQ(Modal::run(dlg), QDialog::Accepted);
@@ -253,7 +251,7 @@ TEST_F(StatementDialog, ReplaceAndCancel)
 {
     dlg.insertRequested = true;
     dlg.statementText = "after ([1:2:3]) send(ModelRun, )";
-    Modal::setDialogHook([this](QDialog&) { QTest::mouseClick(&child<QPushButton>("replace1050"), Qt::LeftButton); });
+    Modal::setDialogHook([this](QDialog&) { QTest::mouseClick(&child<QPushButton>("replace"), Qt::LeftButton); });
     EXPECT_EQ(Modal::run(dlg), QDialog::Accepted);
     EXPECT_FALSE(dlg.insertRequested);
     EXPECT_EQ(dlg.preview, "after ([1:02:03.00]) send(ModelRun)");
@@ -262,7 +260,7 @@ TEST_F(StatementDialog, ReplaceAndCancel)
     bool closedByCancel = false;
     Modal::setDialogHook([&](QDialog& d) {
         d.setResult(QDialog::Accepted);
-        QTest::keyClicks(&edit("seconds1028"), "0");
+        QTest::keyClicks(&edit("seconds"), "0");
         QTest::mouseClick(&child<QPushButton>("cancel2"), Qt::LeftButton);
         closedByCancel = !d.isVisible();
     });
@@ -304,30 +302,30 @@ private:
 TEST_F(StatementTagButtons, EnabledWithTheirBoxesOnceAPickerIsInstalled)
 {
     dlg.show();
-    expectEnabled({"tags1043"}, true);
-    expectEnabled({"insertTag1046"}, false);
-    combo("trigger1022").setCurrentText("when");
-    expectEnabled({"insertTag1046"}, true);
-    combo("trigger1022").setCurrentText("after");
-    expectEnabled({"insertTag1046"}, false);
+    expectEnabled({"tagsButton"}, true);
+    expectEnabled({"insertTag"}, false);
+    combo("trigger").setCurrentText("when");
+    expectEnabled({"insertTag"}, true);
+    combo("trigger").setCurrentText("after");
+    expectEnabled({"insertTag"}, false);
     for (const char* operation : {"stop", "send"}) {
-        combo("operation1032").setCurrentText(operation);
-        expectEnabled({"tags1043"}, false);
+        combo("operation").setCurrentText(operation);
+        expectEnabled({"tagsButton"}, false);
     }
-    combo("operation1032").setCurrentText("ramp");
-    expectEnabled({"tags1043"}, true);
+    combo("operation").setCurrentText("ramp");
+    expectEnabled({"tagsButton"}, true);
 }
 
 TEST_F(StatementTagButtons, InsertTagPutsTheBracedNameInPlaceOfTheExpressionsSelection)
 {
     showActive();
-    combo("trigger1022").setCurrentText("when");
-    QLineEdit& expression = edit("expression1031");
+    combo("trigger").setCurrentText("when");
+    QLineEdit& expression = edit("expression");
     expression.setFocus();
     QTest::keyClicks(&expression, "{A} > 1 and B");
     expression.setSelection(12, 1);
     // The click takes the focus, and with it the line edit's visible selection.
-    QTest::mouseClick(&child<QPushButton>("insertTag1046"), Qt::LeftButton);
+    QTest::mouseClick(&child<QPushButton>("insertTag"), Qt::LeftButton);
     ASSERT_EQ(pickerParents, std::vector<QWidget*>{&dlg});
     EXPECT_EQ(expression.text(), "{A} > 1 and {P101:FLOW}");
     EXPECT_TRUE(expression.hasFocus());
@@ -335,12 +333,12 @@ TEST_F(StatementTagButtons, InsertTagPutsTheBracedNameInPlaceOfTheExpressionsSel
 
     // At the caret when nothing is selected.
     expression.setCursorPosition(0);
-    QTest::mouseClick(&child<QPushButton>("insertTag1046"), Qt::LeftButton);
+    QTest::mouseClick(&child<QPushButton>("insertTag"), Qt::LeftButton);
     EXPECT_EQ(expression.text(), "{P101:FLOW}{A} > 1 and {P101:FLOW}");
 
     answer.reset();
-    child<QPushButton>("insertTag1046").setFocus();
-    QTest::mouseClick(&child<QPushButton>("insertTag1046"), Qt::LeftButton);
+    child<QPushButton>("insertTag").setFocus();
+    QTest::mouseClick(&child<QPushButton>("insertTag"), Qt::LeftButton);
     EXPECT_EQ(expression.text(), "{P101:FLOW}{A} > 1 and {P101:FLOW}") << "nothing chosen, nothing changes";
     EXPECT_FALSE(expression.hasFocus());
 }
@@ -348,16 +346,16 @@ TEST_F(StatementTagButtons, InsertTagPutsTheBracedNameInPlaceOfTheExpressionsSel
 TEST_F(StatementTagButtons, TagsReplacesTheTagBoxWithoutBracesAndMovesToTheValue)
 {
     showActive();
-    QLineEdit& tag = edit("tag1042");
+    QLineEdit& tag = edit("tag");
     QTest::keyClicks(&tag, "OLD:TAG");
-    QTest::mouseClick(&child<QPushButton>("tags1043"), Qt::LeftButton);
+    QTest::mouseClick(&child<QPushButton>("tagsButton"), Qt::LeftButton);
     EXPECT_EQ(tag.text(), "P101:FLOW");
-    EXPECT_TRUE(edit("value1039").hasFocus());
+    EXPECT_TRUE(edit("value").hasFocus());
     EXPECT_EQ(previewText(), "at (0) {P101:FLOW} = ");
 
     answer.reset();
     tag.setFocus();
-    QTest::mouseClick(&child<QPushButton>("tags1043"), Qt::LeftButton);
+    QTest::mouseClick(&child<QPushButton>("tagsButton"), Qt::LeftButton);
     EXPECT_EQ(tag.text(), "P101:FLOW");
     EXPECT_EQ(pickerParents.size(), 2u);
 }
