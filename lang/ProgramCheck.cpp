@@ -138,6 +138,10 @@ std::vector<Token> tokens(const QString& line)
             ++i;
             continue;
         }
+        if (c == QLatin1Char(',')) {
+            ++i; // between the parts of an argument in parentheses of its own
+            continue;
+        }
         if (sendArguments) {
             // One argument: everything up to the next comma or the closing parenthesis.
             int j = i;

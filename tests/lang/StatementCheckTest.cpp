@@ -95,4 +95,8 @@ TEST(LiveCheck, TokensColourKeywordsTagsNumbersArgumentsAndComments)
     EXPECT_EQ(coloured("when ({T1:A} > 2) {T1:B = 1"), "keyword:when tag:{T1:A} number:2 tag:{T1:B = 1")
         << "an unclosed tag runs to the end";
     EXPECT_EQ(coloured(""), "");
+    // A comma inside an argument's own parentheses: the scan must move past it (it once stood still
+    // there, adding empty tokens until memory ran out).
+    EXPECT_EQ(coloured("when (1) send(Reset, (a, b), c)"),
+              "keyword:when number:1 keyword:send string:a string:b string:c");
 }
