@@ -1,8 +1,9 @@
 #pragma once
 
-#include "core/FileSave.h"
 #include "core/LineNavigation.h"
-#include "editor/ProgramText.h"
+#include "editor/ProgramAutosave.h"
+#include "editor/ProgramFile.h"
+#include "editor/RunnerStart.h"
 #include "framework/CDocument.h"
 
 #include <QPointer>
@@ -12,12 +13,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <vector>
 
 class CEditorView;
 class CProgramHighlighter;
 class QTextCursor;
-class QTimer;
 class QTextDocument;
 class QWidget;
 
@@ -33,7 +32,7 @@ public:
     QTextDocument* textDocument() const { return m_text.get(); }
     // The whole text, with "\n" line ends.
     QString text() const;
-    const ProgramText::FileFormat& fileFormat() const { return m_format; }
+    const ProgramText::FileFormat& fileFormat() const { return m_file.format(); }
     // Colours the text and checks its lines as they change.
     CProgramHighlighter* highlighter() const { return m_highlighter; }
 
@@ -68,12 +67,7 @@ public:
     // Saves through the Save command when modified; the outcome is not examined.
     void saveBeforeUse();
 
-    struct RunSettings
-    {
-        QString host;
-        QString instance;
-        QString runnerPath;
-    };
+    using RunSettings = RunnerStart::Settings;
     // False when the user declined (or no runner path can be stored); then nothing is started.
     bool GetRunSettings(RunSettings& settings);
     // The saved file is checked or run by the runner; a document without a file is refused with a
@@ -81,48 +75,27 @@ public:
     void onParse();
     void onRun();
 
-    // Side file of the unsaved changes while modified: written AutosaveIdleMs after the typing
-    // stops, and no later than AutosaveDelayMs after the first change it does not hold yet; gone
-    // once the document is saved or closed.
-    static constexpr int AutosaveDelayMs = 30000;
-    static constexpr int AutosaveIdleMs = 3000;
-    QString autosaveFile() const { return m_autosaveFile; }
-    void autosaveNow();
+    // Side file of the unsaved changes while modified (see ProgramAutosave).
+    static constexpr int AutosaveDelayMs = ProgramAutosave::DelayMs;
+    static constexpr int AutosaveIdleMs = ProgramAutosave::IdleMs;
+    QString autosaveFile() const { return m_autosave->file(); }
+    void autosaveNow() { m_autosave->writeNow(); }
     // Puts recovered text in place of the document's as one undoable edit; the document is modified.
     void restoreText(const QString& text);
 
 private:
     // Inserts statement at or behind the line of caret, a cursor taken before the dialog ran.
     void insertStatementText(CEditorView* view, const QTextCursor& caret, const QString& statement);
-    // Replaces a range as one undo step; the caret of view ends behind the new text. A line that
-    // starts at newLine is a new line and ends like most lines of the file.
-    void replaceRange(CEditorView* view, int start, int length, const QString& text, int newLine = -1);
-    // Each line keeps the line end it had in the file: lines whose end differs from m_format.lineEnd
-    // carry it in their block format, which undo restores with the line.
-    void setLineEnds(const std::vector<ProgramText::LineEnd>& lineEnds);
-    std::vector<ProgramText::LineEnd> lineEnds() const;
+    // Replaces a range as one undo step; the caret of view ends behind the new text.
+    void replaceRange(CEditorView* view, int start, int length, const QString& text);
     QWidget* dialogParent() const;
     QString nativePath() const;
     // False, after telling the user, when the document has no file the runner could be given.
     bool hasFileFor(const QString& command) const;
-    // False, after telling the user why, when the runner cannot be started.
-    bool startRunner(const QString& runnerPath, const QStringList& arguments) const;
-    // Parse without the runner (edit-only mode, where no diagnostic could reach this program).
-    void checkHere();
-    // False when path is the document's own file, it is no longer what the editor last read or
-    // wrote, and the user does not want it overwritten.
-    bool mayReplace(const QString& path) const;
 
     std::unique_ptr<QTextDocument> m_text;
-    ProgramText::FileFormat m_format;
-    // The document's file as last read or written.
-    FileSave::Stamp m_diskStamp;
+    ProgramFile m_file;
     QPointer<CEditorView> m_currentView;
     CProgramHighlighter* m_highlighter = nullptr;
-    void autosaveIfBehind();
-
-    QTimer* m_autosaveTimer = nullptr;
-    QTimer* m_autosaveIdleTimer = nullptr;
-    bool m_autosaveBehind = false; // the text changed since the side file was written
-    QString m_autosaveFile;
+    ProgramAutosave* m_autosave = nullptr;
 };
