@@ -221,23 +221,36 @@ void CStatementDlg::connectControls()
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+// Each text field of a statement once: its member, its control and its part of StatementFields.
+struct CStatementDlg::TextBinding
+{
+    QString CStatementDlg::*member;
+    QLineEdit* CStatementDlg::*control;
+    std::string StatementFields::*field;
+};
+
+const CStatementDlg::TextBinding CStatementDlg::textBindings[] = {
+    {&CStatementDlg::rampStep, &CStatementDlg::m_rampStepEdit, &StatementFields::rampStep},
+    {&CStatementDlg::arguments, &CStatementDlg::m_argumentsEdit, &StatementFields::arguments},
+    {&CStatementDlg::rampTime, &CStatementDlg::m_rampTimeEdit, &StatementFields::rampTime},
+    {&CStatementDlg::tag, &CStatementDlg::m_tagEdit, &StatementFields::tag},
+    {&CStatementDlg::value, &CStatementDlg::m_valueEdit, &StatementFields::value},
+    {&CStatementDlg::expression, &CStatementDlg::m_expressionEdit, &StatementFields::expression},
+    {&CStatementDlg::hours, &CStatementDlg::m_hoursEdit, &StatementFields::hours},
+    {&CStatementDlg::minutes, &CStatementDlg::m_minutesEdit, &StatementFields::minutes},
+    {&CStatementDlg::seconds, &CStatementDlg::m_secondsEdit, &StatementFields::seconds},
+    {&CStatementDlg::date, &CStatementDlg::m_dateEdit, &StatementFields::date},
+};
+
 void CStatementDlg::UpdateData(bool saveAndValidate)
 {
     if (saveAndValidate) {
         opcode = m_opcodeCombo->currentText();
         trigger = m_triggerList->currentIndex();
         operation = m_operationList->currentIndex();
-        rampStep = m_rampStepEdit->text();
-        arguments = m_argumentsEdit->text();
-        rampTime = m_rampTimeEdit->text();
-        tag = m_tagEdit->text();
-        value = m_valueEdit->text();
+        for (const TextBinding& b : textBindings)
+            this->*b.member = (this->*b.control)->text();
         preview = m_previewEdit->text();
-        expression = m_expressionEdit->text();
-        hours = m_hoursEdit->text();
-        minutes = m_minutesEdit->text();
-        seconds = m_secondsEdit->text();
-        date = m_dateEdit->text();
         return;
     }
     // Each control's change signal would otherwise read the half-written controls back into the members.
@@ -250,17 +263,9 @@ void CStatementDlg::UpdateData(bool saveAndValidate)
     m_opcodeCombo->setCurrentText(opcode);
     m_triggerList->setCurrentIndex(trigger);
     m_operationList->setCurrentIndex(operation);
-    m_rampStepEdit->setText(rampStep);
-    m_argumentsEdit->setText(arguments);
-    m_rampTimeEdit->setText(rampTime);
-    m_tagEdit->setText(tag);
-    m_valueEdit->setText(value);
+    for (const TextBinding& b : textBindings)
+        (this->*b.control)->setText(this->*b.member);
     m_previewEdit->setText(preview);
-    m_expressionEdit->setText(expression);
-    m_hoursEdit->setText(hours);
-    m_minutesEdit->setText(minutes);
-    m_secondsEdit->setText(seconds);
-    m_dateEdit->setText(date);
     m_writingControls = wasWriting;
 }
 
@@ -403,34 +408,18 @@ StatementFields CStatementDlg::fields() const
 {
     StatementFields f;
     f.trigger = static_cast<TriggerKind>(trigger);
-    f.date = date.toStdString();
-    f.hours = hours.toStdString();
-    f.minutes = minutes.toStdString();
-    f.seconds = seconds.toStdString();
-    f.expression = expression.toStdString();
     f.operation = static_cast<OperationKind>(operation);
-    f.tag = tag.toStdString();
-    f.value = value.toStdString();
-    f.rampTime = rampTime.toStdString();
-    f.rampStep = rampStep.toStdString();
     f.opcode = opcode.toStdString();
-    f.arguments = arguments.toStdString();
+    for (const TextBinding& b : textBindings)
+        f.*b.field = (this->*b.member).toStdString();
     return f;
 }
 
 void CStatementDlg::setFields(const StatementFields& f)
 {
     trigger = static_cast<int>(f.trigger);
-    date = fromStd(f.date);
-    hours = fromStd(f.hours);
-    minutes = fromStd(f.minutes);
-    seconds = fromStd(f.seconds);
-    expression = fromStd(f.expression);
     operation = static_cast<int>(f.operation);
-    tag = fromStd(f.tag);
-    value = fromStd(f.value);
-    rampTime = fromStd(f.rampTime);
-    rampStep = fromStd(f.rampStep);
     opcode = fromStd(f.opcode);
-    arguments = fromStd(f.arguments);
+    for (const TextBinding& b : textBindings)
+        this->*b.member = fromStd(f.*b.field);
 }

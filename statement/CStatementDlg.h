@@ -69,8 +69,11 @@ private:
     void closeWithResult(bool insert);
     void onInsertTag();
     void onTags();
+    // The members as the statement syntax sees them, and back.
     StatementFields fields() const;
     void setFields(const StatementFields& f);
+    struct TextBinding;
+    static const TextBinding textBindings[];
 
     QComboBox* m_triggerList;
     QLineEdit* m_dateEdit;
