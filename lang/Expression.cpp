@@ -1,5 +1,7 @@
 #include "lang/Expression.h"
 
+#include "lang/Lexer.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -41,25 +43,6 @@ namespace {
 // Operators are tokens too, carried as their Op ("-" as Subtract, "not" and "!" as Not).
 enum class Token { End, Number, Tag, Open, Close, Operator };
 
-constexpr std::string_view kSpace = " \t\r\n\v\f";
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool isLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
-
-bool sameWord(std::string_view word, std::string_view keyword)
-{
-    return word.size() == keyword.size() && std::equal(word.begin(), word.end(), keyword.begin(), [](char a, char b) {
-               return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
-           });
-}
-
 std::string describe(char c)
 {
     char text[32];
@@ -70,15 +53,50 @@ std::string describe(char c)
     return text;
 }
 
+Op opOf(Operator o)
+{
+    switch (o) {
+    case Operator::Plus:
+        return Op::Add;
+    case Operator::Minus:
+        return Op::Subtract;
+    case Operator::Times:
+        return Op::Multiply;
+    case Operator::Divide:
+        return Op::Divide;
+    case Operator::Less:
+        return Op::Less;
+    case Operator::LessEqual:
+        return Op::LessEqual;
+    case Operator::Greater:
+        return Op::Greater;
+    case Operator::GreaterEqual:
+        return Op::GreaterEqual;
+    case Operator::Equal:
+        return Op::Equal;
+    case Operator::NotEqual:
+        return Op::NotEqual;
+    case Operator::Not:
+        return Op::Not;
+    case Operator::And:
+        return Op::And;
+    case Operator::Or:
+        return Op::Or;
+    case Operator::None:
+        break;
+    }
+    return Op::Number;
+}
+
 class Parser
 {
 public:
-    explicit Parser(std::string_view text) : m_text(text) {}
+    explicit Parser(std::string_view text) : m_text(text), m_lexer(text) {}
 
     std::unique_ptr<Expression::Node> parse(std::vector<std::string>& tags, std::string& error)
     {
         m_tags = &tags;
-        if (m_text.find_first_not_of(kSpace) == std::string_view::npos) {
+        if (m_lexer.blank()) {
             error = "The expression is empty.";
             return nullptr;
         }
@@ -112,7 +130,8 @@ private:
     {
         if (m_token == Token::End)
             return "the end";
-        const std::string_view t = m_text.substr(m_tokenStart, std::min<std::size_t>(m_pos - m_tokenStart, 20));
+        const std::string_view t =
+            m_text.substr(m_tokenStart, std::min<std::size_t>(m_lexer.position() - m_tokenStart, 20));
         return "\"" + std::string(t) + "\"";
     }
 
@@ -122,146 +141,77 @@ private:
             m_token = Token::End;
             return;
         }
-        while (m_pos < m_text.size() && kSpace.find(m_text[m_pos]) != std::string_view::npos)
-            ++m_pos;
-        m_tokenStart = m_pos;
-        if (m_pos >= m_text.size()) {
+        const Lexeme l = m_lexer.next();
+        m_tokenStart = l.start;
+        switch (l.kind) {
+        case LexKind::End:
             m_token = Token::End;
             return;
-        }
-        const char c = m_text[m_pos];
-        const char d = m_pos + 1 < m_text.size() ? m_text[m_pos + 1] : '\0';
-        const auto one = [&](Token t) {
-            m_pos += 1;
-            m_token = t;
-        };
-        const auto oneOp = [&](Op op) {
-            m_pos += 1;
-            setOp(op);
-        };
-        const auto twoOp = [&](Op op) {
-            m_pos += 2;
-            setOp(op);
-        };
-        if (isDigit(c) || (c == '.' && isDigit(d)))
-            return number();
-        if (isLetter(c))
-            return word();
-        switch (c) {
-        case '{':
-            return tag();
-        case '(':
-            return one(Token::Open);
-        case ')':
-            return one(Token::Close);
-        case '+':
-            return oneOp(Op::Add);
-        case '-':
-            return oneOp(Op::Subtract);
-        case '*':
-            return oneOp(Op::Multiply);
-        case '/':
-            return oneOp(Op::Divide);
-        case '<':
-            return d == '=' ? twoOp(Op::LessEqual) : d == '>' ? twoOp(Op::NotEqual) : oneOp(Op::Less);
-        case '>':
-            return d == '=' ? twoOp(Op::GreaterEqual) : oneOp(Op::Greater);
-        case '=':
-            return d == '=' ? twoOp(Op::Equal) : oneOp(Op::Equal);
-        case '!':
-            return d == '=' ? twoOp(Op::NotEqual) : oneOp(Op::Not);
-        case '&':
-            if (d == '&')
-                return twoOp(Op::And);
-            break;
-        case '|':
-            if (d == '|')
-                return twoOp(Op::Or);
-            break;
-        default:
+        case LexKind::Number:
+            return number(l);
+        case LexKind::Word:
+            return word(l);
+        case LexKind::Tag:
+            return tag(l);
+        case LexKind::Open:
+            m_token = Token::Open;
+            return;
+        case LexKind::Close:
+            m_token = Token::Close;
+            return;
+        case LexKind::Operator:
+            m_token = Token::Operator;
+            m_op = opOf(l.op);
+            return;
+        case LexKind::Time:
+        case LexKind::Comma:
+        case LexKind::Other:
             break;
         }
-        fail(m_pos, "unexpected " + describe(c));
+        fail(l.start, "unexpected " + describe(m_text[l.start]));
     }
 
-    void setOp(Op op)
+    void number(const Lexeme& l)
     {
-        m_token = Token::Operator;
-        m_op = op;
-    }
-
-    void number()
-    {
-        std::size_t end = m_pos;
-        while (end < m_text.size() && isDigit(m_text[end]))
-            ++end;
-        if (end < m_text.size() && m_text[end] == '.') {
-            ++end;
-            while (end < m_text.size() && isDigit(m_text[end]))
-                ++end;
-        }
-        if (end < m_text.size() && (m_text[end] == 'e' || m_text[end] == 'E')) {
-            std::size_t digits = end + 1;
-            if (digits < m_text.size() && (m_text[digits] == '+' || m_text[digits] == '-'))
-                ++digits;
-            if (digits >= m_text.size() || !isDigit(m_text[digits])) {
-                fail(m_pos, "malformed number");
-                return;
-            }
-            end = digits;
-            while (end < m_text.size() && isDigit(m_text[end]))
-                ++end;
-        }
-        if (end < m_text.size() && (isLetter(m_text[end]) || m_text[end] == '.')) {
-            fail(m_pos, "malformed number");
+        if (!l.complete) {
+            fail(l.start, "malformed number");
             return;
         }
-        const char* first = m_text.data() + m_pos;
-        const auto [ptr, ec] = std::from_chars(first, m_text.data() + end, m_number);
-        if (ec != std::errc() || ptr != m_text.data() + end || !std::isfinite(m_number)) {
-            fail(m_pos, "number out of range");
+        const char* first = m_text.data() + l.start;
+        const char* last = m_text.data() + l.end;
+        const auto [ptr, ec] = std::from_chars(first, last, m_number);
+        if (ec != std::errc() || ptr != last || !std::isfinite(m_number)) {
+            fail(l.start, "number out of range");
             return;
         }
-        m_pos = end;
         m_token = Token::Number;
     }
 
-    void word()
+    void word(const Lexeme& l)
     {
-        std::size_t end = m_pos;
-        while (end < m_text.size() && (isLetter(m_text[end]) || isDigit(m_text[end])))
-            ++end;
-        const std::string_view w = m_text.substr(m_pos, end - m_pos);
-        if (sameWord(w, "and"))
-            setOp(Op::And);
-        else if (sameWord(w, "or"))
-            setOp(Op::Or);
-        else if (sameWord(w, "not"))
-            setOp(Op::Not);
-        else {
-            fail(m_pos, "unknown word \"" + std::string(w.substr(0, 20)) + "\" (a tag is written in braces)");
+        const Keyword k = m_lexer.keyword(l.start, l.end);
+        if (k == Keyword::And || k == Keyword::Or || k == Keyword::Not) {
+            m_token = Token::Operator;
+            m_op = k == Keyword::And ? Op::And : k == Keyword::Or ? Op::Or : Op::Not;
             return;
         }
-        m_pos = end;
+        fail(l.start, "unknown word \"" + std::string(m_text.substr(l.start, std::min<std::size_t>(l.length(), 20))) +
+                          "\" (a tag is written in braces)");
     }
 
-    void tag()
+    void tag(const Lexeme& l)
     {
-        const std::size_t close = m_text.find('}', m_pos + 1);
-        const std::size_t open = m_text.find('{', m_pos + 1);
-        if (close == std::string_view::npos || open < close) {
-            fail(m_pos, "closing brace of the tag missing");
+        // A tag's name holds no brace: "{A{B}" is an unclosed tag before another.
+        if (!l.complete || m_text.substr(l.start + 1, l.length() - 2).find('{') != std::string_view::npos) {
+            fail(l.start, "closing brace of the tag missing");
             return;
         }
-        std::string_view name = m_text.substr(m_pos + 1, close - m_pos - 1);
-        const std::size_t first = name.find_first_not_of(kSpace);
-        if (first == std::string_view::npos) {
-            fail(m_pos, "tag name missing between the braces");
+        const std::string_view name = trimmedText(m_text.substr(l.start + 1, l.length() - 2));
+        if (name.empty()) {
+            fail(l.start, "tag name missing between the braces");
             return;
         }
-        name = name.substr(first, name.find_last_not_of(kSpace) - first + 1);
         m_tag.assign(name);
-        m_pos = close + 1;
         m_token = Token::Tag;
     }
 
@@ -406,7 +356,7 @@ private:
     }
 
     std::string_view m_text;
-    std::size_t m_pos = 0;
+    Lexer m_lexer;
     std::size_t m_tokenStart = 0;
     Token m_token = Token::End;
     Op m_op = Op::Number;

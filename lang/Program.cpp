@@ -1,5 +1,7 @@
 #include "lang/Program.h"
 
+#include "lang/Lexer.h"
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -9,16 +11,6 @@
 namespace kelm {
 
 namespace {
-
-constexpr std::string_view kSpace = " \t\r\n\v\f";
-
-std::string_view trimmed(std::string_view s)
-{
-    const std::size_t first = s.find_first_not_of(kSpace);
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(kSpace) - first + 1);
-}
 
 bool startsWith(std::string_view s, std::string_view prefix)
 {
@@ -96,7 +88,7 @@ std::string latin1ToUtf8(std::string_view s)
 // A decimal number without sign or exponent: "5", "05.50", ".5".
 bool readDecimal(std::string_view text, double& value)
 {
-    text = trimmed(text);
+    text = trimmedText(text);
     if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos ||
         std::count(text.begin(), text.end(), '.') > 1 || text == ".")
         return false;
@@ -106,7 +98,7 @@ bool readDecimal(std::string_view text, double& value)
 
 bool readWhole(std::string_view text, int& value)
 {
-    text = trimmed(text);
+    text = trimmedText(text);
     if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string_view::npos)
         return false;
     std::from_chars(text.data(), text.data() + text.size(), value);
@@ -138,26 +130,11 @@ bool readDate(std::string_view text, CalendarDate& date)
     return date.day <= inMonth;
 }
 
-// The text before a "//" that stands outside braces.
-std::string_view withoutTrailingComment(std::string_view line)
-{
-    int braces = 0;
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-        if (line[i] == '{')
-            ++braces;
-        else if (line[i] == '}' && braces > 0)
-            --braces;
-        else if (braces == 0 && line[i] == '/' && line[i + 1] == '/')
-            return line.substr(0, i);
-    }
-    return line;
-}
-
 // Arguments split at the commas that stand outside braces and parentheses.
 std::vector<std::string> splitArguments(std::string_view text)
 {
     std::vector<std::string> out;
-    if (trimmed(text).empty())
+    if (trimmedText(text).empty())
         return out;
     int depth = 0;
     std::size_t start = 0;
@@ -168,7 +145,7 @@ std::vector<std::string> splitArguments(std::string_view text)
         else if ((c == '}' || c == ')') && depth > 0)
             --depth;
         else if (c == ',' && (depth == 0 || i == text.size())) {
-            out.emplace_back(trimmed(text.substr(start, i - start)));
+            out.emplace_back(trimmedText(text.substr(start, i - start)));
             start = i + 1;
         }
     }
@@ -177,7 +154,7 @@ std::vector<std::string> splitArguments(std::string_view text)
 
 bool checkTag(std::string& tag, std::string& fault)
 {
-    tag = std::string(trimmed(tag));
+    tag = std::string(trimmedText(tag));
     if (tag.empty())
         fault = "A tag name must be entered.";
     else if (tag.find_first_of("{}") != std::string::npos)
@@ -228,7 +205,7 @@ bool readTime(const StatementFields& fields, Statement& s, std::string& fault)
 
 bool readSend(const StatementFields& fields, Statement& s, std::string& fault)
 {
-    s.opcode = std::string(trimmed(fields.opcode));
+    s.opcode = std::string(trimmedText(fields.opcode));
     s.arguments = splitArguments(fields.arguments);
     if (sameText(s.opcode, "ModelRun") || sameText(s.opcode, "ModelFreeze")) {
         s.send = sameText(s.opcode, "ModelRun") ? SendKind::ModelRun : SendKind::ModelFreeze;
@@ -276,10 +253,10 @@ std::vector<std::string> Statement::tags() const
 LineKind readLine(const std::string& line, int number, Statement& s, std::string& fault)
 {
     fault.clear();
-    const std::string_view start = trimmed(line);
-    if (start.empty() || start.front() == '*' || startsWith(start, "//"))
+    const Lexer lexer(line);
+    if (lexer.blank() || lexer.commentLine())
         return LineKind::Comment;
-    const std::string text(withoutTrailingComment(line));
+    const std::string text(line, 0, lexer.commentStart());
 
     StatementFields fields;
     StatementError error = ParseProgramStatement(text, fields);

@@ -1,5 +1,7 @@
 #include "lang/StatementSyntax.h"
 
+#include "lang/Lexer.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
@@ -9,40 +11,35 @@
 
 namespace {
 
-constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+using kelm::Keyword;
+using kelm::Lexer;
 
 std::string trimLeft(const std::string& s)
 {
-    const auto first = s.find_first_not_of(kWhiteSpace);
-    return first == std::string::npos ? std::string() : s.substr(first);
+    return s.substr(Lexer(s).skipSpace(0));
 }
 
 std::string trimRight(const std::string& s)
 {
-    const auto last = s.find_last_not_of(kWhiteSpace);
-    return last == std::string::npos ? std::string() : s.substr(0, last + 1);
+    return s.substr(0, Lexer(s).trimEnd(0, s.size()));
 }
 
 std::string trim(const std::string& s)
 {
-    return trimLeft(trimRight(s));
-}
-
-char lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return std::string(kelm::trimmedText(s));
 }
 
 // Keywords are prefixes: nothing is required after them.
-bool startsWithKeyword(const std::string& s, std::string_view keyword)
+bool startsWithKeyword(const std::string& s, Keyword keyword)
 {
-    if (s.size() < keyword.size())
-        return false;
-    for (std::size_t i = 0; i < keyword.size(); ++i) {
-        if (lower(s[i]) != keyword[i])
-            return false;
-    }
-    return true;
+    return Lexer(s).startsWith(0, keyword);
+}
+
+// Where the "}" or "]" closing the brace or bracket that s begins with stands, or npos.
+std::size_t closing(const std::string& s, char close)
+{
+    const std::size_t end = Lexer(s).closingEnd(0, close);
+    return end == Lexer::npos ? std::string::npos : end - 1;
 }
 
 bool startsWith(const std::string& s, char c)
@@ -54,8 +51,8 @@ bool startsWith(const std::string& s, char c)
 // +-limit instead of overflowing.
 long long readInteger(const std::string& text, long long limit = INT_MAX)
 {
-    std::size_t i = text.find_first_not_of(kWhiteSpace);
-    if (i == std::string::npos)
+    std::size_t i = Lexer(text).skipSpace(0);
+    if (i == text.size())
         return 0;
     bool negative = false;
     if (text[i] == '+' || text[i] == '-') {
@@ -77,34 +74,19 @@ constexpr long long kHoursLimit = LLONG_MAX / 4;
 // earlier versions wrote large plain times) counts as the number it denotes, truncated.
 long long readSeconds(const std::string& text)
 {
-    std::size_t i = text.find_first_not_of(kWhiteSpace);
-    if (i == std::string::npos)
-        return 0;
-    std::size_t j = i;
-    if (text[j] == '+' || text[j] == '-')
-        ++j;
-    const std::size_t digits = j;
-    while (j < text.size() && text[j] >= '0' && text[j] <= '9')
-        ++j;
-    if (j == digits)
-        return 0;
-    if (j < text.size() && text[j] == '.') {
-        ++j;
-        while (j < text.size() && text[j] >= '0' && text[j] <= '9')
-            ++j;
-    }
-    if (j < text.size() && (text[j] == 'e' || text[j] == 'E')) {
-        std::size_t k = j + 1;
-        if (k < text.size() && (text[k] == '+' || text[k] == '-'))
-            ++k;
-        if (k < text.size() && text[k] >= '0' && text[k] <= '9') {
-            const double value = std::strtod(text.c_str() + i, nullptr);
-            if (!(value < static_cast<double>(INT_MAX)))
-                return INT_MAX;
-            if (!(value > static_cast<double>(INT_MIN)))
-                return INT_MIN;
-            return static_cast<long long>(value);
-        }
+    Lexer lexer(text);
+    const std::size_t i = lexer.skipSpace(0);
+    const std::size_t digits = i < text.size() && (text[i] == '+' || text[i] == '-') ? i + 1 : i;
+    lexer.seek(digits);
+    const kelm::Lexeme number = lexer.next();
+    if (number.kind == kelm::LexKind::Number && number.start == digits && Lexer::isDigit(text[digits]) &&
+        text.find_first_of("eE", digits) < number.end) {
+        const double value = std::strtod(text.c_str() + i, nullptr);
+        if (!(value < static_cast<double>(INT_MAX)))
+            return INT_MAX;
+        if (!(value > static_cast<double>(INT_MIN)))
+            return INT_MIN;
+        return static_cast<long long>(value);
     }
     return readInteger(text);
 }
@@ -149,8 +131,8 @@ std::size_t columnOf(const std::string& line, std::size_t offset)
 // white space.
 StatementError nothingMore(const Reading& reading, std::string_view piece, std::size_t offset, const char* after)
 {
-    const auto first = piece.find_first_not_of(kWhiteSpace);
-    if (!reading.strict || first == std::string_view::npos)
+    const auto first = Lexer(piece).skipSpace(0);
+    if (!reading.strict || first == piece.size())
         return std::nullopt;
     return "Unexpected text after the " + std::string(after) + " at column " +
            std::to_string(columnOf(reading.line, offset + first)) + ".";
@@ -166,25 +148,8 @@ StatementError nothingMore(const Reading& reading, const std::string& s, const c
 // s nest, and a brace pair is skipped whole. With comma, a "," at the outer level ends it too.
 std::size_t closingParenthesis(const std::string& s, bool comma)
 {
-    int depth = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '{') {
-            const auto close = s.find('}', i);
-            if (close == std::string::npos)
-                return std::string::npos;
-            i = close;
-        } else if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            if (depth == 0)
-                return i;
-            --depth;
-        } else if (c == ',' && comma && depth == 0) {
-            return i;
-        }
-    }
-    return std::string::npos;
+    const std::size_t at = Lexer(s).closingParenthesis(0, comma);
+    return at == Lexer::npos ? std::string::npos : at;
 }
 
 // s holds the time after the opening bracket of an "after" or "at" trigger.
@@ -198,7 +163,7 @@ StatementError parseTime(const Reading& reading, std::string& s, StatementFields
         s = s.substr(close + 1);
         return std::nullopt;
     }
-    const auto end = s.find(']');
+    const auto end = closing(s, ']');
     if (end == std::string::npos)
         return std::string("Closing bracket on time constant missing.");
     std::string constant = s.substr(1, end - 1);
@@ -267,7 +232,7 @@ bool takeUpTo(std::string& s, char c, std::string& piece)
 StatementError parseSet(std::string s, StatementFields& fields)
 {
     fields.operation = OperationKind::Set;
-    const auto close = s.find('}');
+    const auto close = closing(s, '}');
     if (close == std::string::npos)
         return kClosingBrace;
     fields.tag = s.substr(1, close - 1);
@@ -287,7 +252,7 @@ StatementError parseRamp(const Reading& reading, std::string s, StatementFields&
     s = trimLeft(s.substr(1));
     if (!startsWith(s, '{'))
         return std::string("Opening brace for model tag missing.");
-    const auto close = s.find('}');
+    const auto close = closing(s, '}');
     if (close == std::string::npos)
         return kClosingBrace;
     fields.tag = s.substr(1, close - 1);
@@ -368,13 +333,13 @@ StatementError parseLine(const Reading& reading, StatementFields& fields)
         return std::nullopt;
     std::string s = trimLeft(line);
 
-    if (startsWithKeyword(s, "at")) {
+    if (startsWithKeyword(s, Keyword::At)) {
         fields.trigger = TriggerKind::At;
         s = s.substr(2);
-    } else if (startsWithKeyword(s, "after")) {
+    } else if (startsWithKeyword(s, Keyword::After)) {
         fields.trigger = TriggerKind::After;
         s = s.substr(5);
-    } else if (startsWithKeyword(s, "when")) {
+    } else if (startsWithKeyword(s, Keyword::When)) {
         fields.trigger = TriggerKind::When;
         s = s.substr(4);
     } else {
@@ -393,11 +358,11 @@ StatementError parseLine(const Reading& reading, StatementFields& fields)
     s = trimLeft(s);
     if (startsWith(s, '{'))
         return parseSet(s, fields);
-    if (startsWithKeyword(s, "ramp"))
+    if (startsWithKeyword(s, Keyword::Ramp))
         return parseRamp(reading, s, fields);
-    if (startsWithKeyword(s, "send"))
+    if (startsWithKeyword(s, Keyword::Send))
         return parseSend(reading, s, fields);
-    if (startsWithKeyword(s, "stop")) {
+    if (startsWithKeyword(s, Keyword::Stop)) {
         fields.operation = OperationKind::Stop;
         return nothingMore(reading, s.substr(4), "statement");
     }
