@@ -218,7 +218,7 @@ bool Connection::read(int flags)
         m_inEnd += std::size_t(n);
         // A read that did not fill the buffer took all the socket held: the poller reports more. An end
         // the poller reported already comes with no further report.
-        if (std::size_t(n) < room && !m_ended && !m_drainUntilWouldBlock)
+        if (std::size_t(n) < room && !m_ended)
             m_readable = false;
         processFrames();
         return wantsRead();

@@ -120,11 +120,6 @@ public:
     // Not closed for good (a closed connection may still be sending its last output).
     bool hasSocket() const { return m_fd >= 0; }
     bool wantsRead() const { return m_open && !m_paused && !outputHeld() && (m_readable || m_buffered); }
-    // The socket may hold unread data (no read has found it empty since the last readiness report).
-    bool readable() const { return m_readable; }
-    // Reads go on until the socket says it would block, instead of ending at a read that does not fill
-    // the buffer: for a reactor that reports readiness only to a wait queued after the last read.
-    void setDrainUntilWouldBlock(bool on) { m_drainUntilWouldBlock = on; }
     // Reading stops while more than bytes of output wait for the peer (0: never), and goes on once
     // it has taken enough: a peer that does not take its replies is not asked for more work.
     void setOutputHold(std::size_t bytes) { m_outputHold = bytes; }
@@ -165,7 +160,6 @@ private:
     bool m_readable = false; // the socket may hold unread data
     bool m_ended = false;    // the end of input (or an error) waits behind the data
     bool m_buffered = false; // bytes in the buffer wait to be taken before the next read
-    bool m_drainUntilWouldBlock = false;
     std::vector<std::uint8_t> m_in;
     std::size_t m_inBegin = 0;
     std::size_t m_inEnd = 0;

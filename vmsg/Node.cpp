@@ -6,7 +6,6 @@
 #include <asio/post.hpp>
 
 #include <netdb.h>
-#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,7 +13,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -87,15 +85,6 @@ bool watch(int poller, int fd, std::uint64_t tag)
     return ::epoll_ctl(poller, EPOLL_CTL_ADD, fd, &event) == 0;
 }
 
-bool asioReactor()
-{
-    static const bool on = [] {
-        const char* io = std::getenv("VMSG_IO");
-        return io && std::string(io) == "asio";
-    }();
-    return on;
-}
-
 int millisecondsUntil(Node::Clock::time_point until, Node::Clock::time_point now)
 {
     if (until <= now)
@@ -108,20 +97,19 @@ int millisecondsUntil(Node::Clock::time_point until, Node::Clock::time_point now
 
 Node::Node(asio::io_context* io, std::size_t maxMessage, Events& events)
     : m_ownIo(io ? nullptr : std::make_unique<asio::io_context>(1)), m_io(io ? *io : *m_ownIo),
-      m_work(asio::make_work_guard(m_io)), m_maxMessage(maxMessage), m_events(events), m_asio(asioReactor()),
-      m_poller(m_asio ? -1 : ::epoll_create1(EPOLL_CLOEXEC)), m_nextAsio(Clock::now() + ownSlice),
-      m_nextLook(Clock::now()), m_acceptRetry(m_io), m_frameDeadline(m_io)
+      m_work(asio::make_work_guard(m_io)), m_maxMessage(maxMessage), m_events(events),
+      m_poller(::epoll_create1(EPOLL_CLOEXEC)), m_nextAsio(Clock::now() + ownSlice), m_nextLook(Clock::now()),
+      m_acceptRetry(m_io), m_frameDeadline(m_io)
 {
-    if (!m_asio && m_poller < 0)
+    if (m_poller < 0)
         throw std::system_error(errno, std::generic_category(), "epoll_create1");
-    if (sharedIo() && !m_asio)
+    if (sharedIo())
         armWatch();
 }
 
 Node::~Node() // NOLINT(bugprone-exception-escape): asio declares a timer's cancel() as throwing; it cannot fail
 {
     m_alive.reset();
-    m_watches.clear();
     stopListening();
     for (auto& entry : m_handshakes)
         entry.second->cancel();
@@ -135,15 +123,13 @@ Node::~Node() // NOLINT(bugprone-exception-escape): asio declares a timer's canc
     m_lingering.clear();
     m_ready.clear();
     m_watch.reset(); // its own descriptor of the poller
-    if (m_poller >= 0)
-        ::close(m_poller);
+    ::close(m_poller);
 }
 
 asio::io_context& Node::exposeIo()
 {
     m_exposed = true;
-    if (!m_asio)
-        armWatch();
+    armWatch();
     return m_io;
 }
 
@@ -183,15 +169,11 @@ bool Node::listen(const std::string& address, int port)
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(fd, endpoint.data(), socklen_t(endpoint.size())) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
-        (!m_asio && !vmsg::watch(m_poller, fd, listenerTag))) {
+        !vmsg::watch(m_poller, fd, listenerTag)) {
         ::close(fd);
         return false;
     }
     m_listener = fd;
-    if (m_asio) {
-        watchSocket(int(listenerTag), fd);
-        armAccept();
-    }
     return true;
 }
 
@@ -210,7 +192,6 @@ int Node::localPort() const
 void Node::stopListening()
 {
     m_acceptRetry.cancel();
-    unwatch(int(listenerTag));
     if (m_listener >= 0) {
         ::close(m_listener);
         m_listener = -1;
@@ -247,13 +228,6 @@ std::size_t Node::incomingCount() const
 
 bool Node::add(const std::shared_ptr<Connection>& connection)
 {
-    if (m_asio) {
-        connection->setDrainUntilWouldBlock(true);
-        watchSocket(connection->handle(), connection->nativeHandle());
-        m_connections.emplace(connection->handle(), connection);
-        armRead(connection);
-        return true;
-    }
     if (!vmsg::watch(m_poller, connection->nativeHandle(), std::uint64_t(connection->handle()))) {
         connection->close();
         connection->closeSocket();
@@ -446,15 +420,13 @@ int Node::attempt(const tcp::endpoint& endpoint, int service, const Message& val
         withSecret.push(secret);
         withSecret.values.insert(withSecret.values.end(), values.values.begin(), values.values.end());
     }
-    const bool sent = connection->sendFrame(FrameType::LogOn, service, 0, secret.empty() ? values : withSecret);
-    afterSend(connection);
-    const bool accepted = sent && runUntil([&] { return connection->loggedOn || !connection->isOpen(); }, deadline) &&
+    const bool accepted = connection->sendFrame(FrameType::LogOn, service, 0, secret.empty() ? values : withSecret) &&
+                          runUntil([&] { return connection->loggedOn || !connection->isOpen(); }, deadline) &&
                           connection->isOpen();
     if (!accepted) {
         connection->close();
         connection->closeSocket();
         m_connections.erase(handle);
-        unwatch(handle);
         return 0;
     }
     connection->announced = true;
@@ -476,9 +448,7 @@ bool Node::send(int handle, FrameType type, int kind, std::uint32_t requestId, c
         return false;
     // A failing write reports the loss from inside, which takes the connection out of the map.
     const std::shared_ptr<Connection> connection = it->second;
-    const bool sent = connection->sendFrame(type, kind, requestId, values);
-    afterSend(connection);
-    return sent;
+    return connection->sendFrame(type, kind, requestId, values);
 }
 
 void Node::close(int handle)
@@ -491,10 +461,8 @@ void Node::close(int handle)
     endHandshake(handle);
     connection->close();
     sweepLingering();
-    if (!connection->hasSocket()) {
-        unwatch(handle);
+    if (!connection->hasSocket())
         return;
-    }
     // Output already queued still goes out, while the peer takes it within the linger time.
     m_lingering.push_back(connection);
     auto linger = std::make_shared<asio::steady_timer>(m_io, m_limits.lingerTimeout);
@@ -506,10 +474,6 @@ void Node::close(int handle)
 
 void Node::sweepLingering()
 {
-    for (const std::shared_ptr<Connection>& c : m_lingering) {
-        if (!c->hasSocket())
-            unwatch(c->handle());
-    }
     m_lingering.erase(std::remove_if(m_lingering.begin(), m_lingering.end(),
                                      [](const std::shared_ptr<Connection>& c) { return !c->hasSocket(); }),
                       m_lingering.end());
@@ -556,8 +520,6 @@ bool Node::readRound()
         connection->inReadyList = false;
         if (connection->readBurst())
             markReady(connection);
-        else
-            afterRead(connection);
         return true;
     }
     // A handler may read again from inside: the round works on a list of its own.
@@ -568,22 +530,12 @@ bool Node::readRound()
     for (const std::shared_ptr<Connection>& connection : round) {
         if (connection->readBurst())
             markReady(connection);
-        else
-            afterRead(connection);
     }
     return true;
 }
 
 void Node::collect(int timeoutMs)
 {
-    if (m_asio) {
-        // The reactor's reports are handlers: the ready ones run, a bounded number.
-        if (m_io.stopped())
-            m_io.restart();
-        for (int i = 0; i < 4 * pollBatch && m_io.poll_one() > 0; ++i) {
-        }
-        return;
-    }
     epoll_event events[pollBatch];
     bool accept = false;
     for (;;) {
@@ -719,7 +671,7 @@ bool Node::wait(int handle, const std::function<bool()>& done, Clock::time_point
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
             return false;
-        if (!m_ownIo || m_asio) {
+        if (!m_ownIo) {
             // Everything, this node's poller included, comes through the shared io_context.
             if (m_io.stopped())
                 m_io.restart();
@@ -754,7 +706,7 @@ bool Node::wait(int handle, const std::function<bool()>& done, Clock::time_point
 std::size_t Node::runAsio(Clock::time_point deadline, std::size_t maxHandlers)
 {
     // An own io_context that nobody else has holds nothing but the node's timers.
-    if (!sharedIo() && m_timers == 0 && !m_asio)
+    if (!sharedIo() && m_timers == 0)
         return 0;
     std::size_t n = 0;
     while (n < maxHandlers) {
@@ -804,8 +756,6 @@ bool Node::admit(Connection& connection, const std::uint8_t* frame)
         connection.service = header.kind;
         if (!connection.sendFrame(FrameType::Accept, connection.service, 0, Message()))
             return false;
-        if (m_asio && connection.writePending())
-            afterSend(connection.shared_from_this());
         connection.announced = true;
         m_events.clientLoggedOn(connection);
     }
@@ -816,9 +766,6 @@ void Node::framesArrived(Connection& connection)
 {
     m_lastInput = Clock::now();
     connection.lastInput = m_lastInput;
-    // A handler that waits on this connection again reads on from the socket: it stays on the list.
-    if (m_asio && connection.readable())
-        markReady(connection.shared_from_this());
     // The first frame must complete the handshake: LogOn from a client, Accept from a server.
     while (!connection.loggedOn) {
         const std::uint8_t* frame = connection.nextFrame();
@@ -840,140 +787,8 @@ void Node::connectionLost(Connection& connection, int event)
         m_connections.erase(it);
     }
     endHandshake(handle);
-    if (!connection.hasSocket())
-        unwatch(handle);
     if (connection.announced)
         m_events.connectionLost(handle, event);
-}
-
-std::shared_ptr<Connection> Node::lookup(int handle) const
-{
-    const auto it = m_connections.find(handle);
-    if (it != m_connections.end())
-        return it->second;
-    const auto closing =
-        std::find_if(m_lingering.begin(), m_lingering.end(), [handle](const auto& c) { return c->handle() == handle; });
-    return closing == m_lingering.end() ? nullptr : *closing;
-}
-
-void Node::watchSocket(int handle, int fd)
-{
-    // A duplicate, so that the connection closes its own descriptor as before and the reactor's
-    // registration ends only with the watch.
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return;
-    Watch& w = m_watches[handle];
-    w.descriptor = std::make_unique<asio::posix::stream_descriptor>(m_io, copy);
-    w.reading = w.writing = false;
-}
-
-void Node::unwatch(int handle)
-{
-    m_watches.erase(handle);
-}
-
-void Node::armRead(const std::shared_ptr<Connection>& connection)
-{
-    const auto it = m_watches.find(connection->handle());
-    if (it == m_watches.end() || it->second.reading)
-        return;
-    it->second.reading = true;
-    const int handle = connection->handle();
-    it->second.descriptor->async_wait(asio::posix::stream_descriptor::wait_read,
-                                      [this, handle, alive = std::weak_ptr<char>(m_alive)](const asio::error_code& ec) {
-                                          if (alive.expired() || ec == asio::error::operation_aborted)
-                                              return;
-                                          const auto w = m_watches.find(handle);
-                                          if (w != m_watches.end())
-                                              w->second.reading = false;
-                                          const std::shared_ptr<Connection> c = lookup(handle);
-                                          if (!c || !c->hasSocket()) {
-                                              unwatch(handle);
-                                              return;
-                                          }
-                                          if (!c->isOpen())
-                                              return;
-                                          c->setReadable(false);
-                                          if (c->wantsRead()) {
-                                              markReady(c);
-                                              kick();
-                                          }
-                                      });
-}
-
-void Node::armWrite(const std::shared_ptr<Connection>& connection)
-{
-    const auto it = m_watches.find(connection->handle());
-    if (it == m_watches.end() || it->second.writing)
-        return;
-    it->second.writing = true;
-    const int handle = connection->handle();
-    it->second.descriptor->async_wait(asio::posix::stream_descriptor::wait_write,
-                                      [this, handle, alive = std::weak_ptr<char>(m_alive)](const asio::error_code& ec) {
-                                          if (alive.expired() || ec == asio::error::operation_aborted)
-                                              return;
-                                          const auto w = m_watches.find(handle);
-                                          if (w != m_watches.end())
-                                              w->second.writing = false;
-                                          const std::shared_ptr<Connection> c = lookup(handle);
-                                          if (!c || !c->hasSocket()) {
-                                              unwatch(handle);
-                                              return;
-                                          }
-                                          if (c->writePending()) {
-                                              const bool held = c->outputHeld();
-                                              c->writeMore();
-                                              if (held && c->wantsRead()) {
-                                                  markReady(c);
-                                                  kick();
-                                              }
-                                          }
-                                          if (!c->hasSocket()) {
-                                              sweepLingering();
-                                              unwatch(handle);
-                                              return;
-                                          }
-                                          afterSend(c);
-                                      });
-}
-
-void Node::armAccept()
-{
-    const auto it = m_watches.find(int(listenerTag));
-    if (it == m_watches.end() || it->second.reading)
-        return;
-    it->second.reading = true;
-    it->second.descriptor->async_wait(asio::posix::stream_descriptor::wait_read,
-                                      [this, alive = std::weak_ptr<char>(m_alive)](const asio::error_code& ec) {
-                                          if (alive.expired() || ec == asio::error::operation_aborted)
-                                              return;
-                                          const auto w = m_watches.find(int(listenerTag));
-                                          if (w == m_watches.end())
-                                              return;
-                                          w->second.reading = false;
-                                          // After the other reports of the same wait, so that a client that has left is
-                                          // known first.
-                                          asio::post(m_io, [this, alive = std::weak_ptr<char>(m_alive)] {
-                                              if (alive.expired())
-                                                  return;
-                                              acceptAll();
-                                              armAccept();
-                                          });
-                                      });
-}
-
-void Node::afterRead(const std::shared_ptr<Connection>& connection)
-{
-    // Drained to "would block": the next input comes with the reactor's next report.
-    if (m_asio && connection->isOpen() && connection->hasSocket() && !connection->readable())
-        armRead(connection);
-}
-
-void Node::afterSend(const std::shared_ptr<Connection>& connection)
-{
-    if (m_asio && connection->hasSocket() && connection->writePending())
-        armWrite(connection);
 }
 
 } // namespace vmsg

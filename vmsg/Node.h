@@ -163,16 +163,6 @@ private:
     // A first frame that completes the handshake; false when the connection was closed instead.
     bool admit(Connection& connection, const std::uint8_t* frame);
     void sweepLingering();
-    // VMSG_IO=asio: Asio's reactor watches each socket (async_wait), reads drain until "would block",
-    // and every wait is the io_context's; no poller of the node's own.
-    std::shared_ptr<Connection> lookup(int handle) const;
-    void watchSocket(int handle, int fd);
-    void unwatch(int handle);
-    void armRead(const std::shared_ptr<Connection>& connection);
-    void armWrite(const std::shared_ptr<Connection>& connection);
-    void armAccept();
-    void afterRead(const std::shared_ptr<Connection>& connection);
-    void afterSend(const std::shared_ptr<Connection>& connection);
     void framesArrived(Connection& connection) override;
     void connectionLost(Connection& connection, int event) override;
 
@@ -186,15 +176,7 @@ private:
     std::string m_secret;
     std::size_t m_refusedLogOns = 0;
     Events& m_events;
-    const bool m_asio;
     int m_poller = -1;
-    struct Watch
-    {
-        std::unique_ptr<asio::posix::stream_descriptor> descriptor; // on a duplicate of the socket
-        bool reading = false;
-        bool writing = false;
-    };
-    std::unordered_map<int, Watch> m_watches;                // by handle; the listener's under 0
     std::unique_ptr<asio::posix::stream_descriptor> m_watch; // the poller, inside a shared io_context
     bool m_watchArmed = false;
     bool m_exposed = false;
