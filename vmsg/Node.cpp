@@ -6,7 +6,6 @@
 #include <asio/post.hpp>
 
 #include <netdb.h>
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,7 +25,6 @@ namespace {
 
 // The poller's tag of the listening socket; connections are tagged with their handles (from 1).
 constexpr std::uint64_t listenerTag = 0;
-constexpr int pollBatch = 64;
 // Read rounds an Asio handler does before it lets other handlers run.
 constexpr int roundsPerTurn = 16;
 // A node that had input this recently waits for more in the read of its only connection.
@@ -76,15 +74,6 @@ std::shared_ptr<Lookup> startLookup(const std::string& host, int port)
     return lookup;
 }
 
-bool watch(int poller, int fd, std::uint64_t tag)
-{
-    epoll_event event{};
-    // Edge-triggered: a report means new input or new room; the connection remembers what is left.
-    event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-    event.data.u64 = tag;
-    return ::epoll_ctl(poller, EPOLL_CTL_ADD, fd, &event) == 0;
-}
-
 int millisecondsUntil(Node::Clock::time_point until, Node::Clock::time_point now)
 {
     if (until <= now)
@@ -98,11 +87,8 @@ int millisecondsUntil(Node::Clock::time_point until, Node::Clock::time_point now
 Node::Node(asio::io_context* io, std::size_t maxMessage, Events& events)
     : m_ownIo(io ? nullptr : std::make_unique<asio::io_context>(1)), m_io(io ? *io : *m_ownIo),
       m_work(asio::make_work_guard(m_io)), m_maxMessage(maxMessage), m_events(events),
-      m_poller(::epoll_create1(EPOLL_CLOEXEC)), m_nextAsio(Clock::now() + ownSlice), m_nextLook(Clock::now()),
-      m_acceptRetry(m_io), m_frameDeadline(m_io)
+      m_nextAsio(Clock::now() + ownSlice), m_nextLook(Clock::now()), m_acceptRetry(m_io), m_frameDeadline(m_io)
 {
-    if (m_poller < 0)
-        throw std::system_error(errno, std::generic_category(), "epoll_create1");
     if (sharedIo())
         armWatch();
 }
@@ -123,7 +109,6 @@ Node::~Node() // NOLINT(bugprone-exception-escape): asio declares a timer's canc
     m_lingering.clear();
     m_ready.clear();
     m_watch.reset(); // its own descriptor of the poller
-    ::close(m_poller);
 }
 
 asio::io_context& Node::exposeIo()
@@ -169,7 +154,7 @@ bool Node::listen(const std::string& address, int port)
     const int on = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
         ::bind(fd, endpoint.data(), socklen_t(endpoint.size())) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
-        !vmsg::watch(m_poller, fd, listenerTag)) {
+        !m_poller.watch(fd, listenerTag)) {
         ::close(fd);
         return false;
     }
@@ -228,7 +213,8 @@ std::size_t Node::incomingCount() const
 
 bool Node::add(const std::shared_ptr<Connection>& connection)
 {
-    if (!vmsg::watch(m_poller, connection->nativeHandle(), std::uint64_t(connection->handle()))) {
+    // Edge-triggered: a report means new input or new room; the connection remembers what is left.
+    if (!m_poller.watch(connection->nativeHandle(), std::uint64_t(connection->handle()))) {
         connection->close();
         connection->closeSocket();
         return false;
@@ -536,17 +522,17 @@ bool Node::readRound()
 
 void Node::collect(int timeoutMs)
 {
-    epoll_event events[pollBatch];
+    Poller::Report reports[Poller::batch];
     bool accept = false;
     for (;;) {
-        const int n = ::epoll_wait(m_poller, events, pollBatch, timeoutMs);
+        const int n = m_poller.wait(timeoutMs, reports);
         for (int i = 0; i < n; ++i) {
-            if (events[i].data.u64 == listenerTag)
+            if (reports[i].tag == listenerTag)
                 accept = true;
             else
-                dispatch(events[i]);
+                dispatch(reports[i]);
         }
-        if (n < pollBatch)
+        if (n < Poller::batch)
             break;
         timeoutMs = 0;
     }
@@ -555,9 +541,9 @@ void Node::collect(int timeoutMs)
         acceptAll();
 }
 
-void Node::dispatch(const epoll_event& event)
+void Node::dispatch(const Poller::Report& report)
 {
-    const int handle = int(event.data.u64);
+    const int handle = int(report.tag);
     std::shared_ptr<Connection> connection;
     const auto it = m_connections.find(handle);
     if (it != m_connections.end()) {
@@ -569,7 +555,7 @@ void Node::dispatch(const epoll_event& event)
             return;
         connection = *closing;
     }
-    if ((event.events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) && connection->writePending()) {
+    if (report.writable && connection->writePending()) {
         const bool held = connection->outputHeld();
         connection->writeMore();
         // Reading that waited for the peer to take its output goes on.
@@ -581,8 +567,8 @@ void Node::dispatch(const epoll_event& event)
             sweepLingering();
         return;
     }
-    if (event.events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) {
-        connection->setReadable((event.events & (EPOLLRDHUP | EPOLLERR | EPOLLHUP)) != 0);
+    if (report.readable) {
+        connection->setReadable(report.ended);
         if (connection->wantsRead())
             markReady(connection);
     }
@@ -618,7 +604,7 @@ void Node::armWatch()
         return;
     // Only an io_context that others run watches the poller: each report would cost it a wake-up.
     if (!m_watch)
-        m_watch = std::make_unique<asio::posix::stream_descriptor>(m_io, ::dup(m_poller));
+        m_watch = std::make_unique<asio::posix::stream_descriptor>(m_io, ::dup(m_poller.descriptor()));
     m_watchArmed = true;
     m_watch->async_wait(asio::posix::stream_descriptor::wait_read,
                         [this, alive = std::weak_ptr<char>(m_alive)](const asio::error_code& ec) {

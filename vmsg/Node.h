@@ -1,6 +1,7 @@
 #pragma once
 
 #include "vmsg/Connection.h"
+#include "vmsg/Poller.h"
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
@@ -16,15 +17,13 @@
 #include <unordered_map>
 #include <vector>
 
-struct epoll_event;
-
 namespace vmsg {
 
 // The connections of one endpoint: listening and accepting clients with the log-on handshake,
 // connecting with a bounded handshake, sending frames. What to do with received messages is the
 // owner's (Context queues them, Peer hands them over at once).
 //
-// The sockets sit in a poller of the node's own (epoll), not in Asio's reactor, so that waiting and
+// The sockets sit in a poller of the node's own (Poller), not in Asio's reactor, so that waiting and
 // reading cost one system call each: the node's loops block in that poller directly. Asio keeps the
 // timers. A shared io_context (tests, or others given it through exposeIo()) also watches the poller,
 // so that whoever runs it drives the node too; an owned one that nobody else has is run only while
@@ -138,7 +137,7 @@ private:
     // The connection a wait may block in the read of: handle's, or the only one (handle 0). Null when
     // the poller is needed (output waits for a socket, or the connection is paused).
     std::shared_ptr<Connection> waitable(int handle) const;
-    void dispatch(const epoll_event& event);
+    void dispatch(const Poller::Report& report);
     void markReady(const std::shared_ptr<Connection>& connection);
     // Reads ready connections from an Asio handler, a bounded number of rounds at a time.
     void drainReady();
@@ -176,7 +175,7 @@ private:
     std::string m_secret;
     std::size_t m_refusedLogOns = 0;
     Events& m_events;
-    int m_poller = -1;
+    Poller m_poller;
     std::unique_ptr<asio::posix::stream_descriptor> m_watch; // the poller, inside a shared io_context
     bool m_watchArmed = false;
     bool m_exposed = false;
