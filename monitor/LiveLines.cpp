@@ -124,7 +124,7 @@ QString LiveLines::formatTime(double t) const
 
 QString LiveLines::number(double value)
 {
-    return QString::number(value == 0.0 ? 0.0 : value, 'g', 10);
+    return QString::number(value == 0.0 ? 0.0 : value, 'g', 6);
 }
 
 QString LiveLines::countdown(double seconds)
@@ -166,7 +166,7 @@ QString LiveLines::text(int line) const
     case Kind::Ramp:
         return number(l->value) + QLatin1Char(' ') + rightArrow + QLatin1Char(' ') + number(l->target);
     case Kind::Written:
-        return QStringLiteral("= ") + number(l->value);
+        return QStringLiteral("wrote ") + number(l->value);
     case Kind::NotFired:
         return QStringLiteral("never fired");
     case Kind::None:

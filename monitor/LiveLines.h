@@ -64,8 +64,8 @@ public:
     // The runner's last reported state, else the fallback.
     int kernelState() const;
 
-    // The short text beside a line ("T101:LEVEL 2.41 · false", "in 01:20", "2.41 → 3", "= 0",
-    // "never fired"); empty when there is none.
+    // The short text beside a line ("T101:LEVEL 2.41 · false", "in 01:20", "2.41 → 3", "wrote 0",
+    // "never fired"), numbers to 6 significant digits; empty when there is none.
     QString text(int line) const;
     Role role(int line) const;
     // The full values, one per line of text.

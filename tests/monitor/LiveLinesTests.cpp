@@ -71,11 +71,11 @@ TEST(LiveLines, RampsWrittenValuesAndNeverFiredLines)
     EXPECT_EQ(live.text(5), QString("2.5 ") + QChar(0x2192) + " 3");
     EXPECT_EQ(live.role(5), LiveLines::Role::Ramp);
     live.setWritten(5, 3);
-    EXPECT_EQ(live.text(5), "= 3");
+    EXPECT_EQ(live.text(5), "wrote 3");
     EXPECT_EQ(live.role(5), LiveLines::Role::Written);
     // The next firing of the line (a ramp's stamp) keeps what it wrote.
     live.lineFired(5);
-    EXPECT_EQ(live.text(5), "= 3");
+    EXPECT_EQ(live.text(5), "wrote 3");
     EXPECT_EQ(live.toolTip(5), "Fired and wrote 3");
     live.setWhen(7, false, TagValues{{"A:X", 1}});
     live.setNotFired(7);
@@ -83,6 +83,10 @@ TEST(LiveLines, RampsWrittenValuesAndNeverFiredLines)
     EXPECT_EQ(live.role(7), LiveLines::Role::NotFired);
     EXPECT_EQ(LiveLines::number(-0.0), "0");
     EXPECT_EQ(LiveLines::number(0.1), "0.1");
+    EXPECT_EQ(LiveLines::number(1.322057002), "1.32206") << "six significant digits beside the line";
+    EXPECT_EQ(LiveLines::number(101325), "101325");
+    live.setWritten(8, 1.322057002);
+    EXPECT_EQ(live.toolTip(8), "Fired and wrote 1.322057002") << "the tool tip has the full value";
 }
 
 TEST(LiveLines, ChangesNameOnlyTheLinesToRepaint)

@@ -935,7 +935,7 @@ TEST_F(MonitorWindows, LiveValuesAndCountdownsArePaintedBesideTheirLinesAndChang
     });
     c.send(ExecutionFinished, 50);
     settle();
-    EXPECT_EQ(live.text(2), "= 0");
+    EXPECT_EQ(live.text(2), "wrote 0");
     EXPECT_EQ(live.text(3), "never fired");
     EXPECT_EQ(live.text(4), "never fired");
     KD_TRY_VERIFY(view->noticeRect().isEmpty(), 5000);
