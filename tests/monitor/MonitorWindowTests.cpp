@@ -35,6 +35,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QWindow>
 
 #include <algorithm>
@@ -911,6 +912,16 @@ TEST_F(MonitorWindows, LiveValuesAndCountdownsArePaintedBesideTheirLinesAndChang
     EXPECT_TRUE(QRegion(0, row2.top(), view->viewport()->width(), row2.height()).contains(spy.painted.boundingRect()))
         << "painted outside line 2's row";
     EXPECT_EQ(listing(r)->toPlainText(), listingBefore);
+
+    // The tool tip has the full value; a tag name is shown as plain text, never as markup.
+    sendWhen(c, 21, 2, 0, "<b>T101:LEVEL</b>", 2.871234567);
+    settle();
+    KD_TRY_VERIFY(live.text(2).startsWith("<b>T101:LEVEL</b> 2.87123"), 5000);
+    QHelpEvent help(QEvent::ToolTip, view->liveTextRect(2).center(),
+                    view->viewport()->mapToGlobal(view->liveTextRect(2).center()));
+    QApplication::sendEvent(view->viewport(), &help);
+    EXPECT_TRUE(QToolTip::text().contains("{&lt;b&gt;T101:LEVEL&lt;/b&gt;} = 2.871234567"))
+        << QToolTip::text().toStdString();
     view->selectAll();
     EXPECT_EQ(view->textCursor().selection().toPlainText(), listingBefore);
 
