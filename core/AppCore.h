@@ -28,6 +28,8 @@ public:
     bool m_bEditOnly = false;
     bool calendarTime = false;
     int kernelHandle = 0;
+    // The state of the last kernel status (0 no model, 1 running, 2 paused); -1 when not logged on.
+    int kernelState = -1;
     int pendingSocket = 0;
     // In registration order; a record lives as long as its monitor document.
     std::vector<std::unique_ptr<MonitorRecord>> monitors;

@@ -35,6 +35,7 @@ bool LogOnKernel(const QString& host, int instance, bool flag)
     if (app->kernelHandle != 0) {
         port.log_off(kKernelService);
         app->kernelHandle = 0;
+        app->kernelState = -1;
         showNotLoggedOn();
     }
     const QByteArray hostName = host.toUtf8();
@@ -67,6 +68,7 @@ void DecodeKernelStatus(int kind, vmsgMsgPort* message)
     if (!status)
         return;
     app->calendarTime = isCalendarTime(status->time, kernelClockNow());
+    app->kernelState = status->state;
     setPane(Pane::KernelTime, FormatKernelTime(status->time, app->calendarTime));
     switch (status->state) {
     case 0:
@@ -85,8 +87,10 @@ void DecodeKernelStatus(int kind, vmsgMsgPort* message)
 
 void OnKernelDisconnected()
 {
-    if (AppCore* app = AppCore::instance())
+    if (AppCore* app = AppCore::instance()) {
         app->kernelHandle = 0;
+        app->kernelState = -1;
+    }
     showNotLoggedOn();
 }
 

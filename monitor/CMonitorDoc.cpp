@@ -3,6 +3,7 @@
 #include "core/AppCore.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
+#include "kernel/KernelConnection.h"
 #include "monitor/CMonitorConsole.h"
 #include "monitor/CMonitorView.h"
 #include "monitor/Monitor.h"
@@ -29,6 +30,13 @@ CMonitorDoc::CMonitorDoc() : m_listing(plainDocument())
     m_showEndTimer.setSingleShot(true);
     m_showEndTimer.setInterval(0);
     connect(&m_showEndTimer, &QTimer::timeout, this, &CMonitorDoc::showConsoleEnd);
+    m_liveTimer.setSingleShot(true);
+    m_liveTimer.setInterval(0);
+    connect(&m_liveTimer, &QTimer::timeout, this, &CMonitorDoc::repaintLive);
+    m_live.setTimeFormatter([](double t) { return FormatKernelTime(t); });
+    m_kernelStateTimer.setInterval(500);
+    connect(&m_kernelStateTimer, &QTimer::timeout, this, &CMonitorDoc::followKernelState);
+    m_kernelStateTimer.start();
     // Nothing of a monitor is ever saved.
     onCommand(
         Cmd::FileSave, [] {}, [] { return false; });
@@ -93,6 +101,39 @@ void CMonitorDoc::appendConsoleLine(const QString& line)
     m_console.append(line);
     if (!m_showEndTimer.isActive())
         m_showEndTimer.start();
+}
+
+void CMonitorDoc::liveChanged()
+{
+    if (!m_liveTimer.isActive())
+        m_liveTimer.start();
+}
+
+void CMonitorDoc::repaintLive()
+{
+    const std::vector<int> lines = m_live.takeChanged();
+    const bool notice = m_live.noticeChanged();
+    for (CView* v : views()) {
+        if (auto* view = dynamic_cast<CMonitorView*>(v))
+            view->repaintLiveLines(lines, notice);
+    }
+}
+
+void CMonitorDoc::followKernelState()
+{
+    const MonitorRecord* record = FindMonitorByDocument(this);
+    if (record && record->state == MonitorState::Finished) {
+        m_kernelStateTimer.stop();
+        return;
+    }
+    const AppCore* core = AppCore::instance();
+    m_live.setFallbackState(core ? core->kernelState : LiveLines::Unknown);
+    if (m_live.noticeChanged()) {
+        for (CView* v : views()) {
+            if (auto* view = dynamic_cast<CMonitorView*>(v))
+                view->repaintLiveLines({}, true);
+        }
+    }
 }
 
 void CMonitorDoc::showConsoleEnd()

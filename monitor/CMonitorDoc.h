@@ -2,6 +2,7 @@
 
 #include "framework/CDocument.h"
 #include "monitor/ConsoleLines.h"
+#include "monitor/LiveLines.h"
 
 #include <QTimer>
 
@@ -39,6 +40,12 @@ public:
     // Scrolls the console views to their last line.
     void showConsoleEnd();
 
+    // The live state of the listing's lines; after a change, liveChanged() repaints the lines it
+    // names in every listing view, once the event loop turns.
+    LiveLines& live() { return m_live; }
+    const LiveLines& live() const { return m_live; }
+    void liveChanged();
+
     // The most lines a console keeps; older ones are dropped.
     static constexpr int MaxConsoleLines = 100000;
 
@@ -48,4 +55,10 @@ private:
     // Runs once per turn of the event loop in which lines came: the views show the new end.
     QTimer m_showEndTimer;
     QString m_defaultTitle;
+    LiveLines m_live;
+    QTimer m_liveTimer;
+    // While the program runs: KelmDesk's own kernel status, for a runner that reports no clock.
+    QTimer m_kernelStateTimer;
+    void repaintLive();
+    void followKernelState();
 };

@@ -57,6 +57,67 @@ bool popText(vmsgMsgPort* message, QString& text)
     return true;
 }
 
+bool popReal(vmsgMsgPort* message, double& value)
+{
+    return message->pop(value, NoDefault) != 0;
+}
+
+// The live kinds: a message whose values are not of its kind's layout changes nothing.
+void handleLiveMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
+{
+    LiveLines& live = monitorDoc(record)->live();
+    const int lineCount = static_cast<int>(record.lineStarts.size());
+    auto listed = [lineCount](int k) { return k >= 1 && k <= lineCount; };
+    int k = 0;
+    int i = 0;
+    double a = 0;
+    double b = 0;
+    switch (kind) {
+    case LiveClock:
+        if (!popReal(message, a) || !popInt(message, i))
+            return;
+        live.setClock(a, i);
+        break;
+    case LiveWhen: {
+        if (!popInt(message, k) || !popInt(message, i) || !listed(k))
+            return;
+        std::vector<LiveLines::TagValue> tags;
+        QString tag;
+        while (popText(message, tag)) {
+            if (!popReal(message, a))
+                return;
+            tags.push_back({MonitorText::listingText(MonitorText::cutText(tag, 200)), a});
+        }
+        live.setWhen(k, i != 0, std::move(tags));
+        break;
+    }
+    case LiveDue:
+        if (!popInt(message, k) || !popReal(message, a) || !listed(k))
+            return;
+        live.setDue(k, a);
+        break;
+    case LiveRamp:
+        if (!popInt(message, k) || !popReal(message, a) || !popReal(message, b) || !listed(k))
+            return;
+        live.setRamp(k, a, b);
+        break;
+    case LiveWritten:
+        if (!popInt(message, k) || !popReal(message, a) || !listed(k))
+            return;
+        live.setWritten(k, a);
+        break;
+    case LiveNotFired:
+        while (popInt(message, k)) {
+            if (listed(k))
+                live.setNotFired(k);
+        }
+        break;
+    default:
+        return;
+    }
+    monitorDoc(record)->liveChanged();
+}
+
 // Writes timeText over line index's time slot; when it is wider or narrower than what is there, the
 // line's text and every later line move with it.
 void fillTimeSlot(MonitorRecord& record, std::size_t index, const QString& timeText)
@@ -128,8 +189,11 @@ void HandleMonitorMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
         monitorDoc(record)->showListingPosition(0);
         break;
     case LineCurrent:
-        if (popInt(message, k))
+        if (popInt(message, k)) {
             MarkLine(record, k, LineMark::MarkCurrent, t);
+            monitorDoc(record)->live().lineFired(k);
+            monitorDoc(record)->liveChanged();
+        }
         break;
     case LineHighlight:
         if (popInt(message, k))
@@ -151,6 +215,14 @@ void HandleMonitorMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
     case ExecutionFinished:
         SetMonitorState(record, MonitorState::Finished);
         AppendConsoleLine(record, QLatin1String(MonitorText::finishedText), FormatKernelTime(t));
+        break;
+    case LiveClock:
+    case LiveWhen:
+    case LiveDue:
+    case LiveRamp:
+    case LiveWritten:
+    case LiveNotFired:
+        handleLiveMessage(record, kind, message);
         break;
     default:
         break;
@@ -263,8 +335,13 @@ void SetMonitorState(MonitorRecord& record, MonitorState state)
         const QString name = record.programName.value_or(doc->defaultTitle());
         doc->setTitle(MonitorText::title(static_cast<int>(state), name));
     }
-    if (state == MonitorState::Finished)
+    if (state == MonitorState::Finished) {
         ReleaseCurrentLine(record);
+        if (CMonitorDoc* doc = monitorDoc(record)) {
+            doc->live().setFinished();
+            doc->liveChanged();
+        }
+    }
     CMDIFrame::requestCommandUpdate();
 }
 

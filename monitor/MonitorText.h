@@ -45,6 +45,10 @@ inline constexpr const char* startedText = "--- Started execution ---\n";
 inline constexpr const char* finishedText = "--- Finished normally ---\n";
 inline constexpr const char* abnormalText = "--- Program terminated abnormally ---\n";
 
+// What a monitor says while its program waits on the kernel.
+inline constexpr const char* kernelPausedNotice = "Kernel paused: the program waits, countdowns stand";
+inline constexpr const char* kernelNoModelNotice = "Kernel has no model loaded: the program waits";
+
 // "%s - Initializing...", "%s - Executing" or "%s - Finished" for state 0, 1 or 2 with name (a name
 // longer than maxTitleName is cut after maxTitleName characters, with an ellipsis).
 QString title(int state, const QString& name);

@@ -71,6 +71,21 @@ std::string formatNumber(double value)
     return text;
 }
 
+std::string firedSummary(int fired, int total, const std::vector<int>& neverFired)
+{
+    std::string text =
+        std::to_string(fired) + " of " + std::to_string(total) + " statement" + (total == 1 ? "" : "s") + " fired.";
+    if (neverFired.empty())
+        return text;
+    text += neverFired.size() == 1 ? " Never fired: line " : " Never fired: lines ";
+    const std::size_t named = std::min(neverFired.size(), kMaxNotFiredListed);
+    for (std::size_t i = 0; i < named; ++i)
+        text += (i == 0 ? "" : ", ") + std::to_string(neverFired[i]);
+    if (named < neverFired.size())
+        text += " and " + std::to_string(neverFired.size() - named) + " more";
+    return text + ".";
+}
+
 Interpreter::Interpreter(const Program& program, KernelPort& kernel, Reporter& reporter)
     : m_kernel(kernel), m_reporter(reporter), m_program(program)
 {
@@ -100,6 +115,7 @@ void Interpreter::print(std::string text)
 void Interpreter::discard(Entry& entry, const std::string& why)
 {
     entry.phase = Phase::Discarded;
+    m_live.settle(entry.statement->line);
     print(lineText(entry.statement->line) + why);
     emit(ClientMessageKind::LineHighlight, entry.statement->line);
 }
@@ -145,6 +161,12 @@ void Interpreter::start(double kernelTime, int state, double wallNow)
         }
     }
     checkTags();
+    if (m_liveOn) {
+        for (const Entry& entry : m_entries) {
+            if (timed(entry))
+                m_live.due(entry.statement->line, entry.due);
+        }
+    }
     update(kernelTime, state, wallNow);
 }
 
@@ -167,6 +189,8 @@ void Interpreter::checkTags()
                 return;
             if (reply.status == KernelReply::Status::Failed && reply.code == KernelError::NoSuchVariable)
                 unknown[tag] = reply.text;
+            else if (reply.status == KernelReply::Status::Ok && reply.numeric)
+                m_tagValues[tag] = reply.value;
         }
     }
     for (Entry& entry : m_entries) {
@@ -288,6 +312,10 @@ void Interpreter::update(double kernelTime, int state, double wallNow)
     if (!m_ended && std::none_of(m_entries.begin(), m_entries.end(),
                                  [](const Entry& e) { return e.phase == Phase::Waiting || e.phase == Phase::Active; }))
         finish();
+    if (m_ended || !m_liveOn)
+        return;
+    m_live.clock(m_time, m_state);
+    m_live.flush(wallNow, m_time);
 }
 
 ExprResult Interpreter::lookup(const std::string& tag)
@@ -297,6 +325,7 @@ ExprResult Interpreter::lookup(const std::string& tag)
     case KernelReply::Status::Ok:
         if (!reply.numeric)
             return ExprResult::failure(braced(tag) + " is not a number");
+        m_tagValues[tag] = reply.value;
         return ExprResult::of(reply.value);
     case KernelReply::Status::Failed:
         return ExprResult::failure(braced(tag) + ": " + reply.text);
@@ -320,13 +349,26 @@ bool Interpreter::conditionHolds(Entry& entry)
         discard(entry, "the condition cannot be evaluated: " + result.error + "; this statement will not fire.");
         return false;
     }
-    return result.value != 0.0;
+    const bool holds = result.value != 0.0;
+    if (m_liveOn) {
+        // Tags the condition did not need this time (the right side of and, or) keep their last value.
+        std::vector<std::pair<std::string, double>> values;
+        for (const std::string& tag : entry.statement->condition.tags()) {
+            const auto it = m_tagValues.find(tag);
+            if (it != m_tagValues.end())
+                values.emplace_back(tag, it->second);
+        }
+        m_live.when(entry.statement->line, holds, values);
+    }
+    return holds;
 }
 
 void Interpreter::fire(Entry& entry)
 {
     const int line = entry.statement->line;
     entry.phase = Phase::Done;
+    m_live.settle(line);
+    m_written.reset();
     emit(ClientMessageKind::LineCurrent, line);
     if (entry.late > 0.0)
         print("Fired " + formatNumber(entry.late) + " s late: its time had passed when the program started.");
@@ -336,6 +378,8 @@ void Interpreter::fire(Entry& entry)
     if (status == StampStatus::Active)
         entry.phase = Phase::Active;
     emit(ClientMessageKind::LineStamp, line, status);
+    if (status == StampStatus::Done && m_written)
+        reportWritten(line, *m_written);
     emit(ClientMessageKind::LineRelease);
     // The release greys the line like a done one; the highlight keeps a failure in sight.
     if (status == StampStatus::Failed)
@@ -361,6 +405,8 @@ int Interpreter::writeValue(const std::string& tag, const Expression& value)
         return StampStatus::Failed;
     }
     print(braced(tag) + " = " + formatNumber(v.value));
+    m_tagValues[tag] = v.value;
+    m_written = v.value;
     return StampStatus::Done;
 }
 
@@ -392,6 +438,8 @@ int Interpreter::perform(Entry& entry)
         entry.rampFrom = from.value;
         entry.rampTarget = target.value;
         entry.rampNext = m_time + std::min(s.rampStep, s.rampTime);
+        if (m_liveOn)
+            m_live.ramp(s.line, from.value, target.value);
         print("ramp " + braced(s.tag) + " from " + formatNumber(from.value) + " to " + formatNumber(target.value) +
               " over " + formatNumber(s.rampTime) + " s in steps of " + formatNumber(s.rampStep) + " s");
         return StampStatus::Active;
@@ -438,22 +486,68 @@ void Interpreter::rampStep(Entry& entry)
         return;
     if (reply.status == KernelReply::Status::Failed) {
         entry.phase = Phase::Done;
+        m_live.settle(s.line);
         print(lineText(s.line) + "ramp stopped: " + braced(s.tag) + " = " + formatNumber(value) + ": " + reply.text);
         emit(ClientMessageKind::LineStamp, s.line, StampStatus::Failed);
         emit(ClientMessageKind::LineHighlight, s.line);
         return;
     }
+    m_tagValues[s.tag] = value;
     if (last) {
         entry.phase = Phase::Done;
+        m_live.settle(s.line);
         print(lineText(s.line) + "ramp complete: " + braced(s.tag) + " = " + formatNumber(value));
         emit(ClientMessageKind::LineStamp, s.line, StampStatus::Done);
+        reportWritten(s.line, value);
+    } else if (m_liveOn) {
+        m_live.ramp(s.line, value, entry.rampTarget);
     }
+}
+
+// Part of the firing, so outside the limits of the live states: once per line and run.
+void Interpreter::reportWritten(int line, double value)
+{
+    if (!m_liveOn)
+        return;
+    Report r;
+    r.kind = ClientMessageKind::LiveWritten;
+    r.line = line;
+    r.values = {value};
+    r.time = m_time;
+    m_reporter.report(r);
+}
+
+// The lines that never fired, on the monitor and as the console's summary.
+void Interpreter::reportEnd()
+{
+    m_live.clear();
+    if (!m_liveOn)
+        return;
+    std::vector<int> never;
+    for (const LineFault& fault : m_program.faults)
+        never.push_back(fault.line);
+    for (const Entry& entry : m_entries) {
+        if (entry.phase == Phase::Waiting || entry.phase == Phase::Discarded)
+            never.push_back(entry.statement->line);
+    }
+    std::sort(never.begin(), never.end());
+    for (std::size_t i = 0; i < never.size(); i += std::size_t(kMaxNotFiredPerMessage)) {
+        Report r;
+        r.kind = ClientMessageKind::LiveNotFired;
+        r.lines.assign(never.begin() + std::ptrdiff_t(i),
+                       never.begin() + std::ptrdiff_t(std::min(never.size(), i + std::size_t(kMaxNotFiredPerMessage))));
+        r.time = m_time;
+        m_reporter.report(r);
+    }
+    const int total = m_program.statementCount();
+    print(firedSummary(total - int(never.size()), total, never));
 }
 
 void Interpreter::finish()
 {
     if (m_ended)
         return;
+    reportEnd();
     emit(ClientMessageKind::ExecutionFinished);
     m_ended = true;
     m_finished = true;

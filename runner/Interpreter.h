@@ -7,9 +7,12 @@
 
 #include "protocol/ClientMessageKind.h"
 #include "lang/Program.h"
+#include "runner/LiveReports.h"
 #include "protocol/KernelKind.h"
 #include "protocol/KernelStatus.h"
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +21,8 @@ namespace kelm {
 using protocol::KernelState;
 
 // One message for KelmDesk: kind, its values (line and status, or text) and the kernel time it
-// carries as its time stamp. PrintText texts end in a line feed.
+// carries as its time stamp. PrintText texts end in a line feed. The live kinds carry their
+// numbers in values (and LiveWhen its tags beside them, LiveNotFired its lines in lines).
 struct Report
 {
     int kind = 0;
@@ -26,6 +30,9 @@ struct Report
     int status = 0;
     std::string text;
     double time = 0.0;
+    std::vector<double> values;
+    std::vector<std::string> tags;
+    std::vector<int> lines;
 };
 
 class Reporter
@@ -95,6 +102,11 @@ std::string formatKernelTime(double t, double wallNow);
 // "%.10g": a value as a user wrote it, 0.1 not 0.10000000000000001.
 std::string formatNumber(double value);
 
+// The console line at the end of a run: how many of the statements fired and which lines never did
+// ("4 of 6 statements fired. Never fired: lines 7, 9."). At most kMaxNotFiredListed lines are named.
+std::string firedSummary(int fired, int total, const std::vector<int>& neverFired);
+constexpr std::size_t kMaxNotFiredListed = 20;
+
 class Interpreter
 {
 public:
@@ -103,6 +115,9 @@ public:
     // With state lines on, the kernel's state at the start and each change are console lines
     // ("Kernel: running").
     void setStateLines(bool on) { m_stateLines = on; }
+    // With live reports on, the live state of every statement line goes to the reporter (LiveClock
+    // to LiveNotFired), and the end brings the lines that never fired and firedSummary().
+    void setLiveReports(bool on) { m_liveOn = on; }
 
     // Execution starts at kernel time t0: ExecutionStarted, the faulty lines and unknown tags
     // reported, then a first update.
@@ -154,6 +169,8 @@ private:
     // False and the program ended when reply is Lost.
     bool alive(const KernelReply& reply);
     void finish();
+    void reportWritten(int line, double value);
+    void reportEnd();
 
     KernelPort& m_kernel;
     Reporter& m_reporter;
@@ -170,6 +187,11 @@ private:
     bool m_stopRequested = false; // before the start
     bool m_ended = false;
     bool m_finished = false;
+    bool m_liveOn = false;
+    LiveReports m_live{m_reporter};
+    // The last value read or written of each tag, for the live state of when lines.
+    std::map<std::string, double> m_tagValues;
+    std::optional<double> m_written; // the value the last writeValue wrote
 };
 
 } // namespace kelm

@@ -266,6 +266,9 @@ const char* runnerUsage()
            "5 wrong command line.\n";
 }
 
+// The most tags a LiveWhen names.
+constexpr std::size_t kMaxLiveTags = 1000;
+
 class Runner::Impl : public Reporter
 {
 public:
@@ -405,6 +408,30 @@ private:
             m.push(r.line);
             m.push(r.status);
             break;
+        case ClientMessageKind::LiveClock:
+            m.push(r.values.empty() ? 0.0 : r.values[0]);
+            m.push(r.status);
+            break;
+        case ClientMessageKind::LiveWhen:
+            m.push(r.line);
+            m.push(r.status);
+            // A frame holds at most 4096 values.
+            for (std::size_t i = 0; i < r.tags.size() && i < r.values.size() && i < kMaxLiveTags; ++i) {
+                m.push(displayText(r.tags[i], kMaxText));
+                m.push(r.values[i]);
+            }
+            break;
+        case ClientMessageKind::LiveDue:
+        case ClientMessageKind::LiveRamp:
+        case ClientMessageKind::LiveWritten:
+            m.push(r.line);
+            for (double v : r.values)
+                m.push(v);
+            break;
+        case ClientMessageKind::LiveNotFired:
+            for (int line : r.lines)
+                m.push(line);
+            break;
         default:
             break;
         }
@@ -515,6 +542,7 @@ private:
         Interpreter interpreter(program, m_kernelPort, *this);
         m_interpreter = &interpreter;
         interpreter.setStateLines(!m_options.noStatus);
+        interpreter.setLiveReports(true);
         // A Stop pressed while the monitor was opening ends the run before anything fires.
         m_peer.poll(std::chrono::milliseconds(0));
         if (m_stopRequested)

@@ -8,7 +8,9 @@
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/LiveLines.h"
 #include "monitor/Monitor.h"
+#include "monitor/MonitorText.h"
 #include "res/Resource.h"
 #include "tests/common/TestSupport.h"
 #include "vmsg/Peer.h"
@@ -22,6 +24,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTest>
 #include <QTextDocument>
 
 #include <csignal>
@@ -177,3 +180,50 @@ TEST_F(RunE2ETest, KilledRunnerFinishesTheMonitorAbnormally)
 }
 
 } // namespace
+
+// The live state beside the listing, from a real runner and kernel: a when line shows the rising
+// level and "false" until it fires, a countdown stands while the kernel is paused, and the end marks
+// what never fired.
+TEST_F(RunE2ETest, TheMonitorShowsWhatEachLineWaitsForAndHowFarAwayItIs)
+{
+    openProgram(QStringLiteral("live.kelm"), "* live.kelm\n"
+                                             "after (0) send(ModelRun)\n"
+                                             "after (0) {LC101:OP} = 10\n"
+                                             "after (0) {FV101:POS} = 100\n"
+                                             "when ({T101:LEVEL} > 3) {FV101:POS} = 0\n"
+                                             "after (36000) stop\n"
+                                             "when ({P101:RUN} == 5) stop\n");
+    ASSERT_TRUE(triggerAction(Cmd::Run));
+    MonitorRecord* r = waitForMonitor();
+    ASSERT_NE(r, nullptr);
+    const LiveLines& live = r->document->live();
+    const QString waiting = QStringLiteral("T101:LEVEL ");
+    ASSERT_TRUE(waitFor([&] { return live.text(5).startsWith(waiting); }, 30000)) << live.text(5).toStdString();
+    const QString first = live.text(5);
+    EXPECT_TRUE(first.endsWith(QStringLiteral("false"))) << first.toStdString();
+    EXPECT_TRUE(waitFor([&] { return live.text(5).startsWith(waiting) && live.text(5) != first; }, 30000))
+        << "the level rises: " << first.toStdString();
+    EXPECT_TRUE(live.text(6).startsWith(QStringLiteral("in "))) << live.text(6).toStdString();
+    EXPECT_EQ(live.text(4), QStringLiteral("wrote 100"));
+    screenshot(QStringLiteral("monitor-live-running"));
+
+    ::kill(static_cast<pid_t>(sim->pid()), SIGUSR2);
+    ASSERT_TRUE(waitFor([&] { return live.kernelNotice() == MonitorText::kernelPausedNotice; }, 30000));
+    const QString stood = live.text(6);
+    QTest::qWait(1500);
+    EXPECT_EQ(live.text(6), stood) << "the countdown stands while the kernel is paused";
+    screenshot(QStringLiteral("monitor-live-paused"));
+
+    ::kill(static_cast<pid_t>(sim->pid()), SIGUSR1);
+    EXPECT_TRUE(waitFor([&] { return live.text(5) == QStringLiteral("wrote 0"); }, 60000))
+        << live.text(5).toStdString();
+    EXPECT_TRUE(live.kernelNotice().isEmpty());
+    app->mainFrame()->mdiArea()->setActiveSubWindow(r->document->frames().value(0));
+    ASSERT_TRUE(triggerAction(Cmd::Stop));
+    ASSERT_TRUE(waitFor([&] { return r->state == MonitorState::Finished; }, 30000));
+    EXPECT_EQ(live.text(6), QStringLiteral("never fired"));
+    EXPECT_EQ(live.text(7), QStringLiteral("never fired"));
+    EXPECT_TRUE(consoleText(r).contains("4 of 6 statements fired. Never fired: lines 6, 7."))
+        << consoleText(r).toStdString();
+    screenshot(QStringLiteral("monitor-live-finished"));
+}

@@ -11,6 +11,7 @@
 #include "monitor/CMonitorFrame.h"
 #include "monitor/CMonitorView.h"
 #include "monitor/ClientRouting.h"
+#include "monitor/LiveLines.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorText.h"
 #include "res/Resource.h"
@@ -33,6 +34,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QWindow>
 
 #include <algorithm>
@@ -796,4 +799,212 @@ TEST_F(MonitorConsoleView, ClicksSelectTheWordOrLineWhereItIsDrawn)
     view.selectAll();
     QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, QPoint(int(4 + 17.8 * cell), row));
     EXPECT_EQ(view.selectedText(), emoji);
+}
+
+namespace {
+
+CMonitorView* listingView(const MonitorRecord* r)
+{
+    for (CView* v : r->document->views()) {
+        if (auto* view = dynamic_cast<CMonitorView*>(v))
+            return view;
+    }
+    return nullptr;
+}
+
+// Collects the regions the viewport is asked to paint.
+class PaintSpy : public QObject
+{
+public:
+    explicit PaintSpy(QWidget* target) { target->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+    QRegion painted;
+};
+
+// How many pixels of colour lie inside rect of image.
+int pixelsOf(const QImage& image, const QRect& rect, const QColor& colour)
+{
+    int n = 0;
+    for (int y = rect.top(); y <= rect.bottom() && y < image.height(); ++y) {
+        for (int x = rect.left(); x <= rect.right() && x < image.width(); ++x)
+            n += image.pixelColor(x, y) == colour;
+    }
+    return n;
+}
+
+void sendWhen(ScriptedClient& c, double t, int line, int holds, const std::string& tag, double value)
+{
+    c.send(LiveWhen, t, [=](vmsg::Message& m) {
+        m.push(line);
+        m.push(holds);
+        m.push(tag);
+        m.push(value);
+    });
+}
+
+void sendLineReal(ScriptedClient& c, int kind, double t, int line, double value)
+{
+    c.send(kind, t, [=](vmsg::Message& m) {
+        m.push(line);
+        m.push(value);
+    });
+}
+
+void sendClock(ScriptedClient& c, double time, int state)
+{
+    c.send(LiveClock, time, [=](vmsg::Message& m) {
+        m.push(time);
+        m.push(state);
+    });
+}
+
+} // namespace
+
+TEST_F(MonitorWindows, LiveValuesAndCountdownsArePaintedBesideTheirLinesAndChangeInPlace)
+{
+    const std::vector<std::string> program = {"* tank", "when ({T101:LEVEL} > 3) {FV101:POS} = 0", "after (100) stop",
+                                              "at (5) {A:X} = 1"};
+    ScriptedClient& c = startedClient(program);
+    MonitorRecord* r = record(0);
+    CMonitorView* view = listingView(r);
+    ASSERT_NE(view, nullptr);
+    view->window()->resize(1000, 700);
+    const QString listingBefore = listing(r)->toPlainText();
+
+    sendClock(c, 20, 1);
+    sendWhen(c, 20, 2, 0, "T101:LEVEL", 2.41);
+    sendLineReal(c, LiveDue, 20, 3, 100);
+    settle();
+    KD_TRY_VERIFY(!view->liveTextRect(2).isEmpty(), 5000);
+    const LiveLines& live = r->document->live();
+    EXPECT_EQ(live.text(2), QString("T101:LEVEL 2.41 ") + QChar(0x00B7) + " false");
+    EXPECT_EQ(live.text(3), "in 01:20");
+    EXPECT_TRUE(view->liveTextRect(1).isEmpty()) << "a comment line has nothing beside it";
+    EXPECT_TRUE(view->liveTextRect(4).isEmpty());
+
+    // Each text stands on its own line's row, right of the line's text.
+    for (int k : {2, 3}) {
+        const QTextBlock block = listing(r)->findBlockByNumber(k - 1);
+        const QRect row = view->liveTextRect(k);
+        const QTextCursor end(block);
+        QTextCursor atEnd(block);
+        atEnd.movePosition(QTextCursor::EndOfBlock);
+        EXPECT_EQ(row.center().y() / row.height(), view->cursorRect(atEnd).center().y() / row.height()) << k;
+        EXPECT_GT(row.left(), view->cursorRect(atEnd).right()) << k;
+    }
+    const QImage first = view->viewport()->grab().toImage();
+    const QColor link = view->palette().color(QPalette::Link);
+    EXPECT_GT(pixelsOf(first, view->liveTextRect(2), link), 10) << "the values are painted, in the link colour";
+
+    // A new value repaints that row only, and the listing's text (what Copy and Print take) stays.
+    QApplication::processEvents();
+    PaintSpy spy(view->viewport());
+    sendWhen(c, 21, 2, 0, "T101:LEVEL", 2.87);
+    settle();
+    KD_TRY_VERIFY(live.text(2).startsWith("T101:LEVEL 2.87"), 5000);
+    KD_TRY_VERIFY(!spy.painted.isEmpty(), 5000);
+    const QRect row2 = view->liveTextRect(2);
+    EXPECT_TRUE(QRegion(0, row2.top(), view->viewport()->width(), row2.height()).contains(spy.painted.boundingRect()))
+        << "painted outside line 2's row";
+    EXPECT_EQ(listing(r)->toPlainText(), listingBefore);
+
+    // The tool tip has the full value; a tag name is shown as plain text, never as markup.
+    sendWhen(c, 21, 2, 0, "<b>T101:LEVEL</b>", 2.871234567);
+    settle();
+    KD_TRY_VERIFY(live.text(2).startsWith("<b>T101:LEVEL</b> 2.87123"), 5000);
+    QHelpEvent help(QEvent::ToolTip, view->liveTextRect(2).center(),
+                    view->viewport()->mapToGlobal(view->liveTextRect(2).center()));
+    QApplication::sendEvent(view->viewport(), &help);
+    EXPECT_TRUE(QToolTip::text().contains("{&lt;b&gt;T101:LEVEL&lt;/b&gt;} = 2.871234567"))
+        << QToolTip::text().toStdString();
+    view->selectAll();
+    EXPECT_EQ(view->textCursor().selection().toPlainText(), listingBefore);
+
+    // The clock moves the countdown; paused, it stands and the monitor says so.
+    sendClock(c, 30, 1);
+    settle();
+    KD_TRY_COMPARE(live.text(3), QString("in 01:10"), 5000);
+    EXPECT_TRUE(view->noticeRect().isEmpty());
+    sendClock(c, 31, 2);
+    settle();
+    KD_TRY_VERIFY(!view->noticeRect().isEmpty(), 5000);
+    EXPECT_EQ(live.text(3), "in 01:09");
+    EXPECT_EQ(live.kernelNotice(), MonitorText::kernelPausedNotice);
+
+    // A firing ends the waiting; the value written takes its place; the end marks what never fired.
+    c.sendInt(LineCurrent, 40, 2);
+    sendLineReal(c, LiveWritten, 40, 2, 0);
+    c.send(LiveNotFired, 50, [](vmsg::Message& m) {
+        m.push(3);
+        m.push(4);
+        m.push(99); // not a listed line: ignored
+    });
+    c.send(ExecutionFinished, 50);
+    settle();
+    EXPECT_EQ(live.text(2), "wrote 0");
+    EXPECT_EQ(live.text(3), "never fired");
+    EXPECT_EQ(live.text(4), "never fired");
+    KD_TRY_VERIFY(view->noticeRect().isEmpty(), 5000);
+    // Only the marks changed the listing: each line still ends with the program's text.
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_TRUE(line(r, k).endsWith(QString::fromStdString(program[std::size_t(k - 1)]))) << k;
+    c.leave();
+}
+
+TEST_F(MonitorWindows, LiveMessagesOfAnotherShapeOrOutOfViewChangeNothingVisible)
+{
+    std::vector<std::string> program(400, "when ({A:X} > 1) stop");
+    ScriptedClient& c = startedClient(program);
+    MonitorRecord* r = record(0);
+    CMonitorView* view = listingView(r);
+    ASSERT_NE(view, nullptr);
+    QApplication::processEvents();
+    PaintSpy spy(view->viewport());
+    // Line 390 is far below the view: its state is kept, nothing is painted.
+    sendWhen(c, 1, 390, 0, "A:X", 0.5);
+    // Malformed: a when without its value, a due without its time, a clock with a text.
+    c.send(LiveWhen, 1, [](vmsg::Message& m) {
+        m.push(2);
+        m.push(0);
+        m.push(std::string("A:X"));
+    });
+    c.sendInt(LiveDue, 1, 3);
+    c.sendText(LiveClock, 1, "now");
+    c.send(LiveRamp, 1, [](vmsg::Message& m) {
+        m.push(0); // no line 0
+        m.push(1.0);
+        m.push(2.0);
+    });
+    settle();
+    QTest::qWait(50);
+    const LiveLines& live = r->document->live();
+    EXPECT_EQ(live.text(390), QString("A:X 0.5 ") + QChar(0x00B7) + " false");
+    EXPECT_TRUE(live.text(2).isEmpty());
+    EXPECT_TRUE(live.text(3).isEmpty());
+    EXPECT_FALSE(live.hasClock());
+    EXPECT_TRUE(spy.painted.isEmpty()) << "nothing in view changed";
+    c.leave();
+}
+
+TEST_F(MonitorWindows, WithoutTheRunnersClockKelmDesksOwnKernelStatusSaysThatTheKernelIsPaused)
+{
+    ScriptedClient& kernel = kernelStandIn();
+    ScriptedClient& c = startedClient({"after (5) stop"});
+    MonitorRecord* r = record(0);
+    CMonitorView* view = listingView(r);
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->noticeRect().isEmpty());
+    sendStatus(kernel, 12, 2);
+    KD_TRY_COMPARE(app->kernelState, 2, 5000);
+    KD_TRY_VERIFY(!view->noticeRect().isEmpty(), 5000);
+    EXPECT_EQ(r->document->live().kernelNotice(), MonitorText::kernelPausedNotice);
+    sendStatus(kernel, 12, 1);
+    KD_TRY_VERIFY(view->noticeRect().isEmpty(), 5000);
+    c.leave();
+    kernel.leave();
 }

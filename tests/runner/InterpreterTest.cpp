@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <set>
 
 using namespace kelm;
 
@@ -78,6 +80,27 @@ public:
             break;
         case ClientMessageKind::LineStamp:
             text += " " + std::to_string(r.line) + "/" + std::to_string(r.status);
+            break;
+        // Live states: "521 3 false T:L=2.5", "522 2 90", "523 1 4/10", "524 1 7", "520 12 1", "525 2 4".
+        case ClientMessageKind::LiveWhen:
+            text += " " + std::to_string(r.line) + (r.status ? " true" : " false");
+            for (std::size_t i = 0; i < r.tags.size(); ++i)
+                text += " " + r.tags[i] + "=" + formatNumber(r.values.at(i));
+            break;
+        case ClientMessageKind::LiveDue:
+        case ClientMessageKind::LiveWritten:
+            text += " " + std::to_string(r.line) + " " + formatNumber(r.values.at(0));
+            break;
+        case ClientMessageKind::LiveRamp:
+            text +=
+                " " + std::to_string(r.line) + " " + formatNumber(r.values.at(0)) + "/" + formatNumber(r.values.at(1));
+            break;
+        case ClientMessageKind::LiveClock:
+            text += " " + formatNumber(r.values.at(0)) + " " + std::to_string(r.status);
+            break;
+        case ClientMessageKind::LiveNotFired:
+            for (int line : r.lines)
+                text += " " + std::to_string(line);
             break;
         default:
             break;
@@ -446,4 +469,195 @@ TEST_F(InterpreterTest, ADatedAtFiresAtThatLocalTimeOfACalendarKernel)
     EXPECT_EQ(fired(), std::vector<int>{1});
     EXPECT_EQ(formatKernelTime(due, wall), "15-06-24 12:00:30");
     EXPECT_EQ(formatKernelTime(3725.9, wall), "01:02:05");
+}
+
+// The live state of the lines, as the monitor shows it beside the listing.
+class LiveStateTest : public InterpreterTest
+{
+protected:
+    void startLive(double t, int state = KernelState::Running)
+    {
+        interpreter = std::make_unique<Interpreter>(program, kernel, out);
+        interpreter->setLiveReports(true);
+        interpreter->start(t, state, wall);
+    }
+
+    // The reports so far of one kind (its number as text, "521"), taken out.
+    Texts takeKind(const std::string& kind)
+    {
+        Texts kept;
+        for (const std::string& t : out.take()) {
+            if (t == kind || t.rfind(kind + " ", 0) == 0)
+                kept.push_back(t);
+        }
+        return kept;
+    }
+
+    // Drops the clock reports, which change with every look.
+    Texts takeWithoutClock()
+    {
+        Texts kept;
+        for (const std::string& t : out.take()) {
+            if (t.rfind("520 ", 0) != 0)
+                kept.push_back(t);
+        }
+        return kept;
+    }
+};
+
+TEST_F(LiveStateTest, AWhenLineShowsItsTagsAndWhetherItHoldsOnlyWhenThatChanges)
+{
+    load("when ({T:L} > 2 and {A:X} < 5) {B:Y} = 7\n");
+    startLive(0.0);
+    // A:X is not needed while T:L decides the and; it keeps the value read at the start.
+    EXPECT_EQ(takeWithoutClock(), (Texts{"512", "521 1 false T:L=1 A:X=0"}));
+    at(1.0, KernelState::Running, 0.3);
+    EXPECT_EQ(takeKind("521"), Texts{});
+    kernel.tags["T:L"] = 1.5;
+    at(2.0, KernelState::Running, 0.3);
+    EXPECT_EQ(takeKind("521"), (Texts{"521 1 false T:L=1.5 A:X=0"}));
+    kernel.tags["T:L"] = 2.5;
+    at(3.0, KernelState::Running, 0.3);
+    // The look that finds it true fires it: the state "true" is not sent, the written value is.
+    EXPECT_EQ(takeWithoutClock(),
+              (Texts{"508 1", "205 {B:Y} = 7", "510 1/3", "524 1 7", "511", "205 1 of 1 statement fired.", "513"}));
+}
+
+TEST_F(LiveStateTest, TimedLinesReportWhenTheyFallDueOnceAndTheValueTheyWrote)
+{
+    load("after (80) stop\nat (30) {A:X} = 4\nafter (0) send(ModelRun)\n");
+    startLive(10.0);
+    EXPECT_EQ(takeWithoutClock(),
+              (Texts{"512", "508 3", "205 send(ModelRun)", "510 3/3", "511", "522 1 90", "522 2 30"}));
+    at(20.0, KernelState::Running, 0.3);
+    at(20.0, KernelState::Paused, 0.3);
+    EXPECT_EQ(takeKind("522"), Texts{});
+    at(30.0, KernelState::Running, 0.3);
+    EXPECT_EQ(takeWithoutClock(), (Texts{"508 2", "205 {A:X} = 4", "510 2/3", "524 2 4", "511"}));
+    at(95.0, KernelState::Running, 0.3);
+    EXPECT_EQ(takeWithoutClock(),
+              (Texts{"508 1", "205 stop", "510 1/3", "511", "205 3 of 3 statements fired.", "513"}));
+}
+
+TEST_F(LiveStateTest, ARampReportsItsValueAndTargetWhileRampingThenWhatItWrote)
+{
+    load("after (0) ramp({A:X}, 10, 10, 2)\n");
+    startLive(0.0);
+    EXPECT_EQ(takeKind("523"), (Texts{"523 1 0/10"}));
+    at(4.0, KernelState::Running, 0.3);
+    EXPECT_EQ(takeKind("523"), (Texts{"523 1 4/10"}));
+    // Paused, the ramp holds: nothing new to report.
+    at(4.0, KernelState::Paused, 0.3);
+    EXPECT_EQ(takeKind("523"), Texts{});
+    at(10.0, KernelState::Running, 0.3);
+    EXPECT_EQ(takeWithoutClock(), (Texts{"205 Line 1: ramp complete: {A:X} = 10", "510 1/3", "524 1 10",
+                                         "205 1 of 1 statement fired.", "513"}));
+}
+
+TEST_F(LiveStateTest, TheClockReportsTheKernelsTimeAndStateAtMostFourTimesASecond)
+{
+    load("after (1000) stop\n");
+    startLive(0.0);
+    EXPECT_EQ(takeKind("520"), (Texts{"520 0 1"}));
+    // Four looks within 0.2 s of wall time: the clock waits, then sends only the latest time.
+    for (int i = 1; i <= 4; ++i)
+        at(double(i), KernelState::Running, 0.05);
+    EXPECT_EQ(takeKind("520"), Texts{});
+    at(5.0, KernelState::Paused, 0.1);
+    EXPECT_EQ(takeKind("520"), (Texts{"520 5 2"}));
+    at(5.0, KernelState::Paused, 0.3);
+    EXPECT_EQ(takeKind("520"), Texts{});
+}
+
+TEST_F(LiveStateTest, OneLineGetsAtMostFourStatesASecondAndItsLatestStateInTheEnd)
+{
+    load("when ({T:L} < 0) stop\n");
+    startLive(0.0);
+    out.take();
+    const double first = wall;
+    // A new value every 10 ms of wall time for two seconds.
+    std::vector<double> sentAt;
+    for (int i = 1; i <= 200; ++i) {
+        kernel.tags["T:L"] = i;
+        at(double(i), KernelState::Running, 0.01);
+        if (!takeKind("521").empty())
+            sentAt.push_back(wall - first);
+    }
+    ASSERT_GE(sentAt.size(), 7u);
+    EXPECT_LE(sentAt.size(), 8u);
+    for (std::size_t i = 1; i < sentAt.size(); ++i)
+        EXPECT_GE(sentAt[i] - sentAt[i - 1], 0.25 - 1e-9);
+    // The values stop changing: the last one still reaches the monitor once its quarter second is up.
+    at(300.0, KernelState::Running, 0.3);
+    EXPECT_EQ(takeKind("521"), (Texts{"521 1 false T:L=200"}));
+}
+
+TEST_F(LiveStateTest, ARunnerSendsAtMost400StatesASecondAndEveryLineGetsItsTurn)
+{
+    std::string text;
+    for (int i = 0; i < 1000; ++i)
+        text += "when ({T:L} < 0) stop\n";
+    load(text);
+    startLive(0.0);
+    std::vector<double> sendTimes;
+    std::set<int> linesSeen;
+    auto collect = [&] {
+        for (const std::string& t : out.take()) {
+            if (t.rfind("52", 0) == 0) {
+                sendTimes.push_back(wall);
+                if (t.rfind("521 ", 0) == 0)
+                    linesSeen.insert(std::stoi(t.substr(4)));
+            }
+        }
+    };
+    collect();
+    for (int i = 1; i <= 400; ++i) {
+        kernel.tags["T:L"] = i;
+        at(double(i), KernelState::Running, 0.01);
+        collect();
+    }
+    // Any one second of wall time holds at most 400 sends.
+    for (std::size_t i = 0; i < sendTimes.size(); ++i) {
+        const auto end = std::lower_bound(sendTimes.begin() + std::ptrdiff_t(i), sendTimes.end(), sendTimes[i] + 1.0);
+        EXPECT_LE(end - (sendTimes.begin() + std::ptrdiff_t(i)), 400) << "from send " << i;
+    }
+    // Four seconds of budget: the limit is used, and no line is left waiting behind the first ones.
+    EXPECT_GE(sendTimes.size(), 1500u);
+    EXPECT_EQ(linesSeen.size(), 1000u);
+}
+
+TEST_F(LiveStateTest, TheEndNamesTheLinesThatNeverFired)
+{
+    load("after (1) {A:X} = 1\n"
+         "when ({T:L} > 100) stop\n"
+         "after (2) stop\n"
+         "after (5) {B:Y} = 1\n"
+         "after (0) set {A:X} = 1\n");
+    startLive(0.0);
+    out.take();
+    at(3.0);
+    EXPECT_EQ(takeWithoutClock(),
+              (Texts{"508 1", "205 {A:X} = 1", "510 1/3", "524 1 1", "511", "508 3", "205 stop", "510 3/3", "511",
+                     "525 2 4 5", "205 2 of 5 statements fired. Never fired: lines 2, 4, 5.", "513"}));
+}
+
+TEST_F(LiveStateTest, AStopRequestEndsWithTheSummaryToo)
+{
+    load("after (10) stop\n");
+    startLive(0.0);
+    out.take();
+    interpreter->stopByRequest();
+    EXPECT_EQ(out.take(),
+              (Texts{"205 Stopped by request", "525 1", "205 0 of 1 statement fired. Never fired: line 1.", "513"}));
+}
+
+TEST(FiredSummary, CountsAndNamesAtMostTwentyLines)
+{
+    EXPECT_EQ(firedSummary(6, 6, {}), "6 of 6 statements fired.");
+    EXPECT_EQ(firedSummary(0, 0, {}), "0 of 0 statements fired.");
+    std::vector<int> lines;
+    for (int i = 1; i <= 25; ++i)
+        lines.push_back(i * 2);
+    EXPECT_EQ(firedSummary(5, 30, lines), "5 of 30 statements fired. Never fired: lines 2, 4, 6, 8, 10, 12, 14, 16, "
+                                          "18, 20, 22, 24, 26, 28, 30, 32, 34, 36, 38, 40 and 5 more.");
 }

@@ -1,6 +1,7 @@
 // The real kelm against the real norvexsim, reporting to a scripted KelmDesk: a message port that
 // listens on loopback and whose address the runner gets in VMSG_ADDRESS.
 
+#include "protocol/ClientMessageKind.h"
 #include "tests/common/ChildProcess.h"
 #include "tests/common/TimeScale.h"
 #include "tests/e2e/SimProcess.h"
@@ -15,7 +16,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <string>
 
 namespace {
@@ -251,17 +254,26 @@ TEST_F(RunnerProcessTest, TankProgramClosesTheInletValveInTheSimulator)
 
     const std::vector<std::string> lines = fileLines(path);
     ASSERT_EQ(lines.size(), 13u);
+    // The live states of the lines come between the other messages; they are looked at below.
+    std::vector<Received> got;
+    std::vector<Received> live;
+    std::vector<int> kinds;
+    for (const Received& r : desk.got) {
+        (r.kind >= ClientMessageKind::LiveClock && r.kind <= ClientMessageKind::LiveNotFired ? live : got).push_back(r);
+        if (r.kind < ClientMessageKind::LiveClock)
+            kinds.push_back(r.kind);
+    }
     std::vector<int> expectedKinds = {515, 505};
     expectedKinds.insert(expectedKinds.end(), lines.size(), 506);
     expectedKinds.insert(expectedKinds.end(), {507, 512});
     for (int i = 0; i < 6; ++i)
         expectedKinds.insert(expectedKinds.end(), {508, 205, 510, 511});
-    expectedKinds.push_back(513);
-    ASSERT_EQ(desk.kinds(), expectedKinds);
+    expectedKinds.insert(expectedKinds.end(), {205, 513});
+    ASSERT_EQ(kinds, expectedKinds);
 
-    EXPECT_EQ(desk.got[1].values, Values{std::string("tank.kelm")});
+    EXPECT_EQ(got[1].values, Values{std::string("tank.kelm")});
     for (std::size_t i = 0; i < lines.size(); ++i)
-        EXPECT_EQ(desk.got[2 + i].values, (Values{int(i + 1), lines[i]}));
+        EXPECT_EQ(got[2 + i].values, (Values{int(i + 1), lines[i]}));
     const std::size_t started = 2 + lines.size() + 1;
     const std::vector<std::pair<int, std::string>> firings = {
         {4, "send(ModelRun)\n"},  {5, "{LC101:OP} = 10\n"}, {6, "{FV101:POS} = 100\n"},
@@ -269,17 +281,39 @@ TEST_F(RunnerProcessTest, TankProgramClosesTheInletValveInTheSimulator)
     };
     for (std::size_t k = 0; k < firings.size(); ++k) {
         const std::size_t at = started + 1 + 4 * k;
-        EXPECT_EQ(desk.got[at].values, Values{firings[k].first});
-        EXPECT_EQ(desk.got[at + 1].values, Values{firings[k].second});
-        EXPECT_EQ(desk.got[at + 2].values, (Values{firings[k].first, 3}));
-        EXPECT_TRUE(desk.got[at + 3].values.empty());
+        EXPECT_EQ(got[at].values, Values{firings[k].first});
+        EXPECT_EQ(got[at + 1].values, Values{firings[k].second});
+        EXPECT_EQ(got[at + 2].values, (Values{firings[k].first, 3}));
+        EXPECT_TRUE(got[at + 3].values.empty());
     }
+    EXPECT_EQ(got[got.size() - 2].values, Values{std::string("6 of 6 statements fired.\n")});
+
+    // Live: line 9 waits on the rising level and is false until it fires with 0; each firing that
+    // wrote a value reports it.
+    std::vector<double> levels;
+    std::map<int, double> written;
+    for (const Received& r : live) {
+        if (r.kind == ClientMessageKind::LiveWhen) {
+            EXPECT_EQ(r.values.at(1), vmsg::Value(0)) << "a condition that holds fires at once";
+            EXPECT_EQ(r.values.at(2),
+                      vmsg::Value(std::string(r.values.at(0) == vmsg::Value(13) ? "P101:RUN" : "T101:LEVEL")));
+            if (r.values.at(0) == vmsg::Value(9))
+                levels.push_back(std::get<double>(r.values.at(3)));
+        } else if (r.kind == ClientMessageKind::LiveWritten) {
+            written[std::get<int>(r.values.at(0))] = std::get<double>(r.values.at(1));
+        }
+        EXPECT_NE(r.kind, ClientMessageKind::LiveNotFired);
+    }
+    ASSERT_GE(levels.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(levels.begin(), levels.end()));
+    EXPECT_LT(levels.front(), levels.back());
+    EXPECT_EQ(written, (std::map<int, double>{{5, 10}, {6, 100}, {9, 0}, {10, 0}}));
 
     // Stamped with the kernel's simulation time: 0 up to the start (the kernel was paused there),
     // then rising with the level, never the wall clock.
     for (std::size_t i = 0; i <= started + 4; ++i)
-        EXPECT_EQ(desk.got[i].time, 0.0) << i;
-    const double closedAt = desk.got[started + 1 + 4 * 3].time;
+        EXPECT_EQ(got[i].time, 0.0) << i;
+    const double closedAt = got[started + 1 + 4 * 3].time;
     EXPECT_GT(closedAt, 10.0);
     EXPECT_LT(closedAt, 1000.0);
     for (std::size_t i = started + 1; i < desk.got.size(); ++i)
@@ -311,8 +345,11 @@ TEST_F(RunnerProcessTest, StopRequestFinishesTheRun)
     ASSERT_TRUE(deskGets(511));
     desk.send(514);
     ASSERT_EQ(finish(), 0);
-    ASSERT_GE(desk.got.size(), 2u);
-    EXPECT_EQ(desk.got[desk.got.size() - 2].values, Values{std::string("Stopped by request\n")});
+    ASSERT_GE(desk.got.size(), 4u);
+    EXPECT_EQ(desk.got[desk.got.size() - 4].values, Values{std::string("Stopped by request\n")});
+    EXPECT_EQ(desk.got[desk.got.size() - 3].values, Values{2});
+    EXPECT_EQ(desk.got[desk.got.size() - 2].values,
+              Values{std::string("1 of 2 statements fired. Never fired: line 2.\n")});
     EXPECT_EQ(desk.got.back().kind, 513);
 }
 
@@ -336,8 +373,9 @@ TEST_F(RunnerProcessTest, AStopThatArrivesBeforeTheStartEndsTheRunBeforeAnything
     ASSERT_NE(started, desk.got.end());
     for (auto it = std::next(started); it != desk.got.end(); ++it)
         afterStart.push_back(it->kind);
-    EXPECT_EQ(afterStart, (std::vector<int>{205, 513}));
-    EXPECT_EQ(desk.got[desk.got.size() - 2].values, Values{std::string("Stopped by request\n")});
+    EXPECT_EQ(afterStart, (std::vector<int>{205, 525, 205, 513}));
+    EXPECT_EQ(desk.got[desk.got.size() - 4].values, Values{std::string("Stopped by request\n")});
+    EXPECT_EQ(desk.got[desk.got.size() - 3].values, (Values{1, 2}));
     EXPECT_EQ(readTag("FV101:POS"), 50.0); // as the simulator starts
 }
 
@@ -401,7 +439,8 @@ TEST_F(RunnerProcessTest, HugeAndFaultyLinesAreListedCutAndReportedWhileTheRestR
     }
     EXPECT_EQ(console,
               (std::vector<std::string>{"Line 2: Value: Number out of range at column 1.\n",
-                                        "Line 3: unknown tag {NOPE:X}: no such variable\n", "{FV101:POS} = 20\n"}));
+                                        "Line 3: unknown tag {NOPE:X}: no such variable\n", "{FV101:POS} = 20\n",
+                                        "1 of 3 statements fired. Never fired: lines 2, 3.\n"}));
     EXPECT_EQ(readTag("FV101:POS"), 20.0);
 }
 
