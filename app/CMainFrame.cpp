@@ -7,11 +7,13 @@
 #include "framework/CChildFrame.h"
 #include "framework/CDocument.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/Monitor.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CProblemsPane.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
+#include "framework/MessageBox.h"
 #include "framework/Modal.h"
 #include "framework/Printing.h"
 #include "kernel/KernelConnection.h"
@@ -20,6 +22,7 @@
 #include "vmsg/vmsg.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -364,6 +367,54 @@ void CMainFrame::CloseFinishedMonitors()
             break;
     }
     updateCommands();
+}
+
+bool CMainFrame::confirmQuitWithRuns()
+{
+    AppCore* core = AppCore::instance();
+    if (!core || core->quitting)
+        return true;
+    QStringList running;
+    for (const auto& record : core->monitors) {
+        if (record->state == MonitorState::Finished)
+            continue;
+        const QString name =
+            record->programName.value_or(record->document ? record->document->defaultTitle() : QString());
+        running << (record->runNumber > 0 ? tr("%1 (run %2)").arg(name).arg(record->runNumber) : name);
+    }
+    if (running.isEmpty())
+        return true;
+    const auto answer = KMessageBox::show(
+        tr("These programs are still running:\n\n%1\n\nStop them and quit?").arg(running.join(QLatin1Char('\n'))),
+        KMessageBox::Icon::Question, QMessageBox::Yes | QMessageBox::Cancel, this,
+        {{QMessageBox::Yes, tr("Stop and Quit")}});
+    return answer == QMessageBox::Yes;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    AppCore* core = AppCore::instance();
+    if (!confirmQuitWithRuns()) {
+        event->ignore();
+        return;
+    }
+    // The programs that run are asked to stop once every window has agreed to close.
+    std::vector<int> running;
+    if (core) {
+        for (const auto& record : core->monitors) {
+            if (record->state != MonitorState::Finished)
+                running.push_back(record->socket);
+        }
+        core->quitting = true;
+    }
+    CMDIFrame::closeEvent(event);
+    if (!event->isAccepted()) {
+        if (core)
+            core->quitting = false;
+        return;
+    }
+    for (int socket : running)
+        SendStopRequest(socket);
 }
 
 void CMainFrame::setPaneText(int pane, const QString& text)

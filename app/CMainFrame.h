@@ -42,8 +42,12 @@ public:
     static constexpr int TickMs = 50;
     static constexpr int SchedulerFlags = 8454144;
 
+    // Before quitting while programs run: lists them and asks whether to stop them. False: stay.
+    bool confirmQuitWithRuns();
+
 protected:
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
