@@ -7,6 +7,7 @@
 #include "framework/CChildFrame.h"
 #include "framework/CDocument.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/CRunsPane.h"
 #include "monitor/Monitor.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CProblemsPane.h"
@@ -96,6 +97,7 @@ const CommandText commandTable[] = {
      {QKeySequence(Qt::CTRL | Qt::Key_H)}},
     {Cmd::GoToLine, "&Go to Line...", "Move to a line by its number\nGo to Line", {QKeySequence(Qt::CTRL | Qt::Key_G)}},
     {Cmd::ViewProblems, "&Problems", "Show or hide the faulty lines of the active program\nProblems", {}},
+    {Cmd::ViewRuns, "&Runs", "Show or hide the list of running and finished programs\nRuns", {}},
     {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
     {Cmd::ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
     {Cmd::Options, "&Options...", "Bring up options dialog\nOptions", {}},
@@ -160,7 +162,8 @@ const MenuText editMenu129 = {"&Edit",
                               {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll, Sep,
                                Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind, Cmd::EditFindNext,
                                Cmd::EditReplace, Sep, Cmd::GoToLine}};
-const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems}};
+const MenuText viewMenu = {"&View",
+                           {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems, Cmd::ViewRuns}};
 const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
 const MenuText helpMenu = {"&Help", {Cmd::AppAbout}};
 
@@ -181,6 +184,7 @@ CMainFrame::CMainFrame(QWidget* parent) : CMDIFrame(parent)
     createToolBar();
     createStatusBar();
     createProblemsPane();
+    createRunsPane();
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("schedulerTimer"));
@@ -296,6 +300,22 @@ void CMainFrame::createProblemsPane()
         else if (!m_problems->document())
             m_problems->setDocument(nullptr);
     });
+}
+
+void CMainFrame::createRunsPane()
+{
+    m_runs = new CRunsPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_runs);
+    m_runs->hide();
+    onCommand(
+        Cmd::ViewRuns,
+        [this] {
+            m_runs->setVisible(!m_runs->isVisible());
+            if (m_runs->isVisible())
+                m_runs->raise();
+        },
+        {}, [this] { return m_runs->isVisible(); });
+    connect(m_runs, &QDockWidget::visibilityChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
 }
 
 void CMainFrame::createStatusBar()
