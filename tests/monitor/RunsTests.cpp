@@ -82,6 +82,18 @@ protected:
         return r->document->console().toPlainText().split(QLatin1Char('\n')).constLast();
     }
     QTreeWidget* runsTable() const { return app->mainFrame()->runsPane()->table(); }
+    // With KELMDESK_SHOT_DIR set (a look under a display), the main window as it is now.
+    void saveShot(const QString& name) const
+    {
+        const QString dir = qEnvironmentVariable("KELMDESK_SHOT_DIR");
+        if (dir.isEmpty())
+            return;
+        CMainFrame* frame = app->mainFrame();
+        frame->resize(1100, 700);
+        frame->show();
+        QTest::qWait(700);
+        frame->grab().save(dir + QLatin1Char('/') + name);
+    }
 
     std::vector<std::unique_ptr<ScriptedClient>> clients;
     std::vector<KMessageBox::Request> requests;
@@ -135,6 +147,7 @@ TEST_F(Runs, ARunnerThatIgnoresStopIsOfferedToBeEndedAndThenEnded)
     };
     r->document->requestStop();
     KD_TRY_VERIFY(received(c, StopRequest), 15000);
+    saveShot(QStringLiteral("stopping.png"));
     // Nothing is offered before the wait is over.
     QTest::qWait(MonitorText::stopWaitMs - 1000);
     EXPECT_FALSE(asked(QStringLiteral("has not ended")));
@@ -230,6 +243,7 @@ TEST_F(Runs, PaneListsThreeRunsWithTheirStates)
     EXPECT_EQ(cell(0, RunsTable::Fired), QString::fromUtf16(RunsTable::unknown));
     EXPECT_EQ(cell(0, RunsTable::Host), QString::fromUtf16(RunsTable::unknown));
 
+    saveShot(QStringLiteral("runs-pane.png"));
     // Closing a finished run from the pane removes its row; the others stay.
     pane->closeMonitor(2);
     KD_TRY_COMPARE(t->topLevelItemCount(), 2, 5000);
