@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -215,6 +218,40 @@ TEST_F(Runs, ClosingARunningMonitorAsksAndKeepRunningLeavesItListed)
     EXPECT_EQ(app->monitors.size(), 1u);
     c.send(ExecutionFinished, 102);
     KD_TRY_VERIFY(app->monitors.empty(), 15000);
+}
+
+TEST_F(Runs, AMonitorWithoutAWindowIsNotInTheWindowMenu)
+{
+    startedClient("tank.kelm");
+    startedClient("ramp.kelm");
+    answer = [](const KMessageBox::Request&) { return QMessageBox::No; };
+    record(0)->document->frames().value(0)->close();
+    CMainFrame* frame = app->mainFrame();
+    frame->mdiArea()->setActiveSubWindow(record(1)->document->frames().value(0));
+    QMenu* windowMenu = nullptr;
+    for (QAction* a : frame->menuBar()->actions()) {
+        if (a->text() == QStringLiteral("&Window"))
+            windowMenu = a->menu();
+    }
+    ASSERT_TRUE(windowMenu);
+    emit windowMenu->aboutToShow();
+    QStringList entries;
+    for (QAction* a : windowMenu->actions()) {
+        if (a->property("windowListEntry").toBool() && !a->isSeparator())
+            entries << a->text();
+    }
+    EXPECT_EQ(entries, QStringList{QStringLiteral("&1 ramp.kelm - Executing")});
+}
+
+TEST_F(Runs, ARunnerKelmDeskDidNotStartIsNotOfferedToBeEnded)
+{
+    startedClient("tank.kelm");
+    MonitorRecord* r = record(0);
+    r->document->requestStop();
+    KD_TRY_VERIFY(lastConsoleLine(r).endsWith(QStringLiteral("cannot end it ---")), MonitorText::stopWaitMs + 5000);
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(r->state, MonitorState::Executing);
+    EXPECT_EQ(r->document->title(), QStringLiteral("tank.kelm - Stopping..."));
 }
 
 TEST_F(Runs, PaneListsThreeRunsWithTheirStates)
