@@ -7,11 +7,14 @@
 #include "framework/CChildFrame.h"
 #include "framework/CDocument.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/CRunsPane.h"
+#include "monitor/Monitor.h"
 #include "editor/CEditorDoc.h"
 #include "editor/CProblemsPane.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
+#include "framework/MessageBox.h"
 #include "framework/Modal.h"
 #include "framework/Printing.h"
 #include "kernel/KernelConnection.h"
@@ -20,6 +23,7 @@
 #include "vmsg/vmsg.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -93,6 +97,7 @@ const CommandText commandTable[] = {
      {QKeySequence(Qt::CTRL | Qt::Key_H)}},
     {Cmd::GoToLine, "&Go to Line...", "Move to a line by its number\nGo to Line", {QKeySequence(Qt::CTRL | Qt::Key_G)}},
     {Cmd::ViewProblems, "&Problems", "Show or hide the faulty lines of the active program\nProblems", {}},
+    {Cmd::ViewRuns, "&Runs", "Show or hide the list of running and finished programs\nRuns", {}},
     {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
     {Cmd::ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
     {Cmd::Options, "&Options...", "Bring up options dialog\nOptions", {}},
@@ -157,7 +162,8 @@ const MenuText editMenu129 = {"&Edit",
                               {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll, Sep,
                                Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind, Cmd::EditFindNext,
                                Cmd::EditReplace, Sep, Cmd::GoToLine}};
-const MenuText viewMenu = {"&View", {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems}};
+const MenuText viewMenu = {"&View",
+                           {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems, Cmd::ViewRuns}};
 const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
 const MenuText helpMenu = {"&Help", {Cmd::AppAbout}};
 
@@ -178,6 +184,7 @@ CMainFrame::CMainFrame(QWidget* parent) : CMDIFrame(parent)
     createToolBar();
     createStatusBar();
     createProblemsPane();
+    createRunsPane();
 
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("schedulerTimer"));
@@ -295,6 +302,22 @@ void CMainFrame::createProblemsPane()
     });
 }
 
+void CMainFrame::createRunsPane()
+{
+    m_runs = new CRunsPane(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_runs);
+    m_runs->hide();
+    onCommand(
+        Cmd::ViewRuns,
+        [this] {
+            m_runs->setVisible(!m_runs->isVisible());
+            if (m_runs->isVisible())
+                m_runs->raise();
+        },
+        {}, [this] { return m_runs->isVisible(); });
+    connect(m_runs, &QDockWidget::visibilityChanged, this, [] { CMDIFrame::requestCommandUpdate(); });
+}
+
 void CMainFrame::createStatusBar()
 {
     m_statusBar = new CStatusBar(this);
@@ -364,6 +387,54 @@ void CMainFrame::CloseFinishedMonitors()
             break;
     }
     updateCommands();
+}
+
+bool CMainFrame::confirmQuitWithRuns()
+{
+    AppCore* core = AppCore::instance();
+    if (!core || core->quitting)
+        return true;
+    QStringList running;
+    for (const auto& record : core->monitors) {
+        if (record->state == MonitorState::Finished)
+            continue;
+        const QString name =
+            record->programName.value_or(record->document ? record->document->defaultTitle() : QString());
+        running << (record->runNumber > 0 ? tr("%1 (run %2)").arg(name).arg(record->runNumber) : name);
+    }
+    if (running.isEmpty())
+        return true;
+    const auto answer = KMessageBox::show(
+        tr("These programs are still running:\n\n%1\n\nStop them and quit?").arg(running.join(QLatin1Char('\n'))),
+        KMessageBox::Icon::Question, QMessageBox::Yes | QMessageBox::Cancel, this,
+        {{QMessageBox::Yes, tr("Stop and Quit")}});
+    return answer == QMessageBox::Yes;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    AppCore* core = AppCore::instance();
+    if (!confirmQuitWithRuns()) {
+        event->ignore();
+        return;
+    }
+    // The programs that run are asked to stop once every window has agreed to close.
+    std::vector<int> running;
+    if (core) {
+        for (const auto& record : core->monitors) {
+            if (record->state != MonitorState::Finished)
+                running.push_back(record->socket);
+        }
+        core->quitting = true;
+    }
+    CMDIFrame::closeEvent(event);
+    if (!event->isAccepted()) {
+        if (core)
+            core->quitting = false;
+        return;
+    }
+    for (int socket : running)
+        SendStopRequest(socket);
 }
 
 void CMainFrame::setPaneText(int pane, const QString& text)

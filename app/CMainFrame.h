@@ -6,6 +6,7 @@
 #include <cstddef>
 
 class CProblemsPane;
+class CRunsPane;
 class CStatusBar;
 class QTimer;
 class QToolBar;
@@ -22,6 +23,7 @@ public:
     CStatusBar* statusBarPanes() const { return m_statusBar; }
     QToolBar* toolBar() const { return m_toolBar; }
     CProblemsPane* problemsPane() const { return m_problems; }
+    CRunsPane* runsPane() const { return m_runs; }
 
     CDocument* openDocumentFile(const QString& path) override;
 
@@ -42,8 +44,12 @@ public:
     static constexpr int TickMs = 50;
     static constexpr int SchedulerFlags = 8454144;
 
+    // Before quitting while programs run: lists them and asks whether to stop them. False: stay.
+    bool confirmQuitWithRuns();
+
 protected:
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -53,6 +59,7 @@ private:
     void createToolBar();
     void createStatusBar();
     void createProblemsPane();
+    void createRunsPane();
     void onTimer();
     void updateKeyIndicators();
     void logRefusedClients();
@@ -60,6 +67,7 @@ private:
     CStatusBar* m_statusBar = nullptr;
     QToolBar* m_toolBar = nullptr;
     CProblemsPane* m_problems = nullptr;
+    CRunsPane* m_runs = nullptr;
     QTimer* m_timer = nullptr;
     int m_ticks = 0;
     std::size_t m_refusedLogOns = 0; // as last logged

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "core/MonitorRecord.h"
+#include "core/RunnerProcesses.h"
+
+#include <QHash>
+#include <QString>
 
 #include <memory>
 #include <vector>
@@ -33,6 +37,12 @@ public:
     int pendingSocket = 0;
     // In registration order; a record lives as long as its monitor document.
     std::vector<std::unique_ptr<MonitorRecord>> monitors;
+    // The runners started for Run whose monitor has not opened yet.
+    RunnerProcesses runners;
+    // Monitors opened per program name, for the run numbers.
+    QHash<QString, int> runsOfProgram;
+    // Set once the user agreed to quit: monitors then close without asking.
+    bool quitting = false;
 
 private:
     MainWindowServices* m_mainWindow = nullptr;

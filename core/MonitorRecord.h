@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/RunnerProcesses.h"
+
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -26,4 +29,25 @@ struct MonitorRecord
     // number of more than 4 digits, widens the line; the later lines' starts move with it.
     std::vector<int> lineSlots;
     std::vector<int> lineTextOffsets;
+
+    // The run as the Runs pane lists it. runNumber counts the monitors of one program name; 0 until
+    // the name has come.
+    int runNumber = 0;
+    QDateTime openedAt;
+    // Simulation times of the first and the latest message that carried one (ExecutionStarted on).
+    std::optional<double> startTime;
+    double latestTime = 0;
+    // Statements fired and statements in all, once the runner reports them.
+    std::optional<int> firedStatements;
+    std::optional<int> totalStatements;
+    // The runner's process, when KelmDesk started it and it gave its process id.
+    std::optional<RunnerProcess> process;
+    // Stop was sent and the program has not ended yet.
+    bool stopping = false;
+    // The user ended the runner's process.
+    bool endedByUser = false;
+    // The user closed the last window and the document lives on without one.
+    bool windowClosed = false;
+    // Closed with Stop: the document goes once the program has ended.
+    bool closeWhenFinished = false;
 };

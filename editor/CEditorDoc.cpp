@@ -276,6 +276,5 @@ void CEditorDoc::onRun()
     RunSettings settings;
     if (!GetRunSettings(settings))
         return;
-    RunnerStart::start(settings.runnerPath, ProgramText::runArguments(settings.host, settings.instance, nativePath()),
-                       dialogParent());
+    RunnerStart::startRun(settings, nativePath(), dialogParent());
 }

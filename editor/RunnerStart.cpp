@@ -5,6 +5,7 @@
 #include "core/MainWindowServices.h"
 #include "core/RunnerPath.h"
 #include "core/SettingNames.h"
+#include "editor/ProgramText.h"
 #include "framework/MessageBox.h"
 #include "framework/Modal.h"
 #include "kernel/CLogOnDlg.h"
@@ -68,22 +69,42 @@ bool RunnerStart::askSettings(Settings& settings, QWidget* parent)
     }
 }
 
-bool RunnerStart::start(const QString& runnerPath, const QStringList& arguments, QWidget* parent)
+namespace {
+
+bool startDetached(const QString& runnerPath, const QStringList& arguments, QWidget* parent, qint64* pid)
 {
     // On this platform argument 0 of the started process is the runner path; "kelm" cannot be given.
     QProcess process;
     process.setProgram(runnerPath);
     process.setArguments(arguments);
-    if (process.startDetached())
+    if (process.startDetached(pid))
         return true;
     // Qt puts the failed call in front of the system's text ("execv: No such file or directory").
     QString reason = process.errorString();
     reason = reason.mid(reason.lastIndexOf(QLatin1String(": ")) + 1).trimmed();
     const QString shown = QDir::toNativeSeparators(runnerPath);
     qWarning("Cannot start the runner %s: %s", qUtf8Printable(shown), qUtf8Printable(reason));
-    KMessageBox::show(tr("Cannot start the runner %1.\n%2").arg(shown, reason), KMessageBox::Icon::Stop,
+    KMessageBox::show(RunnerStart::tr("Cannot start the runner %1.\n%2").arg(shown, reason), KMessageBox::Icon::Stop,
                       QMessageBox::Ok, parent);
     return false;
+}
+
+} // namespace
+
+bool RunnerStart::start(const QString& runnerPath, const QStringList& arguments, QWidget* parent)
+{
+    return startDetached(runnerPath, arguments, parent, nullptr);
+}
+
+bool RunnerStart::startRun(const Settings& settings, const QString& program, QWidget* parent)
+{
+    qint64 pid = 0;
+    if (!startDetached(settings.runnerPath, ProgramText::runArguments(settings.host, settings.instance, program),
+                       parent, &pid))
+        return false;
+    if (AppCore* app = AppCore::instance())
+        app->runners.started(pid, program, settings.host, settings.instance);
+    return true;
 }
 
 void RunnerStart::checkHere(const QString& nativePath, QWidget* parent, std::function<void(int line)> goToLine)

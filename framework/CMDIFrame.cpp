@@ -292,7 +292,10 @@ void CMDIFrame::addWindowListTo(QMenu* menu)
                 a->deleteLater();
             }
         }
-        const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList();
+        // A window its document hid (a monitor closed while its program runs) is not listed.
+        QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList();
+        windows.removeIf(
+            [](const QMdiSubWindow* w) { return w->testAttribute(Qt::WA_WState_ExplicitShowHide) && w->isHidden(); });
         if (windows.isEmpty())
             return;
         QAction* separator = menu->addSeparator();

@@ -2,6 +2,7 @@
 
 #include "framework/AppTitle.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QPointer>
 #include <QWidget>
@@ -76,13 +77,23 @@ void showPosted()
 
 QMessageBox::StandardButton show(const QString& text, Icon icon, QMessageBox::StandardButtons buttons, QWidget* parent)
 {
-    Request request{text, AppTitle::get(), icon, buttons};
+    return show(text, icon, buttons, parent, {});
+}
+
+QMessageBox::StandardButton show(const QString& text, Icon icon, QMessageBox::StandardButtons buttons, QWidget* parent,
+                                 const ButtonTexts& buttonTexts)
+{
+    Request request{text, AppTitle::get(), icon, buttons, buttonTexts};
     if (hook())
         return hook()(request);
     if (!parent)
         parent = QApplication::activeWindow();
     QMessageBox box(toQt(icon), request.caption, text, buttons, parent);
     box.setTextFormat(Qt::PlainText);
+    for (const auto& [button, label] : buttonTexts) {
+        if (QAbstractButton* b = box.button(button))
+            b->setText(label);
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -13,12 +15,16 @@ namespace KMessageBox {
 
 enum class Icon { None, Information, Warning, Stop, Question };
 
+// Texts that replace the standard texts of some buttons ("Stop" on Yes).
+using ButtonTexts = std::vector<std::pair<QMessageBox::StandardButton, QString>>;
+
 struct Request
 {
     QString text;
     QString caption;
     Icon icon = Icon::None;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    ButtonTexts buttonTexts;
 };
 
 using Hook = std::function<QMessageBox::StandardButton(const Request&)>;
@@ -26,6 +32,9 @@ using Hook = std::function<QMessageBox::StandardButton(const Request&)>;
 // Returns the button pressed (the hook's answer while a hook is installed).
 QMessageBox::StandardButton show(const QString& text, Icon icon = Icon::None,
                                  QMessageBox::StandardButtons buttons = QMessageBox::Ok, QWidget* parent = nullptr);
+// The same with buttons of their own texts.
+QMessageBox::StandardButton show(const QString& text, Icon icon, QMessageBox::StandardButtons buttons, QWidget* parent,
+                                 const ButtonTexts& buttonTexts);
 
 // For a box that must not open inside the caller (a handler of the message port, which would stand still
 // while the box is up): shows an OK box once control is back in the event loop, after every box posted

@@ -8,6 +8,12 @@
 #include "monitor/CMonitorView.h"
 #include "monitor/Monitor.h"
 #include "res/Resource.h"
+#include "core/MainWindowServices.h"
+#include "framework/CChildFrame.h"
+#include "framework/MessageBox.h"
+
+#include <QMdiArea>
+#include <QPointer>
 
 #include <QPlainTextDocumentLayout>
 #include <QTextDocument>
@@ -15,6 +21,10 @@
 #include <algorithm>
 
 namespace {
+
+// How often a runner being ended is looked at.
+constexpr int EndWatchMs = 100;
+
 std::unique_ptr<QTextDocument> plainDocument()
 {
     auto document = std::make_unique<QTextDocument>();
@@ -37,17 +47,18 @@ CMonitorDoc::CMonitorDoc() : m_listing(plainDocument())
     m_kernelStateTimer.setInterval(500);
     connect(&m_kernelStateTimer, &QTimer::timeout, this, &CMonitorDoc::followKernelState);
     m_kernelStateTimer.start();
+    m_stopWait.setSingleShot(true);
+    m_stopWait.setInterval(MonitorText::stopWaitMs);
+    connect(&m_stopWait, &QTimer::timeout, this, &CMonitorDoc::offerToEnd);
+    m_endWatch.setInterval(EndWatchMs);
+    connect(&m_endWatch, &QTimer::timeout, this, &CMonitorDoc::watchEnd);
     // Nothing of a monitor is ever saved.
     onCommand(
         Cmd::FileSave, [] {}, [] { return false; });
     onCommand(
         Cmd::FileSaveAs, [] {}, [] { return false; });
     onCommand(
-        Cmd::Stop,
-        [this] {
-            if (MonitorRecord* record = FindMonitorByDocument(this))
-                SendStop(*record);
-        },
+        Cmd::Stop, [this] { requestStop(); },
         [this] {
             const MonitorRecord* record = FindMonitorByDocument(this);
             return record && record->state != MonitorState::Finished;
@@ -84,8 +95,154 @@ bool CMonitorDoc::onNewDocument()
             break;
         }
     }
+    record->openedAt = QDateTime::currentDateTime();
     core->monitors.push_back(std::move(record));
     return true;
+}
+
+void CMonitorDoc::requestStop()
+{
+    MonitorRecord* record = FindMonitorByDocument(this);
+    if (!record || record->state == MonitorState::Finished)
+        return;
+    SendStop(*record);
+    record->stopping = true;
+    SetMonitorState(*record, record->state);
+    // A second Stop sends the request again and restarts the wait.
+    m_stopWait.start();
+}
+
+void CMonitorDoc::offerToEnd()
+{
+    MonitorRecord* record = FindMonitorByDocument(this);
+    if (!record || record->state == MonitorState::Finished || !record->stopping || m_endWatch.isActive())
+        return;
+    if (!record->process || !RunnerProcesses::isRunning(*record->process)) {
+        AppendConsoleLine(*record, QLatin1String(MonitorText::notEndedText), QLatin1String(MonitorText::unknownTime));
+        return;
+    }
+    const QString name = record->programName.value_or(m_defaultTitle);
+    QPointer<CMonitorDoc> self(this);
+    const auto answer =
+        KMessageBox::show(tr("%1 has not ended %2 seconds after Stop.\nEnd its runner (process %3)?")
+                              .arg(name)
+                              .arg(MonitorText::stopWaitMs / 1000)
+                              .arg(record->process->pid),
+                          KMessageBox::Icon::Question, QMessageBox::Yes | QMessageBox::No, mainWindowDialogParent(),
+                          {{QMessageBox::Yes, tr("End Program")}, {QMessageBox::No, tr("Keep Waiting")}});
+    // The program may have ended, or the monitor been closed, while the box was up.
+    if (self && answer == QMessageBox::Yes)
+        endRunner();
+}
+
+void CMonitorDoc::endRunner()
+{
+    MonitorRecord* record = FindMonitorByDocument(this);
+    if (!record || record->state == MonitorState::Finished || !record->process || m_endWatch.isActive())
+        return;
+    record->endedByUser = true;
+    m_killed = false;
+    m_endTicks = 0;
+    if (!RunnerProcesses::terminate(*record->process)) {
+        FinishEndedByUser(*record);
+        return;
+    }
+    m_endWatch.start();
+}
+
+void CMonitorDoc::watchEnd()
+{
+    MonitorRecord* record = FindMonitorByDocument(this);
+    if (!record || record->state == MonitorState::Finished) {
+        m_endWatch.stop();
+        return;
+    }
+    if (!RunnerProcesses::isRunning(*record->process)) {
+        m_endWatch.stop();
+        FinishEndedByUser(*record);
+        return;
+    }
+    if (!m_killed && ++m_endTicks * EndWatchMs >= MonitorText::endGraceMs)
+        m_killed = RunnerProcesses::kill(*record->process);
+}
+
+void CMonitorDoc::programEnded()
+{
+    m_stopWait.stop();
+    m_endWatch.stop();
+    const MonitorRecord* record = FindMonitorByDocument(this);
+    if (record && record->closeWhenFinished && record->windowClosed) {
+        // Not inside the message port's handler that reported the end.
+        QPointer<CMonitorDoc> self(this);
+        QTimer::singleShot(0, this, [self] {
+            if (self)
+                self->closeWindows();
+        });
+    }
+}
+
+bool CMonitorDoc::canCloseFrame(CChildFrame* frame)
+{
+    const QList<CChildFrame*> all = frames();
+    if (all.size() > 1 || (all.size() == 1 && all.constFirst() != frame))
+        return true;
+    MonitorRecord* record = FindMonitorByDocument(this);
+    const AppCore* core = AppCore::instance();
+    if (!record || record->state == MonitorState::Finished || (core && core->quitting))
+        return true;
+    const QString name = record->programName.value_or(m_defaultTitle);
+    QPointer<CMonitorDoc> self(this);
+    const auto answer = KMessageBox::show(tr("%1 is still running.\nStop it?").arg(name), KMessageBox::Icon::Question,
+                                          QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, frame,
+                                          {{QMessageBox::Yes, tr("Stop")}, {QMessageBox::No, tr("Keep Running")}});
+    if (!self || answer == QMessageBox::Cancel)
+        return false;
+    record = FindMonitorByDocument(this);
+    // The program ended while the box was up: nothing left to ask about.
+    if (!record || record->state == MonitorState::Finished)
+        return true;
+    if (answer == QMessageBox::Yes) {
+        requestStop();
+        record->closeWhenFinished = true;
+    }
+    hideWindows();
+    return false;
+}
+
+void CMonitorDoc::hideWindows()
+{
+    if (MonitorRecord* record = FindMonitorByDocument(this))
+        record->windowClosed = true;
+    for (CChildFrame* f : frames())
+        f->hide();
+    CMDIFrame::requestCommandUpdate();
+}
+
+void CMonitorDoc::showWindows()
+{
+    if (MonitorRecord* record = FindMonitorByDocument(this)) {
+        record->windowClosed = false;
+        record->closeWhenFinished = false;
+    }
+    const QList<CChildFrame*> all = frames();
+    for (CChildFrame* f : all)
+        f->show();
+    if (!all.isEmpty()) {
+        CChildFrame* first = all.constFirst();
+        if (QMdiArea* area = first->mdiArea())
+            area->setActiveSubWindow(first);
+    }
+    CMDIFrame::requestCommandUpdate();
+}
+
+void CMonitorDoc::closeWindows()
+{
+    QPointer<CMonitorDoc> self(this);
+    const QList<CChildFrame*> all = frames();
+    for (CChildFrame* f : all) {
+        if (!self || !f->close())
+            return;
+    }
 }
 
 void CMonitorDoc::showListingPosition(int position)

@@ -45,6 +45,24 @@ public:
     LiveLines& live() { return m_live; }
     const LiveLines& live() const { return m_live; }
     void liveChanged();
+    // Stop: asks the program to stop; the title says it is stopping until it ends. A program that
+    // has not ended stopWaitMs later is offered to be ended, when KelmDesk started its runner.
+    void requestStop();
+    // Ends the runner's process: SIGTERM, then SIGKILL after endGraceMs; the monitor finishes with a
+    // console line saying the user ended it.
+    void endRunner();
+    // Called when the program has ended (the monitor is finished).
+    void programEnded();
+    // Shows the monitor's windows again after its last one was closed with Keep running, and
+    // activates it.
+    void showWindows();
+    // Closes every window of the monitor (asking first while its program runs).
+    void closeWindows();
+
+    // Asked before the last window closes while the program runs: Stop, Keep running or Cancel.
+    // Stop and Keep running hide the window; the document lives on until its program has ended
+    // (Stop) or the user closes it from the Runs pane.
+    bool canCloseFrame(CChildFrame* frame) override;
 
     // The most lines a console keeps; older ones are dropped.
     static constexpr int MaxConsoleLines = 100000;
@@ -61,4 +79,14 @@ private:
     QTimer m_kernelStateTimer;
     void repaintLive();
     void followKernelState();
+    // From Stop to the offer to end the runner.
+    QTimer m_stopWait;
+    // While the runner is being ended: looks whether it is gone, and ends it at once after the grace.
+    QTimer m_endWatch;
+    int m_endTicks = 0;
+    bool m_killed = false;
+
+    void offerToEnd();
+    void watchEnd();
+    void hideWindows();
 };

@@ -72,14 +72,22 @@ void showFileDiagnostic(vmsgMsgPort* message)
                       });
 }
 
-void openMonitor(int handle)
+void openMonitor(vmsgMsgPort* message)
 {
     AppCore* core = AppCore::instance();
     MainWindowServices* window = mainWindow();
     if (!core || !window)
         return;
+    // The runner's process id, when it gives one: a runner KelmDesk started can be ended from its monitor.
+    int pid = 0;
+    const bool hasPid = message->pop(pid, 0) != 0 && pid > 0;
+    const int handle = message->handle();
     core->pendingSocket = handle;
     window->newDocument(QString::fromLatin1(monitorFileNewName));
+    if (!hasPid)
+        return;
+    if (MonitorRecord* record = FindMonitorBySocket(handle))
+        record->process = core->runners.claim(pid);
 }
 
 } // namespace
@@ -98,6 +106,10 @@ void OnClientNotify(int handle, int event, long /*user*/)
     }
     setClientPane(QString::asprintf("Client disconnected on socket %d", handle));
     if (MonitorRecord* record = FindMonitorBySocket(handle)) {
+        if (record->endedByUser) {
+            FinishEndedByUser(*record);
+            return;
+        }
         AppendConsoleLine(*record, QLatin1String(MonitorText::abnormalText), QLatin1String(MonitorText::unknownTime));
         SetMonitorState(*record, MonitorState::Finished);
     }
@@ -120,7 +132,7 @@ void OnNonReplyMessage(int kind, vmsgMsgPort* message)
         showFileDiagnostic(message);
         break;
     case MonitorOpen:
-        openMonitor(message->handle());
+        openMonitor(message);
         break;
     default:
         break;

@@ -172,12 +172,31 @@ void HandleMonitorMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
     QString text;
     switch (kind) {
     case PrintText:
+    case LineCurrent:
+    case LineStamp:
+    case ExecutionStarted:
+    case ExecutionFinished:
+        // The messages whose time stamp is the kernel's time.
+        if (kind == ExecutionStarted || record.startTime)
+            record.latestTime = t;
+        if (kind == ExecutionStarted && !record.startTime)
+            record.startTime = t;
+        break;
+    default:
+        break;
+    }
+    switch (kind) {
+    case PrintText:
         if (popText(message, text))
             AppendConsoleLine(record, text, FormatKernelTime(t));
         break;
     case ProgramName:
         if (popText(message, text)) {
-            record.programName = text;
+            if (record.programName != text) {
+                record.programName = text;
+                if (AppCore* core = AppCore::instance())
+                    record.runNumber = ++core->runsOfProgram[text];
+            }
             SetMonitorState(record, record.state);
         }
         break;
@@ -331,22 +350,38 @@ void ReleaseCurrentLine(MonitorRecord& record)
 void SetMonitorState(MonitorRecord& record, MonitorState state)
 {
     record.state = state;
+    if (state == MonitorState::Finished)
+        record.stopping = false;
     if (CMonitorDoc* doc = monitorDoc(record)) {
         const QString name = record.programName.value_or(doc->defaultTitle());
-        doc->setTitle(MonitorText::title(static_cast<int>(state), name));
+        doc->setTitle(MonitorText::title(static_cast<int>(state), name, record.stopping));
     }
     if (state == MonitorState::Finished) {
         ReleaseCurrentLine(record);
         if (CMonitorDoc* doc = monitorDoc(record)) {
             doc->live().setFinished();
             doc->liveChanged();
+            doc->programEnded();
         }
     }
     CMDIFrame::requestCommandUpdate();
 }
 
+void FinishEndedByUser(MonitorRecord& record)
+{
+    if (record.state == MonitorState::Finished)
+        return;
+    AppendConsoleLine(record, QLatin1String(MonitorText::endedByUserText), QLatin1String(MonitorText::unknownTime));
+    SetMonitorState(record, MonitorState::Finished);
+}
+
 void SendStop(MonitorRecord& record)
 {
+    SendStopRequest(record.socket);
+}
+
+void SendStopRequest(int socket)
+{
     vmsgMsgPort port;
-    port.write(record.socket, StopRequest, "   ", 0, true);
+    port.write(socket, StopRequest, "   ", 0, true);
 }

@@ -34,3 +34,7 @@ void ReleaseCurrentLine(MonitorRecord& record);
 void SetMonitorState(MonitorRecord& record, MonitorState state);
 // Asks the client to stop (StopRequest); the monitor waits for its end.
 void SendStop(MonitorRecord& record);
+// The same for a client whose monitor may be gone (quitting).
+void SendStopRequest(int socket);
+// The monitor of a runner the user ended: its console says so, and it is finished.
+void FinishEndedByUser(MonitorRecord& record);

@@ -50,10 +50,12 @@ QString consoleLine(const QString& text, const QString& timeText)
     return line;
 }
 
-QString title(int state, const QString& programName)
+QString title(int state, const QString& programName, bool stopping)
 {
     const QString name =
         programName.size() > maxTitleName ? programName.left(maxTitleName) + QChar(0x2026) : programName;
+    if (stopping && state != 2)
+        return QStringLiteral("%1 - Stopping...").arg(name);
     switch (state) {
     case 0:
         return QStringLiteral("%1 - Initializing...").arg(name);

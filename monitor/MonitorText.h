@@ -44,14 +44,25 @@ inline constexpr const char* unknownTime = "??:??:??";
 inline constexpr const char* startedText = "--- Started execution ---\n";
 inline constexpr const char* finishedText = "--- Finished normally ---\n";
 inline constexpr const char* abnormalText = "--- Program terminated abnormally ---\n";
+// The user ended the runner's process after a Stop it did not answer.
+inline constexpr const char* endedByUserText = "--- Program ended by the user ---\n";
+// A runner KelmDesk did not start cannot be ended from here.
+inline constexpr const char* notEndedText =
+    "--- Not ended 5 seconds after Stop; KelmDesk did not start this runner and cannot end it ---\n";
+
+// How long a Stop is given before the runner is offered to be ended, and how long a runner asked to
+// end (SIGTERM) is given before it is ended at once (SIGKILL).
+inline constexpr int stopWaitMs = 5000;
+inline constexpr int endGraceMs = 2000;
 
 // What a monitor says while its program waits on the kernel.
 inline constexpr const char* kernelPausedNotice = "Kernel paused: the program waits, countdowns stand";
 inline constexpr const char* kernelNoModelNotice = "Kernel has no model loaded: the program waits";
 
 // "%s - Initializing...", "%s - Executing" or "%s - Finished" for state 0, 1 or 2 with name (a name
-// longer than maxTitleName is cut after maxTitleName characters, with an ellipsis).
-QString title(int state, const QString& name);
+// longer than maxTitleName is cut after maxTitleName characters, with an ellipsis). While a Stop
+// waits for the program's end (stopping, state 0 or 1): "%s - Stopping...".
+QString title(int state, const QString& name, bool stopping = false);
 inline constexpr int maxTitleName = 200;
 
 struct Rgb

@@ -15,6 +15,7 @@ enum ClientMessageKind : int {
     ExecutionStarted = 512,
     ExecutionFinished = 513,
     StopRequest = 514,
+    // Optionally one integer: the runner's process id, by which KelmDesk knows a runner it started.
     MonitorOpen = 515,
 
     // The live state of statement lines (runner -> KelmDesk), beyond the kinds above; a monitor

@@ -13,6 +13,7 @@ enum : int {
     InsertStatement = 32780,
     GoToLine = 32790,
     ViewProblems = 32791,
+    ViewRuns = 32792,
 };
 } // namespace Cmd
 

@@ -15,6 +15,8 @@
 #include <ostream>
 #include <string_view>
 
+#include <unistd.h>
+
 namespace kelm {
 
 namespace {
@@ -399,6 +401,10 @@ private:
         case ClientMessageKind::ListingLine:
             m.push(r.line);
             m.push(displayText(r.text, kMaxText));
+            break;
+        case ClientMessageKind::MonitorOpen:
+            // So that KelmDesk, which started this process, can end it when it does not answer a Stop.
+            m.push(static_cast<int>(::getpid()));
             break;
         case ClientMessageKind::LineCurrent:
         case ClientMessageKind::LineHighlight:

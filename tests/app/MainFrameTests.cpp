@@ -86,7 +86,7 @@ TEST_F(MainFrameTest, PlainStartShowsAnEmptyFrameWithMenu128)
                                                                  "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     // The editor's own commands come after the fixed items.
     EXPECT_EQ(menuItems(frame->menuBar(), "&View"),
-              (QStringList{"&Toolbar", "&Status Bar", "&Options...", "-", "&Problems"}));
+              (QStringList{"&Toolbar", "&Status Bar", "&Options...", "-", "&Problems", "&Runs"}));
     EXPECT_EQ(menuItems(frame->menuBar(), "&Help"), (QStringList{"&About KelmDesk..."}));
 }
 

@@ -250,6 +250,8 @@ TEST_F(RunnerProcessTest, TankProgramClosesTheInletValveInTheSimulator)
     startSim();
     const QString path = examples + "/tank.kelm";
     startRun(path);
+    // The monitor's opening names the runner's process, by which KelmDesk can end it.
+    const int pid = static_cast<int>(runner.processId());
     ASSERT_EQ(finish(60000), 0);
 
     const std::vector<std::string> lines = fileLines(path);
@@ -271,6 +273,7 @@ TEST_F(RunnerProcessTest, TankProgramClosesTheInletValveInTheSimulator)
     expectedKinds.insert(expectedKinds.end(), {205, 513});
     ASSERT_EQ(kinds, expectedKinds);
 
+    EXPECT_EQ(got[0].values, Values{pid});
     EXPECT_EQ(got[1].values, Values{std::string("tank.kelm")});
     for (std::size_t i = 0; i < lines.size(); ++i)
         EXPECT_EQ(got[2 + i].values, (Values{int(i + 1), lines[i]}));
