@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <set>
 #include <vector>
 
 class CMonitorDoc;
@@ -40,6 +41,8 @@ struct MonitorRecord
     // Statements fired and statements in all, once the runner reports them.
     std::optional<int> firedStatements;
     std::optional<int> totalStatements;
+    // The statement lines that have fired, each counted once.
+    std::set<int> firedLines;
     // The runner's process, when KelmDesk started it and it gave its process id.
     std::optional<RunnerProcess> process;
     // Stop was sent and the program has not ended yet.

@@ -1,5 +1,7 @@
 #include "monitor/Monitor.h"
 
+#include "lang/Program.h"
+
 #include "core/AppCore.h"
 #include "framework/CMDIFrame.h"
 #include "kernel/KernelConnection.h"
@@ -209,6 +211,8 @@ void HandleMonitorMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
         break;
     case LineCurrent:
         if (popInt(message, k)) {
+            if (record.firedLines.insert(k).second)
+                record.firedStatements = int(record.firedLines.size());
             MarkLine(record, k, LineMark::MarkCurrent, t);
             monitorDoc(record)->live().lineFired(k);
             monitorDoc(record)->liveChanged();
@@ -288,6 +292,14 @@ void AppendListingLine(MonitorRecord& record, int number, const QString& reporte
     cursor.insertBlock(QTextBlockFormat(), automaticFormat());
     cursor.endEditBlock();
     record.lineStarts.push_back(start);
+    // What the Runs pane counts as the program's statements: the lines the runner reads as one.
+    kelm::Statement statement;
+    std::string fault;
+    if (kelm::readLine(reported.toStdString(), number, statement, fault) == kelm::LineKind::Statement) {
+        record.totalStatements = record.totalStatements.value_or(0) + 1;
+        if (!record.firedStatements)
+            record.firedStatements = 0;
+    }
     record.lineSlots.push_back(MonitorText::slotWidth(calendar));
     record.lineTextOffsets.push_back(static_cast<int>(prefix.size()));
 }

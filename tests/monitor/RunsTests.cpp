@@ -259,6 +259,13 @@ TEST_F(Runs, PaneListsThreeRunsWithTheirStates)
     startedClient("tank.kelm");
     startedClient("ramp.kelm");
     ScriptedClient& third = startedClient("tank.kelm");
+    // A comment is no statement; a line marked current twice fired once.
+    third.send(ListingLine, 100, [](vmsg::Message& m) {
+        m.push(2);
+        m.push(std::string("// the end"));
+    });
+    third.sendInt(LineCurrent, 130, 1);
+    third.sendInt(LineCurrent, 140, 1);
     third.send(ExecutionFinished, 160);
     KD_TRY_VERIFY(record(2)->state == MonitorState::Finished, 15000);
     record(1)->document->requestStop();
@@ -277,7 +284,8 @@ TEST_F(Runs, PaneListsThreeRunsWithTheirStates)
     EXPECT_EQ(cell(1, RunsTable::State), QStringLiteral("Stopping"));
     EXPECT_EQ(cell(2, RunsTable::State), QStringLiteral("Finished"));
     EXPECT_EQ(cell(2, RunsTable::Elapsed), QStringLiteral("00:01:00"));
-    EXPECT_EQ(cell(0, RunsTable::Fired), QString::fromUtf16(RunsTable::unknown));
+    EXPECT_EQ(cell(0, RunsTable::Fired), QStringLiteral("0 of 1"));
+    EXPECT_EQ(cell(2, RunsTable::Fired), QStringLiteral("1 of 1"));
     EXPECT_EQ(cell(0, RunsTable::Host), QString::fromUtf16(RunsTable::unknown));
 
     saveShot(QStringLiteral("runs-pane.png"));
