@@ -13,6 +13,8 @@ enum : int {
     InsertStatement = 32780,
     GoToLine = 32790,
     ViewProblems = 32791,
+    SaveConsoleAs = 32795,
+    FindPrevious = 32796,
 };
 } // namespace Cmd
 

@@ -6,6 +6,8 @@
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
 #include "framework/MessageBox.h"
+#include "framework/Modal.h"
+#include "framework/Printing.h"
 #include "monitor/CMonitorConsole.h"
 #include "monitor/CMonitorDoc.h"
 #include "monitor/CMonitorFrame.h"
@@ -22,6 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QProcess>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSplitter>
@@ -644,6 +649,73 @@ TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
     clients.back()->leave();
 }
 
+// The console's record leaves the monitor: Save Console As writes exactly its lines, and Print in
+// the console prints the console, not the listing.
+TEST_F(MonitorWindows, ConsoleIsSavedAndPrintedThroughTheMonitorsCommands)
+{
+    ScriptedClient& c = startedClient({"after (1) {LISTING_ONLY} = 1"}, "dir/tank.kelm");
+    MonitorRecord* r = record(0);
+    c.sendText(PrintText, 5, "{P101:RUN} = 0\n");
+    c.sendText(PrintText, 6, "two\nlines, caf\xc3\xa9\t\xe2\x82\xac\n");
+    settle();
+    auto* frame = qobject_cast<CMonitorFrame*>(r->document->frames().value(0));
+    ASSERT_NE(frame, nullptr);
+    app->mainFrame()->mdiArea()->setActiveSubWindow(frame);
+    frame->consoleView()->setFocus();
+    const QStringList expected = {"[00:00:00] --- Started execution ---", "[00:00:05] {P101:RUN} = 0", "[00:00:06] two",
+                                  QString::fromUtf8("lines, caf\xc3\xa9\t\xe2\x82\xac")};
+    ASSERT_EQ(consoleLines(r), expected);
+
+    QTemporaryDir dir;
+    QStringList asked;
+    QString answer = dir.filePath("run1");
+    const Modal::FileHook previous =
+        Modal::setFileHook([&](const QString& title, const QString&, const QString& proposed) {
+            asked << title << proposed;
+            return answer;
+        });
+    ASSERT_TRUE(actionEnabled(Cmd::SaveConsoleAs));
+    EXPECT_TRUE(triggerAction(Cmd::SaveConsoleAs));
+    EXPECT_EQ(asked, (QStringList{"Save Console As", "tank console.txt"}));
+    QFile saved(answer + ".txt");
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << "a name without an extension gets .txt";
+    EXPECT_EQ(saved.readAll(), (expected.join('\n') + '\n').toUtf8());
+    saved.close();
+
+    // Saving over the file replaces it; a folder that cannot hold it leaves the user told.
+    c.sendText(PrintText, 7, "later\n");
+    settle();
+    answer = dir.filePath("run1.txt");
+    EXPECT_TRUE(triggerAction(Cmd::SaveConsoleAs));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), (QStringList(expected) << "[00:00:07] later").join('\n').toUtf8() + '\n');
+    saved.close();
+    answer = dir.filePath("missing/run2.txt");
+    EXPECT_TRUE(triggerAction(Cmd::SaveConsoleAs));
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes.constFirst().startsWith("Cannot save " + answer + ".\n")) << boxes.constFirst().toStdString();
+    Modal::setFileHook(previous);
+
+    // Print with the console focused goes to the printer as the console's text.
+    const QString pdf = dir.filePath("console.pdf");
+    Printing::printer().setOutputFormat(QPrinter::PdfFormat);
+    Printing::printer().setOutputFileName(pdf);
+    const Modal::DialogHook previousDialog = Modal::setDialogHook([](QDialog& dlg) { dlg.accept(); });
+    EXPECT_TRUE(triggerAction(Cmd::FilePrint));
+    Modal::setDialogHook(previousDialog);
+    Printing::printer().setOutputFileName(QString());
+    ASSERT_TRUE(QFileInfo(pdf).size() > 0);
+    QProcess text;
+    text.start("pdftotext", {"-layout", pdf, "-"});
+    if (!text.waitForFinished(scaledMs(30000)) || text.exitCode() != 0)
+        GTEST_SKIP() << "pdftotext is needed to read the printed page";
+    const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+    EXPECT_TRUE(printed.contains("[00:00:05] {P101:RUN} = 0")) << printed.toStdString();
+    EXPECT_TRUE(printed.contains("[00:00:07] later"));
+    EXPECT_FALSE(printed.contains("LISTING_ONLY"));
+    c.leave();
+}
+
 } // namespace
 
 // A console view of its own, on screen, over a monitor document without a client.
@@ -712,6 +784,10 @@ TEST_F(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
     // Past the cap: the console holds exactly the last lines, and the selection keeps to what is
     // left of its lines (nothing, once they are gone).
     view.selectAll();
+    EXPECT_FALSE(view.isFollowing()) << "a selection pauses following";
+    // Following again keeps the selection.
+    view.setFollowing(true);
+    EXPECT_EQ(view.selectedText(), console.toPlainText());
     const qsizetype selectedLines = expected.size();
     append(CMonitorDoc::MaxConsoleLines - 130);
     ASSERT_TRUE(followsTheEnd());
