@@ -192,6 +192,9 @@ void CMonitorConsole::onScrolled()
 
 void CMonitorConsole::setFollowing(bool following)
 {
+    // Every step of a drag that selects pauses again: that must cost nothing.
+    if (following == m_following && !following)
+        return;
     if (following != m_following) {
         m_following = following;
         ++m_moving;
