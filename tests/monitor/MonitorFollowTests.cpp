@@ -90,6 +90,17 @@ TEST_F(MonitorFollow, ListingPausesOnScrollAndSelectionAndResumes)
     EXPECT_EQ(listing->textCursor().blockNumber(), 249);
     EXPECT_FALSE(barShown(listing));
 
+    // A flood of marks shows one position, once the event loop turns.
+    for (int i = 1; i <= 1000; ++i)
+        MarkLine(record, i % 300 + 1, LineMark::MarkCurrent, 10 + i);
+    EXPECT_EQ(listing->textCursor().blockNumber(), 249) << "not moved before the turn";
+    turn();
+    EXPECT_EQ(listing->textCursor().blockNumber(), 1000 % 300);
+    EXPECT_TRUE(lineShown(1000 % 300 + 1));
+    EXPECT_TRUE(listing->isFollowing());
+    MarkLine(record, 250, LineMark::MarkCurrent, 10);
+    turn();
+
     // A scroll that keeps the current line in view goes on following.
     QScrollBar* bar = listing->verticalScrollBar();
     bar->setValue(bar->value() + 1);

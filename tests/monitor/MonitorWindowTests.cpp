@@ -10,6 +10,7 @@
 #include "framework/Printing.h"
 #include "monitor/CMonitorConsole.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/CMonitorFindBar.h"
 #include "monitor/CMonitorFrame.h"
 #include "monitor/CMonitorView.h"
 #include "monitor/ClientRouting.h"
@@ -24,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QFileInfo>
 #include <QPrinter>
 #include <QProcess>
@@ -713,6 +716,48 @@ TEST_F(MonitorWindows, ConsoleIsSavedAndPrintedThroughTheMonitorsCommands)
     EXPECT_TRUE(printed.contains("[00:00:05] {P101:RUN} = 0")) << printed.toStdString();
     EXPECT_TRUE(printed.contains("[00:00:07] later"));
     EXPECT_FALSE(printed.contains("LISTING_ONLY"));
+    c.leave();
+}
+
+// Find, Find Next and Find Previous reach the find bar of the active monitor and search the pane
+// with the focus; Save Console As waits for a console line.
+TEST_F(MonitorWindows, FindCommandsSearchThePaneWithTheFocus)
+{
+    ScriptedClient& c = newClient();
+    c.send(MonitorOpen, 0);
+    KD_TRY_VERIFY(record(0) != nullptr, 15000);
+    MonitorRecord* r = record(0);
+    auto* frame = qobject_cast<CMonitorFrame*>(r->document->frames().value(0));
+    ASSERT_NE(frame, nullptr);
+    app->mainFrame()->mdiArea()->setActiveSubWindow(frame);
+    EXPECT_FALSE(actionEnabled(Cmd::SaveConsoleAs)) << "nothing to save yet";
+    c.send(ListingLine, 0, [](vmsg::Message& m) {
+        m.push(1);
+        m.push(std::string("when {T101:LEVEL} > 3 stop"));
+    });
+    c.send(ExecutionStarted, 0);
+    c.sendText(PrintText, 4, "T101:LEVEL = 3.2\n");
+    settle();
+    EXPECT_TRUE(actionEnabled(Cmd::SaveConsoleAs));
+
+    frame->consoleView()->setFocus();
+    ASSERT_TRUE(triggerAction(Cmd::EditFind));
+    CMonitorFindBar* bar = frame->findBar();
+    EXPECT_TRUE(bar->isVisible());
+    auto* what = bar->findChild<QLineEdit*>(QStringLiteral("findWhat"));
+    ASSERT_NE(what, nullptr);
+    EXPECT_TRUE(what->hasFocus());
+    what->setText(QStringLiteral("level"));
+    // With the focus in the bar, F3 goes on in the pane it was opened for.
+    ASSERT_TRUE(triggerAction(Cmd::EditFindNext));
+    EXPECT_EQ(frame->consoleView()->selectedText(), QStringLiteral("LEVEL"));
+    EXPECT_EQ(frame->consoleView()->topLine(), 0);
+    EXPECT_FALSE(frame->listingView()->textCursor().hasSelection());
+
+    frame->listingView()->setFocus();
+    ASSERT_TRUE(triggerAction(Cmd::FindPrevious));
+    EXPECT_EQ(frame->listingView()->textCursor().selectedText(), QStringLiteral("LEVEL"));
+    EXPECT_EQ(bar->findChild<QLabel*>(QStringLiteral("findStatus"))->text(), QString());
     c.leave();
 }
 
