@@ -1,6 +1,7 @@
 #include "monitor/CFollowBar.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -9,6 +10,10 @@ CFollowBar::CFollowBar(QAbstractScrollArea* pane) : QFrame(pane), m_pane(pane)
 {
     setObjectName(QStringLiteral("followBar"));
     setFrameShape(QFrame::NoFrame);
+    // The pane's fixed-pitch font (zoomed with Ctrl+wheel in the console) is not the strip's.
+    QFont font = QApplication::font(this);
+    font.setResolveMask(QFont::AllPropertiesResolved);
+    setFont(font);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::ToolTipBase);
     setForegroundRole(QPalette::ToolTipText);
