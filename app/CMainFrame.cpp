@@ -59,6 +59,7 @@ const CommandText commandTable[] = {
      {}},
     {Cmd::FileSave, "&Save", "Save the active document\nSave", {QKeySequence(Qt::CTRL | Qt::Key_S)}},
     {Cmd::FileSaveAs, "Save &As...", "Save the active document with a new name\nSave As", {}},
+    {Cmd::SaveConsoleAs, "Save Co&nsole As...", "Save the monitor's console as a text file\nSave Console As", {}},
     {Cmd::LogOn, "Lo&g On...", "Log on to a kernel\nLog on", {}},
     {Cmd::Run, "R&un", "Run KELM program\nRun", {}},
     {Cmd::Parse, "Pars&e", "Parse KELM file\nParse", {}},
@@ -91,6 +92,10 @@ const CommandText commandTable[] = {
      {}},
     {Cmd::EditFind, "&Find...", "Find the specified text\nFind", {QKeySequence(Qt::CTRL | Qt::Key_F)}},
     {Cmd::EditFindNext, "F&ind Next", "Repeat the last find\nFind Next", {QKeySequence(Qt::Key_F3)}},
+    {Cmd::FindPrevious,
+     "Find Pre&vious",
+     "Repeat the last find backwards\nFind Previous",
+     {QKeySequence(Qt::SHIFT | Qt::Key_F3)}},
     {Cmd::EditReplace,
      "R&eplace",
      "Replace specific text with different text\nReplace",
@@ -155,13 +160,15 @@ const MenuText fileMenu129 = {"&File",
                                Cmd::FileSaveAs, Sep, Cmd::LogOn, Cmd::Run, Cmd::Parse, Sep, Cmd::FilePrint,
                                Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
 const MenuText fileMenu130 = {"&File",
-                              {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors, Sep, Cmd::LogOn,
-                               Cmd::Stop, Sep, Cmd::FilePrint, Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent,
-                               Sep, Cmd::AppExit}};
+                              {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors,
+                               Cmd::SaveConsoleAs, Sep, Cmd::LogOn, Cmd::Stop, Sep, Cmd::FilePrint,
+                               Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
 const MenuText editMenu129 = {"&Edit",
                               {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll, Sep,
                                Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind, Cmd::EditFindNext,
                                Cmd::EditReplace, Sep, Cmd::GoToLine}};
+const MenuText editMenu130 = {
+    "&Edit", {Cmd::EditCopy, Cmd::EditSelectAll, Sep, Cmd::EditFind, Cmd::EditFindNext, Cmd::FindPrevious}};
 const MenuText viewMenu = {"&View",
                            {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems, Cmd::ViewRuns}};
 const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
@@ -258,7 +265,8 @@ void CMainFrame::createMenus()
     setMenuSet(Res::MainFrame, {build(fileMenu128), build(viewMenu), build(helpMenu)});
     setMenuSet(Res::ProgramDoc,
                {build(fileMenu129), build(editMenu129), build(viewMenu), build(windowMenu), build(helpMenu)});
-    setMenuSet(Res::MonitorDoc, {build(fileMenu130), build(viewMenu), build(windowMenu), build(helpMenu)});
+    setMenuSet(Res::MonitorDoc,
+               {build(fileMenu130), build(editMenu130), build(viewMenu), build(windowMenu), build(helpMenu)});
 }
 
 void CMainFrame::createToolBar()

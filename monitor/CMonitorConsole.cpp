@@ -3,7 +3,11 @@
 #include "core/AppCore.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
+#include "framework/Printing.h"
+#include "monitor/CFollowBar.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/CMonitorFrame.h"
+#include "monitor/CMonitorView.h"
 #include "monitor/ConsoleAccessible.h"
 #include "monitor/ConsoleLines.h"
 
@@ -16,11 +20,13 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 
 namespace {
 constexpr int DragScrollMs = 50;
@@ -67,7 +73,8 @@ void drawLine(QPainter& painter, const QString& line, double x0, double baseline
 
 } // namespace
 
-CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent) : QAbstractScrollArea(parent), CView(document)
+CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent)
+    : QAbstractScrollArea(parent), CView(document), m_followBar(new CFollowBar(this))
 {
     ConsoleAccessible::install();
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -84,6 +91,13 @@ CMonitorConsole::CMonitorConsole(CMonitorDoc* document, QWidget* parent) : QAbst
     onCommand(
         Cmd::EditCopy, [this] { copy(); }, [this] { return hasSelectedText(); });
     onCommand(Cmd::EditSelectAll, [this] { selectAll(); });
+    onCommand(Cmd::FilePrint, [this] { print(false); });
+    onCommand(Cmd::FilePrintDirect, [this] { print(true); });
+    onCommand(Cmd::FilePrintPreview, [this] {
+        Printing::preview(this, *printable(), CView::document()->title(), CMonitorView::PrintMarginTwips / 1440.0);
+    });
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &CMonitorConsole::onScrolled);
+    connect(m_followBar, &CFollowBar::resumeRequested, this, [this] { setFollowing(true); });
     // What the document holds already is not news to assistive technology.
     m_shownEnd = lines().endNumber();
     updateScrollBars();
@@ -138,6 +152,8 @@ qint64 CMonitorConsole::topLine() const
 
 void CMonitorConsole::updateScrollBars()
 {
+    // A range that shrinks moves the value: that is not the user scrolling.
+    ++m_moving;
     const ConsoleLines& store = lines();
     const int rows = rowsShown();
     QScrollBar* v = verticalScrollBar();
@@ -149,6 +165,46 @@ void CMonitorConsole::updateScrollBars()
     h->setRange(0, std::max(0, width - viewport()->width()));
     h->setPageStep(viewport()->width());
     h->setSingleStep(int(std::ceil(columnWidth())));
+    --m_moving;
+}
+
+void CMonitorConsole::placeVertically()
+{
+    QScrollBar* v = verticalScrollBar();
+    ++m_moving;
+    if (m_following)
+        v->setValue(v->maximum());
+    else
+        v->setValue(int(std::clamp<qint64>(m_topNumber - lines().firstNumber(), 0, v->maximum())));
+    --m_moving;
+    m_topNumber = topLine();
+}
+
+void CMonitorConsole::onScrolled()
+{
+    if (m_moving)
+        return;
+    m_topNumber = topLine();
+    const QScrollBar* v = verticalScrollBar();
+    if (m_following && v->value() < v->maximum())
+        setFollowing(false);
+}
+
+void CMonitorConsole::setFollowing(bool following)
+{
+    // Every step of a drag that selects pauses again: that must cost nothing.
+    if (following == m_following && !following)
+        return;
+    if (following != m_following) {
+        m_following = following;
+        ++m_moving;
+        setViewportMargins(0, 0, 0, following ? 0 : m_followBar->stripHeight());
+        m_followBar->setVisible(!following);
+        m_followBar->place();
+        --m_moving;
+    }
+    updateScrollBars();
+    placeVertically();
 }
 
 void CMonitorConsole::showEnd()
@@ -162,10 +218,10 @@ void CMonitorConsole::showEnd()
         const qint64 first = lines().firstNumber();
         if (m_anchor.line < first || m_caret.line < first) {
             const Spot start{first, 0};
-            setSelection(std::max(m_anchor, start), std::max(m_caret, start));
+            setSelection(std::max(m_anchor, start), std::max(m_caret, start), false);
         }
         updateScrollBars();
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        placeVertically();
         viewport()->update();
         reportNewLines();
     });
@@ -216,8 +272,10 @@ void CMonitorConsole::selectAll()
     setSelection({store.firstNumber(), 0}, {last, int(store.line(last).size())});
 }
 
-void CMonitorConsole::setSelection(Spot anchor, Spot caret)
+void CMonitorConsole::setSelection(Spot anchor, Spot caret, bool byUser)
 {
+    if (byUser && anchor != caret)
+        setFollowing(false);
     if (anchor == m_anchor && caret == m_caret)
         return;
     m_anchor = anchor;
@@ -299,21 +357,18 @@ void CMonitorConsole::paintEvent(QPaintEvent* event)
 
 void CMonitorConsole::resizeEvent(QResizeEvent* event)
 {
-    const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
-    if (atEnd)
-        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    placeVertically();
+    m_followBar->place();
 }
 
 void CMonitorConsole::changeEvent(QEvent* event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
-        const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
         updateScrollBars();
-        if (atEnd)
-            verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        placeVertically();
         viewport()->update();
     }
 }
@@ -334,7 +389,7 @@ void CMonitorConsole::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (event->matches(QKeySequence::MoveToEndOfDocument) || event->key() == Qt::Key_End) {
-        v->setValue(v->maximum());
+        setFollowing(true);
         return;
     }
     // Arrows and page keys scroll.
@@ -493,5 +548,65 @@ void CMonitorConsole::contextMenuEvent(QContextMenuEvent* event)
     QAction* selectAllAction =
         menu.addAction(tr("Select All"), QKeySequence::SelectAll, this, &CMonitorConsole::selectAll);
     selectAllAction->setEnabled(!lines().isEmpty());
+    menu.addSeparator();
+    menu.addAction(tr("&Find..."), this, [this] {
+        if (auto* frame = qobject_cast<CMonitorFrame*>(CView::frame()))
+            frame->startFind(this);
+    });
+    auto* monitor = static_cast<CMonitorDoc*>(CView::document());
+    QAction* save = menu.addAction(tr("Save Co&nsole As..."), monitor, &CMonitorDoc::saveConsoleAs);
+    save->setEnabled(!lines().isEmpty());
+    menu.addAction(tr("&Print..."), this, [this] { print(false); });
+    if (!m_following)
+        menu.addAction(tr("&Resume Following"), this, [this] { setFollowing(true); });
     menu.exec(event->globalPos());
+}
+
+std::unique_ptr<QTextDocument> CMonitorConsole::printable() const
+{
+    // In the console's own font, not as zoomed on screen.
+    auto text = std::make_unique<QTextDocument>();
+    text->setDefaultFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    text->setPlainText(lines().toPlainText());
+    return text;
+}
+
+void CMonitorConsole::print(bool direct)
+{
+    Printing::print(this, *printable(), CView::document()->title(), CMonitorView::PrintMarginTwips / 1440.0, direct);
+}
+
+bool CMonitorConsole::find(const QString& what, bool backward, bool matchCase)
+{
+    const ConsoleLines& store = lines();
+    if (what.isEmpty() || store.isEmpty())
+        return false;
+    Spot from;
+    if (hasSelectedText()) {
+        from = backward ? std::min(m_anchor, m_caret) : std::max(m_anchor, m_caret);
+    } else if (!backward) {
+        from = {topLine(), 0};
+    } else {
+        // From the end of the last line in view.
+        const qint64 bottom = std::min(topLine() + rowsShown(), store.endNumber()) - 1;
+        from = {bottom, int(store.line(bottom).size())};
+    }
+    const ConsoleLines::Match match =
+        store.find(what, from.line, from.index, backward, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive);
+    if (match.line < 0)
+        return false;
+    setSelection({match.line, match.index}, {match.line, match.index + int(what.size())});
+    // Into view: the line in the middle of the pane if it is out of sight, the text's columns
+    // within the width.
+    const int rows = rowsShown();
+    if (match.line < topLine() || match.line >= topLine() + rows)
+        verticalScrollBar()->setValue(int(std::max<qint64>(0, match.line - store.firstNumber() - rows / 2)));
+    const QString& line = store.line(match.line);
+    const double cell = columnWidth();
+    const int left = int(ConsoleDisplay::columnOf(line, match.index) * cell) + Margin;
+    const int right = int(std::ceil(ConsoleDisplay::columnOf(line, match.index + int(what.size())) * cell)) + Margin;
+    QScrollBar* h = horizontalScrollBar();
+    if (left < h->value() || right > h->value() + viewport()->width())
+        h->setValue(std::max(0, left - viewport()->width() / 3));
+    return true;
 }

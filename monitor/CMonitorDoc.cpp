@@ -2,8 +2,11 @@
 
 #include "core/AppCore.h"
 #include "framework/CMDIFrame.h"
+#include "core/FileSave.h"
 #include "framework/CommandIds.h"
 #include "kernel/KernelConnection.h"
+#include "framework/MessageBox.h"
+#include "framework/Modal.h"
 #include "monitor/CMonitorConsole.h"
 #include "monitor/CMonitorView.h"
 #include "monitor/Monitor.h"
@@ -15,6 +18,8 @@
 #include <QMdiArea>
 #include <QPointer>
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPlainTextDocumentLayout>
 #include <QTextDocument>
 
@@ -57,6 +62,8 @@ CMonitorDoc::CMonitorDoc() : m_listing(plainDocument())
         Cmd::FileSave, [] {}, [] { return false; });
     onCommand(
         Cmd::FileSaveAs, [] {}, [] { return false; });
+    onCommand(
+        Cmd::SaveConsoleAs, [this] { saveConsoleAs(); }, [this] { return !m_console.isEmpty(); });
     onCommand(
         Cmd::Stop, [this] { requestStop(); },
         [this] {
@@ -299,4 +306,30 @@ void CMonitorDoc::showConsoleEnd()
         if (auto* console = dynamic_cast<CMonitorConsole*>(v))
             console->showEnd();
     }
+}
+
+QByteArray CMonitorDoc::consoleFileText() const
+{
+    if (m_console.isEmpty())
+        return QByteArray();
+    return (m_console.toPlainText() + QLatin1Char('\n')).toUtf8();
+}
+
+void CMonitorDoc::saveConsoleAs()
+{
+    const MonitorRecord* record = FindMonitorByDocument(this);
+    const QString name = record && record->programName ? *record->programName : m_defaultTitle;
+    QString base = QFileInfo(name).completeBaseName();
+    if (base.isEmpty())
+        base = m_defaultTitle;
+    QString path = Modal::getSaveFileName(nullptr, tr("Save Console As"), base + QStringLiteral(" console.txt"),
+                                          tr("Text Files (*.txt);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty() && !QFileInfo::exists(path))
+        path += QStringLiteral(".txt");
+    const FileSave::Result saved = FileSave::writeReplacing(path, consoleFileText());
+    if (!saved.ok)
+        KMessageBox::show(tr("Cannot save %1.\n%2").arg(QDir::toNativeSeparators(path), saved.reason),
+                          KMessageBox::Icon::Stop, QMessageBox::Ok);
 }

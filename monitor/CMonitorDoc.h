@@ -37,8 +37,13 @@ public:
 
     // Puts the listing views' insertion point at position and scrolls it into view.
     void showListingPosition(int position);
-    // Scrolls the console views to their last line.
+    // Lets each console view take in the new lines (and scroll to the last one while it follows).
     void showConsoleEnd();
+    // Asks for a file and writes the console's kept lines to it as UTF-8 text, each line ended by a
+    // line feed; tells the user when it cannot be written.
+    void saveConsoleAs();
+    // The console's kept lines as that file holds them.
+    QByteArray consoleFileText() const;
 
     // The live state of the listing's lines; after a change, liveChanged() repaints the lines it
     // names in every listing view, once the event loop turns.

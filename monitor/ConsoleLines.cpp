@@ -62,6 +62,43 @@ QString ConsoleLines::toPlainText() const
     return text(firstNumber(), 0, endNumber() - 1, line(endNumber() - 1).size());
 }
 
+ConsoleLines::Match ConsoleLines::find(const QString& what, qint64 line, int index, bool backward,
+                                       Qt::CaseSensitivity cs) const
+{
+    if (what.isEmpty() || m_lines.empty())
+        return {};
+    if (line < firstNumber()) {
+        line = firstNumber();
+        index = 0;
+    } else if (line >= endNumber()) {
+        line = endNumber() - 1;
+        index = int(this->line(line).size());
+    }
+    const qint64 count = size();
+    // One more than the lines: the start line is searched once on each side of the place.
+    for (qint64 step = 0; step <= count; ++step) {
+        const qint64 offset = line - firstNumber() + (backward ? -step : step);
+        const qint64 n = firstNumber() + ((offset % count) + count) % count;
+        const QString& text = this->line(n);
+        const bool first = step == 0;
+        const bool last = step == count;
+        qsizetype at = -1;
+        if (!backward) {
+            at = text.indexOf(what, first ? index : 0, cs);
+            if (last && at >= index)
+                at = -1;
+        } else if (!first || index > 0) {
+            // lastIndexOf takes -1 as the end of the line.
+            at = text.lastIndexOf(what, first ? std::min<qsizetype>(index - 1, text.size()) : -1, cs);
+            if (last && at >= 0 && at < index)
+                at = -1;
+        }
+        if (at >= 0)
+            return {n, int(at)};
+    }
+    return {};
+}
+
 QString ConsoleLines::text(qint64 fromLine, int fromColumn, qint64 toLine, int toColumn) const
 {
     if (fromLine < m_dropped) {

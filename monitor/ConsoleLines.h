@@ -34,6 +34,18 @@ public:
     // joined by line feeds. Lines no longer kept and columns past a line's end are left out.
     QString text(qint64 fromLine, int fromColumn, qint64 toLine, int toColumn) const;
 
+    // Where a search found its text: the line's number and the index of the first character; line
+    // is -1 when nothing was found.
+    struct Match
+    {
+        qint64 line = -1;
+        int index = 0;
+    };
+    // The first occurrence of what, within one line, that starts at or after index of line (forward)
+    // or before it (backward), going on through the other lines and round to the place itself. A
+    // place in a dropped line counts as the start of the first kept line.
+    Match find(const QString& what, qint64 line, int index, bool backward, Qt::CaseSensitivity cs) const;
+
 private:
     struct Line
     {

@@ -14,6 +14,8 @@ enum : int {
     GoToLine = 32790,
     ViewProblems = 32791,
     ViewRuns = 32792,
+    SaveConsoleAs = 32795,
+    FindPrevious = 32796,
 };
 } // namespace Cmd
 

@@ -149,3 +149,42 @@ TEST(ConsoleLines, CharactersTakeTheirCellsAndClicksLandBetweenThem)
     EXPECT_EQ(ConsoleDisplay::wordAt(words, 10), std::make_pair(9, 11)) << "the emoji, both halves";
     EXPECT_EQ(ConsoleDisplay::wordAt(words, 5), std::make_pair(5, 6));
 }
+
+// Finding in the console: within one line, from a place on, round the ends once, with or without
+// regard to case; places in dropped lines start at the first kept line.
+TEST(ConsoleLinesFind, GoesRoundFromThePlaceInEitherDirection)
+{
+    ConsoleLines lines(4);
+    lines.append("drop me: pump");
+    lines.append("Pump P101 on\nlevel low");
+    lines.append("pump P102 on, pump P103 off");
+    lines.append("no match here");
+    ASSERT_EQ(lines.firstNumber(), 1);
+    const auto at = [](qint64 line, int index) { return std::make_pair(line, index); };
+    const auto find = [&](const char* what, qint64 line, int index, bool backward,
+                          Qt::CaseSensitivity cs = Qt::CaseInsensitive) {
+        const ConsoleLines::Match m = lines.find(QString::fromUtf8(what), line, index, backward, cs);
+        return std::make_pair(m.line, m.index);
+    };
+    EXPECT_EQ(find("pump", 1, 0, false), at(1, 0)) << "a match at the place itself";
+    EXPECT_EQ(find("pump", 1, 1, false), at(3, 0)) << "Pump P101 was passed";
+    EXPECT_EQ(find("pump", 3, 1, false), at(3, 14));
+    EXPECT_EQ(find("pump", 3, 15, false), at(1, 0)) << "round the end";
+    EXPECT_EQ(find("pump", 3, 14, true), at(3, 0)) << "backward: before the place only";
+    EXPECT_EQ(find("pump", 3, 0, true), at(1, 0));
+    EXPECT_EQ(find("pump", 1, 0, true), at(3, 14)) << "round the start";
+    EXPECT_EQ(find("pump", 1, 0, false, Qt::CaseSensitive), at(3, 0));
+    EXPECT_EQ(find("Pump", 2, 0, true, Qt::CaseSensitive), at(1, 0));
+    // The only match is before the place on its own line: found after going all the way round.
+    EXPECT_EQ(find("low", 2, 7, false), at(2, 6));
+    EXPECT_EQ(find("low", 2, 6, true), at(2, 6));
+    EXPECT_EQ(find("pump", 0, 9, false), at(1, 0)) << "the dropped line counts as the first kept one";
+    EXPECT_EQ(find("pump", 0, 9, true), at(3, 14));
+    EXPECT_EQ(find("match", 99, 0, true), at(4, 3)) << "past the end: from the end of the last line";
+    EXPECT_EQ(find("drop", 1, 0, false).first, -1) << "dropped text is not found";
+    EXPECT_EQ(find("on\nlevel", 1, 0, false).first, -1) << "no match across lines";
+    EXPECT_EQ(find("", 1, 0, false).first, -1);
+    EXPECT_EQ(ConsoleLines(3).find("x", 0, 0, false, Qt::CaseInsensitive).line, -1);
+    EXPECT_EQ(find("P10", 3, 50, false), at(1, 5)) << "an index past the line's end";
+    EXPECT_EQ(find("P10", 3, 50, true), at(3, 19));
+}

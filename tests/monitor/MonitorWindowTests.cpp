@@ -6,8 +6,11 @@
 #include "framework/CommandIds.h"
 #include "framework/DocTemplate.h"
 #include "framework/MessageBox.h"
+#include "framework/Modal.h"
+#include "framework/Printing.h"
 #include "monitor/CMonitorConsole.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/CMonitorFindBar.h"
 #include "monitor/CMonitorFrame.h"
 #include "monitor/CMonitorView.h"
 #include "monitor/ClientRouting.h"
@@ -23,6 +26,11 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QProcess>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSplitter>
@@ -647,6 +655,115 @@ TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
     clients.back()->leave();
 }
 
+// The console's record leaves the monitor: Save Console As writes exactly its lines, and Print in
+// the console prints the console, not the listing.
+TEST_F(MonitorWindows, ConsoleIsSavedAndPrintedThroughTheMonitorsCommands)
+{
+    ScriptedClient& c = startedClient({"after (1) {LISTING_ONLY} = 1"}, "dir/tank.kelm");
+    MonitorRecord* r = record(0);
+    c.sendText(PrintText, 5, "{P101:RUN} = 0\n");
+    c.sendText(PrintText, 6, "two\nlines, caf\xc3\xa9\t\xe2\x82\xac\n");
+    settle();
+    auto* frame = qobject_cast<CMonitorFrame*>(r->document->frames().value(0));
+    ASSERT_NE(frame, nullptr);
+    app->mainFrame()->mdiArea()->setActiveSubWindow(frame);
+    frame->consoleView()->setFocus();
+    const QStringList expected = {"[00:00:00] --- Started execution ---", "[00:00:05] {P101:RUN} = 0", "[00:00:06] two",
+                                  QString::fromUtf8("lines, caf\xc3\xa9\t\xe2\x82\xac")};
+    ASSERT_EQ(consoleLines(r), expected);
+
+    QTemporaryDir dir;
+    QStringList asked;
+    QString answer = dir.filePath("run1");
+    const Modal::FileHook previous =
+        Modal::setFileHook([&](const QString& title, const QString&, const QString& proposed) {
+            asked << title << proposed;
+            return answer;
+        });
+    ASSERT_TRUE(actionEnabled(Cmd::SaveConsoleAs));
+    EXPECT_TRUE(triggerAction(Cmd::SaveConsoleAs));
+    EXPECT_EQ(asked, (QStringList{"Save Console As", "tank console.txt"}));
+    QFile saved(answer + ".txt");
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly)) << "a name without an extension gets .txt";
+    EXPECT_EQ(saved.readAll(), (expected.join('\n') + '\n').toUtf8());
+    saved.close();
+
+    // Saving over the file replaces it; a folder that cannot hold it leaves the user told.
+    c.sendText(PrintText, 7, "later\n");
+    settle();
+    answer = dir.filePath("run1.txt");
+    EXPECT_TRUE(triggerAction(Cmd::SaveConsoleAs));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), (QStringList(expected) << "[00:00:07] later").join('\n').toUtf8() + '\n');
+    saved.close();
+    answer = dir.filePath("missing/run2.txt");
+    EXPECT_TRUE(triggerAction(Cmd::SaveConsoleAs));
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes.constFirst().startsWith("Cannot save " + answer + ".\n")) << boxes.constFirst().toStdString();
+    Modal::setFileHook(previous);
+
+    // Print with the console focused goes to the printer as the console's text.
+    const QString pdf = dir.filePath("console.pdf");
+    Printing::printer().setOutputFormat(QPrinter::PdfFormat);
+    Printing::printer().setOutputFileName(pdf);
+    const Modal::DialogHook previousDialog = Modal::setDialogHook([](QDialog& dlg) { dlg.accept(); });
+    EXPECT_TRUE(triggerAction(Cmd::FilePrint));
+    Modal::setDialogHook(previousDialog);
+    Printing::printer().setOutputFileName(QString());
+    ASSERT_TRUE(QFileInfo(pdf).size() > 0);
+    QProcess text;
+    text.start("pdftotext", {"-layout", pdf, "-"});
+    if (!text.waitForFinished(scaledMs(30000)) || text.exitCode() != 0)
+        GTEST_SKIP() << "pdftotext is needed to read the printed page";
+    const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+    EXPECT_TRUE(printed.contains("[00:00:05] {P101:RUN} = 0")) << printed.toStdString();
+    EXPECT_TRUE(printed.contains("[00:00:07] later"));
+    EXPECT_FALSE(printed.contains("LISTING_ONLY"));
+    c.leave();
+}
+
+// Find, Find Next and Find Previous reach the find bar of the active monitor and search the pane
+// with the focus; Save Console As waits for a console line.
+TEST_F(MonitorWindows, FindCommandsSearchThePaneWithTheFocus)
+{
+    ScriptedClient& c = newClient();
+    c.send(MonitorOpen, 0);
+    KD_TRY_VERIFY(record(0) != nullptr, 15000);
+    MonitorRecord* r = record(0);
+    auto* frame = qobject_cast<CMonitorFrame*>(r->document->frames().value(0));
+    ASSERT_NE(frame, nullptr);
+    app->mainFrame()->mdiArea()->setActiveSubWindow(frame);
+    EXPECT_FALSE(actionEnabled(Cmd::SaveConsoleAs)) << "nothing to save yet";
+    c.send(ListingLine, 0, [](vmsg::Message& m) {
+        m.push(1);
+        m.push(std::string("when {T101:LEVEL} > 3 stop"));
+    });
+    c.send(ExecutionStarted, 0);
+    c.sendText(PrintText, 4, "T101:LEVEL = 3.2\n");
+    settle();
+    EXPECT_TRUE(actionEnabled(Cmd::SaveConsoleAs));
+
+    frame->consoleView()->setFocus();
+    ASSERT_TRUE(triggerAction(Cmd::EditFind));
+    CMonitorFindBar* bar = frame->findBar();
+    EXPECT_TRUE(bar->isVisible());
+    auto* what = bar->findChild<QLineEdit*>(QStringLiteral("findWhat"));
+    ASSERT_NE(what, nullptr);
+    EXPECT_TRUE(what->hasFocus());
+    what->setText(QStringLiteral("level"));
+    // With the focus in the bar, F3 goes on in the pane it was opened for.
+    ASSERT_TRUE(triggerAction(Cmd::EditFindNext));
+    EXPECT_EQ(frame->consoleView()->selectedText(), QStringLiteral("LEVEL"));
+    EXPECT_EQ(frame->consoleView()->topLine(), 0);
+    EXPECT_FALSE(frame->listingView()->textCursor().hasSelection());
+
+    frame->listingView()->setFocus();
+    ASSERT_TRUE(triggerAction(Cmd::FindPrevious));
+    EXPECT_EQ(frame->listingView()->textCursor().selectedText(), QStringLiteral("LEVEL"));
+    EXPECT_EQ(bar->findChild<QLabel*>(QStringLiteral("findStatus"))->text(), QString());
+    c.leave();
+}
+
 } // namespace
 
 // A console view of its own, on screen, over a monitor document without a client.
@@ -715,6 +832,10 @@ TEST_F(MonitorConsoleView, FollowsTheEndSelectsAndCopiesWhileLinesAreDropped)
     // Past the cap: the console holds exactly the last lines, and the selection keeps to what is
     // left of its lines (nothing, once they are gone).
     view.selectAll();
+    EXPECT_FALSE(view.isFollowing()) << "a selection pauses following";
+    // Following again keeps the selection.
+    view.setFollowing(true);
+    EXPECT_EQ(view.selectedText(), console.toPlainText());
     const qsizetype selectedLines = expected.size();
     append(CMonitorDoc::MaxConsoleLines - 130);
     ASSERT_TRUE(followsTheEnd());
