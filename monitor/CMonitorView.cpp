@@ -8,6 +8,8 @@
 #include "monitor/CMonitorFrame.h"
 #include "res/Fonts.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QContextMenuEvent>
@@ -173,10 +175,33 @@ void CMonitorView::contextMenuEvent(QContextMenuEvent* event)
         if (auto* frame = qobject_cast<CMonitorFrame*>(CView::frame()))
             frame->startFind(this);
     });
+    menu->addAction(tr("Copy with &Values"), this, &CMonitorView::copyWithValues);
     menu->addAction(tr("&Print..."), this, [this] { print(false); });
     if (!m_following)
         menu->addAction(tr("&Resume Following"), this, [this] { setFollowing(true); });
     menu->exec(event->globalPos());
+}
+
+void CMonitorView::copyWithValues()
+{
+    // The lines the selection touches, or the whole listing, each with what is shown beside it.
+    const QTextCursor c = textCursor();
+    QTextDocument* doc = QPlainTextEdit::document();
+    QTextBlock first = c.hasSelection() ? doc->findBlock(c.selectionStart()) : doc->begin();
+    QTextBlock last = c.hasSelection() ? doc->findBlock(c.selectionEnd()) : doc->lastBlock();
+    // A selection that ends at the start of a line takes nothing of that line.
+    if (c.hasSelection() && last != first && c.selectionEnd() == last.position())
+        last = last.previous();
+    QStringList lines;
+    const int firstLine = first.blockNumber() + 1;
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        // The listing ends with an empty line after the last line break.
+        if (b != last || !b.text().isEmpty() || c.hasSelection())
+            lines << b.text();
+        if (b == last)
+            break;
+    }
+    QApplication::clipboard()->setText(m_doc->live().withTexts(lines, firstLine));
 }
 
 QRect CMonitorView::rowRect(int index) const

@@ -43,6 +43,9 @@ public:
 
     static constexpr int PrintMarginTwips = 720;
 
+    // Copies the selected lines (all without a selection) with the live texts beside them.
+    void copyWithValues();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool viewportEvent(QEvent* event) override;

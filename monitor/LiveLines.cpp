@@ -263,3 +263,17 @@ bool LiveLines::noticeChanged()
     m_lastNotice = notice;
     return true;
 }
+
+QString LiveLines::withTexts(const QStringList& lines, int firstLine) const
+{
+    QString out;
+    int k = firstLine;
+    for (const QString& l : lines) {
+        out += l;
+        const QString t = text(k++);
+        if (!t.isEmpty())
+            out += QLatin1String("  ") + t;
+        out += QLatin1Char('\n');
+    }
+    return out;
+}

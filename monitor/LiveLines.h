@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -70,6 +71,9 @@ public:
     Role role(int line) const;
     // The full values, one per line of text.
     QString toolTip(int line) const;
+    // Listing lines (line firstLine first) with each line's text after two blanks, where it has one;
+    // lines end in "\n".
+    QString withTexts(const QStringList& lines, int firstLine) const;
     // What the monitor says about the kernel while the run waits on it; empty while it runs.
     QString kernelNotice() const;
 

@@ -127,4 +127,15 @@ TEST(LiveLines, TheKernelNoticeComesFromTheRunnerElseFromKelmDesksOwnStatus)
     EXPECT_TRUE(live.kernelNotice().isEmpty());
 }
 
+TEST(LiveLines, CopiedLinesCarryTheirTextsOnlyWhereTheyHaveOne)
+{
+    LiveLines live;
+    live.setWhen(3, false, {{QStringLiteral("T101:LEVEL"), 2.5}});
+    live.setWritten(4, 0);
+    const QString copied =
+        live.withTexts({QStringLiteral("2: * tank"), QStringLiteral("3: when"), QStringLiteral("4: after")}, 2);
+    EXPECT_EQ(copied.toStdString(), "2: * tank\n3: when  " + live.text(3).toStdString() + "\n4: after  wrote 0\n");
+    EXPECT_TRUE(live.withTexts({}, 1).isEmpty());
+}
+
 } // namespace

@@ -1074,6 +1074,13 @@ TEST_F(MonitorWindows, LiveValuesAndCountdownsArePaintedBesideTheirLinesAndChang
     // Only the marks changed the listing: each line still ends with the program's text.
     for (int k = 1; k <= 4; ++k)
         EXPECT_TRUE(line(r, k).endsWith(QString::fromStdString(program[std::size_t(k - 1)]))) << k;
+
+    // Copy with Values: the selected lines as the listing has them, each with its text beside it.
+    QTextCursor lines23(listing(r)->findBlockByNumber(1));
+    lines23.setPosition(listing(r)->findBlockByNumber(3).position(), QTextCursor::KeepAnchor);
+    view->setTextCursor(lines23);
+    view->copyWithValues();
+    EXPECT_EQ(QApplication::clipboard()->text(), line(r, 2) + "  wrote 0\n" + line(r, 3) + "  never fired\n");
     c.leave();
 }
 
