@@ -26,6 +26,14 @@ void showNotLoggedOn()
 
 } // namespace
 
+namespace {
+QString& loggedOnName()
+{
+    static QString name;
+    return name;
+}
+} // namespace
+
 bool LogOnKernel(const QString& host, int instance, bool flag)
 {
     AppCore* app = AppCore::instance();
@@ -41,6 +49,7 @@ bool LogOnKernel(const QString& host, int instance, bool flag)
     app->kernelHandle = port.log_on(kKernelService, instance, hostName.constData(), flag);
     if (app->kernelHandle == 0)
         return false;
+    loggedOnName() = host + QLatin1Char(':') + QString::number(instance);
     setPane(Pane::KernelState, QLatin1String(KernelText::LoggedOn));
     if (vmsgMsgPort* reply = vmsgRequestBlock(port, app->kernelHandle, KernelKind::Status, "   ", 20, nullptr))
         DecodeKernelStatus(KernelKind::Status, reply);
@@ -50,6 +59,11 @@ bool LogOnKernel(const QString& host, int instance, bool flag)
 bool IsLoggedOn()
 {
     return GetKernelHandle() != 0;
+}
+
+QString KernelName()
+{
+    return IsLoggedOn() ? loggedOnName() : QString();
 }
 
 int GetKernelHandle()

@@ -21,6 +21,8 @@ constexpr int kMaxHostNameLength = protocol::maxText;
 bool LogOnKernel(const QString& host, int instance, bool flag);
 bool IsLoggedOn();
 int GetKernelHandle();
+// "HOST:N" of the kernel logged on to; empty while logged off.
+QString KernelName();
 
 // Shows the time and state of a status message (kind 32); any other kind, or a message in neither
 // layout, changes nothing.
