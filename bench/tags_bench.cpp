@@ -145,7 +145,9 @@ int main(int argc, char** argv)
     std::vector<double> on, off;
     for (int r = 0; r < rounds; ++r)
         on.push_back(checkMs(big));
-    const int warnings = int(big->highlighter()->problems().size());
+    int warnings = 0;
+    for (const CProgramHighlighter::Problem& p : big->highlighter()->problems())
+        warnings += p.warning;
     app.kernelHandle = 0; // logged off: no tag is checked
     assist.sync();
     for (int r = 0; r < rounds; ++r)

@@ -122,6 +122,7 @@ void TagKnowledge::invalidate()
     // Answers still on their way belong to the old generation and are dropped when they come.
     ++m_generation;
     m_cache.clear();
+    m_settled.clear();
     m_waiting.clear();
     m_inFlight = 0;
     if (m_changed)
@@ -290,8 +291,23 @@ TagKnowledge::Completion TagKnowledge::complete(const QString& line, int caret)
 
 TagKnowledge::Known TagKnowledge::known(const QString& text)
 {
-    const QString name = text.trimmed();
-    if (m_kernel.isEmpty() || name.isEmpty())
+    if (m_kernel.isEmpty())
+        return Known::Pending;
+    const auto settled = m_settled.constFind(text);
+    if (settled != m_settled.constEnd())
+        return *settled ? Known::Yes : Known::No;
+    const Known k = settle(text.trimmed());
+    if (k != Known::Pending) {
+        if (m_settled.size() >= MaxSettled)
+            m_settled.clear();
+        m_settled.insert(text, k == Known::Yes);
+    }
+    return k;
+}
+
+TagKnowledge::Known TagKnowledge::settle(const QString& name)
+{
+    if (name.isEmpty())
         return Known::Pending;
     const QString block = blockOf(name);
     const std::optional<QString> kernelBlock = spelling({TagQuery::Blocks, QString()}, block);

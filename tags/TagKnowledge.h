@@ -94,6 +94,8 @@ public:
     static constexpr int MaxWaiting = 4;
     // Candidates whose type is asked for, from the top of a list of tags.
     static constexpr int TypedCandidates = 8;
+    // Names whose answer known() keeps at most; more start the record afresh.
+    static constexpr int MaxSettled = 100000;
 
     explicit TagKnowledge(TagSource& source);
     ~TagKnowledge();
@@ -156,6 +158,7 @@ private:
     const TagAnswer* lookup(const TagQuery& query);
     // The answered name of query that is name, letter case aside (empty: none); null: not answered yet.
     std::optional<QString> spelling(const TagQuery& query, const QString& name);
+    Known settle(const QString& name);
     void enqueue(Waiting waiting);
     void pump();
     void answered(int generation, const TagQuery& query, const TagAnswer& answer, bool cached);
@@ -165,6 +168,9 @@ private:
     QString m_kernel;
     int m_generation = 0;
     std::map<TagQuery, Entry> m_cache; // asked or answered
+    // Names as written, with what known() settled for them: answers stay for the generation, so a
+    // name once known or unknown stays so until the cache is dropped.
+    QHash<QString, bool> m_settled;
     std::deque<Waiting> m_waiting;
     int m_inFlight = 0;
     int m_asked = 0;

@@ -43,6 +43,9 @@ protected:
         qputenv("NORVEX_PORT_BASE", QByteArray::number(s_base));
         EditorFixture::SetUp();
         app->mainFrame()->show();
+        // The list closes when the editor loses the focus, so the window must be the active one.
+        app->mainFrame()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainFrame()));
     }
     void TearDown() override
     {
@@ -128,13 +131,16 @@ TEST_F(TagAssistTest, CompletionOffersBlocksBySubstringTagsAndInsertsWithTheBrac
 
     // Substring matches follow the prefix ones: "101" is inside P101 and T101.
     press(view, Qt::Key_Escape);
+    activate(view); // a display without a window manager leaves the focus nowhere
     QTest::keyClick(view, Qt::Key_Return);
     type(view, QStringLiteral("{101"));
-    ASSERT_TRUE(waitFor([&] { return offered(view).contains(QStringLiteral("P101")); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return offered(view).contains(QStringLiteral("P101")); }, 5000))
+        << line(view).toStdString() << " / " << offered(view).join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(offered(view).contains(QStringLiteral("T101")));
 
     // After ":" the block's tags; Enter takes the first and closes the brace.
     press(view, Qt::Key_Escape);
+    activate(view); // a display without a window manager leaves the focus nowhere
     QTest::keyClick(view, Qt::Key_Return);
     type(view, QStringLiteral("{T101:"));
     ASSERT_TRUE(waitFor([&] { return offered(view).contains(QStringLiteral("LEVEL")); }, 5000));
@@ -145,6 +151,7 @@ TEST_F(TagAssistTest, CompletionOffersBlocksBySubstringTagsAndInsertsWithTheBrac
     EXPECT_FALSE(view->completer()->popup()->isVisible());
 
     // Ctrl+Space inside braces that are closed already: Tab inserts, no second brace.
+    activate(view);
     QTest::keyClick(view, Qt::Key_End);
     QTest::keyClick(view, Qt::Key_Return);
     type(view, QStringLiteral("at (5) {P10} = 2"));
