@@ -116,7 +116,12 @@ void KernelTagSource::run()
             std::unique_lock<std::mutex> lock(m_mutex);
             // Idle, the connection's unasked messages (the kernel's status) are read and dropped, so
             // that they never pile up in front of a reply.
-            m_wake.wait_for(lock, std::chrono::milliseconds(250), [this] { return m_stop || !m_jobs.empty(); });
+            // Without a connection there is nothing to read: the thread sleeps until asked.
+            const auto asked = [this] { return m_stop || !m_jobs.empty(); };
+            if (connection.handle != 0)
+                m_wake.wait_for(lock, std::chrono::milliseconds(250), asked);
+            else
+                m_wake.wait(lock, asked);
             if (m_stop)
                 return;
             if (m_jobs.empty()) {

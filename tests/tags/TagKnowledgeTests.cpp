@@ -285,6 +285,16 @@ TEST(TagKnowledge, UnknownTagsAgainstTheRecordingKernel)
     EXPECT_EQ(k.known(QStringLiteral("T101")), TagKnowledge::Known::Yes);
     EXPECT_TRUE(k.unknownWarning(QStringLiteral("T101:LEVEL")).isEmpty());
 
+    // A changed model settles names afresh: a tag that went is unknown from then on.
+    EXPECT_EQ(k.known(QStringLiteral("T201:LEVEL")), TagKnowledge::Known::Pending);
+    kernel.deliver();
+    EXPECT_EQ(k.known(QStringLiteral("T201:LEVEL")), TagKnowledge::Known::Yes);
+    kernel.tags.erase(QStringLiteral("T201"));
+    k.invalidate();
+    k.known(QStringLiteral("T201:LEVEL"));
+    kernel.deliver();
+    EXPECT_EQ(k.known(QStringLiteral("T201:LEVEL")), TagKnowledge::Known::No);
+
     // A kernel that gives no answer makes nothing unknown.
     RecordingKernel mute;
     TagKnowledge m(mute);
