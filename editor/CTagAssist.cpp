@@ -50,12 +50,15 @@ void CTagAssist::sync()
     const bool editOnly = !app || app->m_bEditOnly;
     const QString kernel = editOnly ? QString() : KernelName();
     const int handle = editOnly ? 0 : GetKernelHandle();
+    const int model = KernelModelGeneration();
     if (kernel != m_knowledge->kernel()) {
         m_handle = handle;
+        m_model = model;
         m_knowledge->setKernel(kernel); // reports the change
-    } else if (handle != m_handle) {
+    } else if (handle != m_handle || model != m_model) {
         m_handle = handle;
-        m_knowledge->invalidate(); // logged on again: the model may be another
+        m_model = model;
+        m_knowledge->invalidate(); // logged on again, or a model loaded or unloaded
     }
 }
 

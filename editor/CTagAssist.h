@@ -9,8 +9,9 @@
 #include <memory>
 
 // The program editor's one TagKnowledge, kept on the kernel KelmDesk is logged on to: a log-on to
-// another kernel, or again to the same one (whose model may have changed), drops what is known and
-// re-checks the programs' tags. The tag-list file of the "taglist" setting adds its names.
+// another kernel, or again to the same one, and a model loaded or unloaded (as the kernel's status
+// shows it) drop what is known and re-check the programs' tags. The tag-list file of the "taglist" setting adds its
+// names.
 class CTagAssist : public QObject
 {
     Q_OBJECT
@@ -40,6 +41,7 @@ private:
     std::unique_ptr<TagKnowledge> m_knowledge;
     QTimer m_sync;
     int m_handle = 0;
+    int m_model = 0; // KernelModelGeneration() as last seen
     QString m_tagListPath;
     QDateTime m_tagListStamp;
 };

@@ -32,6 +32,9 @@ QString& loggedOnName()
     static QString name;
     return name;
 }
+
+int g_modelGeneration = 0;
+bool g_modelLoaded = false; // as the last status said
 } // namespace
 
 bool LogOnKernel(const QString& host, int instance, bool flag)
@@ -61,6 +64,11 @@ bool IsLoggedOn()
     return GetKernelHandle() != 0;
 }
 
+int KernelModelGeneration()
+{
+    return g_modelGeneration;
+}
+
 QString KernelName()
 {
     return IsLoggedOn() ? loggedOnName() : QString();
@@ -81,6 +89,11 @@ void DecodeKernelStatus(int kind, vmsgMsgPort* message)
     if (!status)
         return;
     app->calendarTime = isCalendarTime(status->time, kernelClockNow());
+    const bool loaded = status->state != protocol::NoModel;
+    if (loaded != g_modelLoaded) {
+        g_modelLoaded = loaded;
+        ++g_modelGeneration;
+    }
     setPane(Pane::KernelTime, FormatKernelTime(status->time, app->calendarTime));
     switch (status->state) {
     case 0:
