@@ -26,14 +26,6 @@ BlockData* dataOf(const QTextBlock& block)
     return static_cast<BlockData*>(block.userData());
 }
 
-bool sameWarnings(const std::vector<CProgramHighlighter::TagWarning>& a,
-                  const std::vector<CProgramHighlighter::TagWarning>& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
-        return x.start == y.start && x.length == y.length && x.message == y.message;
-    });
-}
-
 } // namespace
 
 ProgramColours ProgramColours::from(const QPalette& palette)
@@ -118,22 +110,7 @@ std::vector<CProgramHighlighter::TagWarning> CProgramHighlighter::warningsOf(con
 
 std::vector<CProgramHighlighter::TagWarning> CProgramHighlighter::tagWarnings(const QString& line)
 {
-    std::vector<TagWarning> out;
-    if (!line.contains(QLatin1Char('{')))
-        return out;
-    TagKnowledge& knowledge = CTagAssist::instance().knowledge();
-    if (knowledge.kernel().isEmpty())
-        return out;
-    for (const ProgramCheck::Token& t : ProgramCheck::tokens(line)) {
-        if (t.kind != ProgramCheck::TokenClass::Tag || t.length < 2)
-            continue;
-        const bool closed = line.at(t.start + t.length - 1) == QLatin1Char('}');
-        const QString name = line.mid(t.start + 1, t.length - (closed ? 2 : 1));
-        const QString warning = knowledge.unknownWarning(name);
-        if (!warning.isEmpty())
-            out.push_back({t.start, t.length, warning});
-    }
-    return out;
+    return CTagAssist::instance().knowledge().lineWarnings(line);
 }
 
 bool CProgramHighlighter::isHighlighted(const QTextBlock& block) const
@@ -279,7 +256,7 @@ bool CProgramHighlighter::checkLines(int lines)
         std::vector<TagWarning> warnings = tagWarnings(text);
         BlockData* data = dataOf(block);
         if (fault == (data ? data->fault : QString()) &&
-            sameWarnings(warnings, data ? data->warnings : std::vector<TagWarning>()))
+            warnings == (data ? data->warnings : std::vector<TagWarning>()))
             continue;
         if (!data) {
             data = new BlockData;

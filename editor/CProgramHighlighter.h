@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lang/ProgramCheck.h"
+#include "tags/TagKnowledge.h"
 
 #include <QColor>
 #include <QObject>
@@ -49,12 +50,7 @@ public:
         bool warning = false; // an unknown tag, which blocks nothing
     };
     // A tag of a line that the kernel logged on to does not know.
-    struct TagWarning
-    {
-        int start = 0; // the tag's braces included
-        int length = 0;
-        QString message;
-    };
+    using TagWarning = TagKnowledge::LineWarning;
     // The faulty lines as last checked, in line order.
     std::vector<Problem> problems() const;
     // The fault of a block as last checked, empty when none.

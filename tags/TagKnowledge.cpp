@@ -2,6 +2,7 @@
 
 #include "model/CModelBrowser.h"
 #include "model/ModelQueries.h"
+#include "lang/ProgramCheck.h"
 
 #include <algorithm>
 
@@ -351,4 +352,32 @@ void TagKnowledge::read(const QString& name, std::function<void(const Reading&)>
                  r.error = a.error;
                  done(r);
              }});
+}
+
+std::vector<TagKnowledge::LineWarning> TagKnowledge::lineWarnings(const QString& line)
+{
+    std::vector<LineWarning> out;
+    if (m_kernel.isEmpty() || !line.contains(QLatin1Char('{')))
+        return out;
+    // Most lines name known tags only: every text from a "{" to its "}" (a superset of the tags the
+    // lexer finds, since a brace in a string or comment is taken too) known means no warning, and the
+    // line need not be lexed. Otherwise the lexer says which of them are tags.
+    bool doubt = false;
+    for (int at = int(line.indexOf(QLatin1Char('{'))); at >= 0 && !doubt;) {
+        const int end = int(line.indexOf(QLatin1Char('}'), at + 1));
+        const int stop = end < 0 ? int(line.size()) : end;
+        doubt = known(line.mid(at + 1, stop - at - 1)) != Known::Yes;
+        at = end < 0 ? -1 : int(line.indexOf(QLatin1Char('{'), end + 1));
+    }
+    if (!doubt)
+        return out;
+    for (const ProgramCheck::Token& t : ProgramCheck::tokens(line)) {
+        if (t.kind != ProgramCheck::TokenClass::Tag || t.length < 2)
+            continue;
+        const bool closed = line.at(t.start + t.length - 1) == QLatin1Char('}');
+        const QString warning = unknownWarning(line.mid(t.start + 1, t.length - (closed ? 2 : 1)));
+        if (!warning.isEmpty())
+            out.push_back({t.start, t.length, warning});
+    }
+    return out;
 }

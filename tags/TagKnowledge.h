@@ -128,6 +128,20 @@ public:
     // The warning of an unknown name; empty when it is known or not known yet.
     QString unknownWarning(const QString& name);
 
+    // A tag of a line that the kernel does not know.
+    struct LineWarning
+    {
+        int start = 0; // the tag's braces included
+        int length = 0;
+        QString message;
+        bool operator==(const LineWarning& o) const
+        {
+            return start == o.start && length == o.length && message == o.message;
+        }
+    };
+    // The unknown tags of a program line, as the lexer finds its tags.
+    std::vector<LineWarning> lineWarnings(const QString& line);
+
     struct Reading
     {
         bool ok = false;

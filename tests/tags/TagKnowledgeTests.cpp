@@ -305,6 +305,37 @@ TEST(TagKnowledge, UnknownTagsAgainstTheRecordingKernel)
     EXPECT_EQ(m.known(QStringLiteral("X:Y")), TagKnowledge::Known::Pending);
 }
 
+TEST(TagKnowledge, LineWarningsAreTheLexersUnknownTags)
+{
+    RecordingKernel kernel;
+    TagKnowledge k(kernel);
+    const QString line = QStringLiteral("at (5) {T101:LEVEL} = {T1O1:LEVEL}");
+    EXPECT_TRUE(k.lineWarnings(line).empty()); // logged off
+    k.setKernel(kKernel);
+    // Until the answers are in, nothing is unknown.
+    while (!kernel.open.empty()) {
+        EXPECT_TRUE(k.lineWarnings(line).empty());
+        kernel.deliver();
+    }
+    k.lineWarnings(line);
+    kernel.deliver();
+    const std::vector<TagKnowledge::LineWarning> warnings = k.lineWarnings(line);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].start, 22);
+    EXPECT_EQ(warnings[0].length, 12);
+    EXPECT_EQ(warnings[0].message, QStringLiteral("T1O1:LEVEL is not a tag of the kernel at simhost:3"));
+
+    // Braces that are no tags (a comment, a send argument) are not checked; an unclosed tag is.
+    EXPECT_TRUE(k.lineWarnings(QStringLiteral("* {T1O1:LEVEL}")).empty());
+    EXPECT_TRUE(k.lineWarnings(QStringLiteral("// {X:Y} and {T101:LEVEL}")).empty());
+    EXPECT_TRUE(k.lineWarnings(QStringLiteral("at (5) send(3, {T1O1:LEVEL})")).empty());
+    const std::vector<TagKnowledge::LineWarning> open = k.lineWarnings(QStringLiteral("at (5) {T1O1:LEVEL"));
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].length, 11);
+    // Known tags only: nothing, also around a stray brace in a comment behind them.
+    EXPECT_TRUE(k.lineWarnings(QStringLiteral("at (5) {t101:level} = 2 // {")).empty());
+}
+
 TEST(TagKnowledge, RequestsStayBoundedWhileTypingALongLine)
 {
     // Typed character by character, the live check and the completion both asking after each key.
