@@ -24,17 +24,20 @@ void showNotLoggedOn()
     setPane(Pane::KernelState, QLatin1String(KernelText::NotLoggedOn));
 }
 
-} // namespace
-
-namespace {
-QString& loggedOnName()
+// What the editor's tag knowledge reads of the connection besides the handle.
+struct Known
 {
-    static QString name;
-    return name;
+    QString name; // "HOST:N" of the last log-on
+    int modelGeneration = 0;
+    bool modelLoaded = false; // as the last status said
+};
+
+Known& known()
+{
+    static Known k;
+    return k;
 }
 
-int g_modelGeneration = 0;
-bool g_modelLoaded = false; // as the last status said
 } // namespace
 
 bool LogOnKernel(const QString& host, int instance, bool flag)
@@ -52,7 +55,7 @@ bool LogOnKernel(const QString& host, int instance, bool flag)
     app->kernelHandle = port.log_on(kKernelService, instance, hostName.constData(), flag);
     if (app->kernelHandle == 0)
         return false;
-    loggedOnName() = host + QLatin1Char(':') + QString::number(instance);
+    known().name = host + QLatin1Char(':') + QString::number(instance);
     setPane(Pane::KernelState, QLatin1String(KernelText::LoggedOn));
     if (vmsgMsgPort* reply = vmsgRequestBlock(port, app->kernelHandle, KernelKind::Status, "   ", 20, nullptr))
         DecodeKernelStatus(KernelKind::Status, reply);
@@ -66,12 +69,12 @@ bool IsLoggedOn()
 
 int KernelModelGeneration()
 {
-    return g_modelGeneration;
+    return known().modelGeneration;
 }
 
 QString KernelName()
 {
-    return IsLoggedOn() ? loggedOnName() : QString();
+    return IsLoggedOn() ? known().name : QString();
 }
 
 int GetKernelHandle()
@@ -90,9 +93,9 @@ void DecodeKernelStatus(int kind, vmsgMsgPort* message)
         return;
     app->calendarTime = isCalendarTime(status->time, kernelClockNow());
     const bool loaded = status->state != protocol::NoModel;
-    if (loaded != g_modelLoaded) {
-        g_modelLoaded = loaded;
-        ++g_modelGeneration;
+    if (loaded != known().modelLoaded) {
+        known().modelLoaded = loaded;
+        ++known().modelGeneration;
     }
     setPane(Pane::KernelTime, FormatKernelTime(status->time, app->calendarTime));
     switch (status->state) {
