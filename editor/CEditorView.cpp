@@ -3,6 +3,7 @@
 #include "editor/CEditorDoc.h"
 #include "editor/CLineNumberArea.h"
 #include "editor/CProgramHighlighter.h"
+#include "editor/CTagAssist.h"
 #include "editor/ProgramText.h"
 #include "framework/CMDIFrame.h"
 #include "framework/CommandIds.h"
@@ -17,6 +18,12 @@
 #include <QImage>
 #include <QInputDialog>
 #include <QClipboard>
+#include <QCompleter>
+#include <QHeaderView>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStandardItemModel>
+#include <QTreeView>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -31,6 +38,9 @@
 #include <cstdlib>
 
 namespace {
+
+// Rows of the completion list: the best matches of a large model are enough.
+constexpr int kMaxCandidateRows = 200;
 
 QTextDocument::FindFlags findFlags(const CFindReplaceDlg::Options& o)
 {
@@ -72,6 +82,104 @@ CEditorView::CEditorView(CEditorDoc* document, QWidget* parent) : CGutterEdit(pa
         m_blockCount = count;
     });
     registerCommands();
+
+    m_candidates = new QStandardItemModel(this);
+    m_completer = new QCompleter(m_candidates, this);
+    m_completer->setWidget(this);
+    m_completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    m_completer->setCaseSensitivity(Qt::CaseInsensitive);
+    auto* popup = new QTreeView;
+    popup->setObjectName(QStringLiteral("tagCompletion"));
+    popup->setHeaderHidden(true);
+    popup->setRootIsDecorated(false);
+    popup->setUniformRowHeights(true);
+    m_completer->setPopup(popup);
+    connect(m_completer, QOverload<const QModelIndex&>::of(&QCompleter::activated), this,
+            &CEditorView::insertCompletion);
+    connect(&CTagAssist::instance(), &CTagAssist::knowledgeChanged, this, [this] {
+        if (m_completionWanted || m_completer->popup()->isVisible())
+            refreshCompletion();
+    });
+}
+
+bool CEditorView::openCompletion()
+{
+    const QTextCursor c = textCursor();
+    if (tagPositionAt(c.block().text(), c.positionInBlock()).step == TagStep::None) {
+        m_completer->popup()->hide();
+        return false;
+    }
+    CTagAssist& assist = CTagAssist::instance();
+    assist.sync();
+    assist.refreshTagList();
+    m_completionWanted = true;
+    refreshCompletion();
+    return true;
+}
+
+void CEditorView::refreshCompletion()
+{
+    const QTextCursor c = textCursor();
+    const TagKnowledge::Completion found =
+        CTagAssist::instance().knowledge().complete(c.block().text(), c.positionInBlock());
+    QAbstractItemView* popup = m_completer->popup();
+    if (found.position.step == TagStep::None || (found.candidates.empty() && !found.pending)) {
+        m_completionWanted = false;
+        popup->hide();
+        return;
+    }
+    if (found.candidates.empty()) {
+        popup->hide(); // shown when the answer comes
+        return;
+    }
+    m_completionWanted = false;
+    m_candidates->clear();
+    const int rows = std::min<int>(kMaxCandidateRows, int(found.candidates.size()));
+    for (int i = 0; i < rows; ++i) {
+        const TagCandidate& t = found.candidates[size_t(i)];
+        auto* name = new QStandardItem(t.text);
+        name->setData(t.insert, InsertRole);
+        auto* type = new QStandardItem(t.type);
+        type->setForeground(palette().brush(QPalette::PlaceholderText));
+        if (t.fromTagList) {
+            QFont italic = font();
+            italic.setItalic(true);
+            name->setFont(italic);
+        }
+        m_candidates->appendRow({name, type});
+    }
+    m_completer->setCompletionPrefix(QString());
+    auto* tree = static_cast<QTreeView*>(popup);
+    tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    QRect rect = cursorRect();
+    rect.translate(viewportMargins().left(), viewportMargins().top());
+    const QAbstractItemView* view = tree;
+    rect.setWidth(std::max(240, view->sizeHintForColumn(0) + view->sizeHintForColumn(1) +
+                                    tree->verticalScrollBar()->sizeHint().width() + 24));
+    m_completer->complete(rect);
+    popup->setCurrentIndex(m_completer->completionModel()->index(0, 0));
+}
+
+void CEditorView::insertCompletion(const QModelIndex& index)
+{
+    const QString insert = index.sibling(index.row(), 0).data(InsertRole).toString();
+    QTextCursor c = textCursor();
+    const TagPosition p = tagPositionAt(c.block().text(), c.positionInBlock());
+    if (p.step == TagStep::None || insert.isEmpty())
+        return;
+    const int caret = c.position();
+    c.beginEditBlock();
+    c.setPosition(c.block().position() + p.from);
+    c.setPosition(caret, QTextCursor::KeepAnchor);
+    c.insertText(insert);
+    if (!p.closed) {
+        c.insertText(QStringLiteral("}"));
+        // After a block the name usually goes on with ":"; the caret stays inside the braces.
+        if (p.step == TagStep::Block && !insert.contains(QLatin1Char(':')))
+            c.movePosition(QTextCursor::Left);
+    }
+    c.endEditBlock();
+    setTextCursor(c);
 }
 
 CEditorView::~CEditorView()
@@ -143,7 +251,33 @@ void CEditorView::keyPressEvent(QKeyEvent* event)
         event->setAccepted(enter.isAccepted());
         return;
     }
+    if (m_completer->popup()->isVisible()) {
+        // The list takes these: Enter and Tab insert, Escape closes.
+        switch (event->key()) {
+        case Qt::Key_Enter:
+        case Qt::Key_Return:
+        case Qt::Key_Escape:
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            event->ignore();
+            return;
+        default:
+            break;
+        }
+    }
+    if (event->key() == Qt::Key_Space && (event->modifiers() & Qt::ControlModifier)) {
+        openCompletion();
+        return;
+    }
     QPlainTextEdit::keyPressEvent(event);
+    // Typing "{", ":", "." or "[" inside braces opens the list; other keys narrow it.
+    const QString text = event->text();
+    if (text == QLatin1String("{") || text == QLatin1String(":") || text == QLatin1String(".") ||
+        text == QLatin1String("[")) {
+        openCompletion();
+    } else if (m_completer->popup()->isVisible() || m_completionWanted) {
+        refreshCompletion();
+    }
 }
 
 void CEditorView::insertFromMimeData(const QMimeData* source)
@@ -270,8 +404,24 @@ bool CEditorView::viewportEvent(QEvent* event)
 {
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
-        const QTextBlock block = cursorForPosition(help->pos()).block();
+        const QTextCursor at = cursorForPosition(help->pos());
+        const QTextBlock block = at.block();
         const QString fault = CProgramHighlighter::faultOf(block);
+        // Over a tag: its warning and its live value.
+        const QString text = block.text();
+        const int column = at.positionInBlock();
+        for (const ProgramCheck::Token& t : ProgramCheck::tokens(text)) {
+            if (t.kind != ProgramCheck::TokenClass::Tag || column < t.start || column >= t.start + t.length)
+                continue;
+            QString warning = fault;
+            for (const CProgramHighlighter::TagWarning& w : CProgramHighlighter::warningsOf(block)) {
+                if (w.start == t.start)
+                    warning = fault.isEmpty() ? w.message : fault + QLatin1Char('\n') + w.message;
+            }
+            const bool closed = text.at(t.start + t.length - 1) == QLatin1Char('}');
+            showTagTip(help->globalPos(), text.mid(t.start + 1, t.length - (closed ? 2 : 1)).trimmed(), warning);
+            return true;
+        }
         if (fault.isEmpty())
             QToolTip::hideText();
         else
@@ -279,6 +429,41 @@ bool CEditorView::viewportEvent(QEvent* event)
         return true;
     }
     return QPlainTextEdit::viewportEvent(event);
+}
+
+void CEditorView::showTagTip(const QPoint& globalPos, const QString& name, const QString& warning)
+{
+    const int serial = ++m_tipSerial;
+    CTagAssist& assist = CTagAssist::instance();
+    assist.sync();
+    TagKnowledge& knowledge = assist.knowledge();
+    const QString head = warning.isEmpty() ? QString() : warning + QLatin1Char('\n');
+    const auto show = [this, globalPos](const QString& tip) {
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(globalPos, Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal), viewport());
+    };
+    if (knowledge.kernel().isEmpty() || name.isEmpty()) {
+        show(warning);
+        return;
+    }
+    show(head + tr("%1: reading...").arg(name));
+    const QPointer<CEditorView> self(this);
+    knowledge.read(name, [self, serial, head, name, show](const TagKnowledge::Reading& r) {
+        if (!self || serial != self->m_tipSerial || !QToolTip::isVisible())
+            return;
+        QString tip = head;
+        if (r.ok) {
+            tip += tr("%1 = %2").arg(name, r.value) + QLatin1Char('\n') + tr("Type: %1").arg(r.type);
+            if (!r.description.isEmpty())
+                tip += QLatin1Char('\n') + tr("Block: %1").arg(r.description);
+        } else {
+            tip += r.error.isEmpty() ? tr("%1: no answer from the kernel").arg(name)
+                                     : name + QStringLiteral(": ") + r.error;
+        }
+        show(tip);
+    });
 }
 
 void CEditorView::goToLineDialog()

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 
+class QCompleter;
+class QStandardItemModel;
 class QTextBlock;
 
 class CEditorDoc;
@@ -44,6 +46,13 @@ public:
     // glyphs shaped (see keepShaped()).
     void highlightShown();
 
+    // Completion of model-variable names: opens the list for the caret's place inside braces (empty
+    // braces included); false when the caret is outside braces.
+    bool openCompletion();
+    QCompleter* completer() const { return m_completer; }
+    // Roles of the completion list's items.
+    static constexpr int InsertRole = Qt::UserRole + 1;
+
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -62,6 +71,11 @@ protected:
 
 private:
     void registerCommands();
+    // Fills the list for the caret's place; hides it when there is nothing to offer.
+    void refreshCompletion();
+    void insertCompletion(const QModelIndex& index);
+    // The tool tip of a tag: its warning, and its live value once read.
+    void showTagTip(const QPoint& globalPos, const QString& name, const QString& warning);
     void showFindDialog(bool replace);
     void findAgain();
     void print(bool direct);
@@ -79,4 +93,8 @@ private:
     int m_shapedTo = -1;
     int m_blockCount = 0;
     int m_shapedDrift = 0; // lines inserted plus lines removed since the kept range was set
+    QCompleter* m_completer = nullptr;
+    QStandardItemModel* m_candidates = nullptr;
+    bool m_completionWanted = false; // opened, and waiting for the first answer to show
+    int m_tipSerial = 0;             // of the last tag tool tip; a read for an older one is not shown
 };

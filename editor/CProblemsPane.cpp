@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 #include <QListWidget>
+#include <QStyle>
 
 namespace {
 
@@ -59,6 +60,8 @@ void CProblemsPane::refresh()
             // Plain items: the message quotes the file's text, which is never read as markup.
             auto* item = new QListWidgetItem(QStringLiteral("%1:%2: %3").arg(name).arg(p.line).arg(p.message));
             item->setData(LineRole, p.line);
+            if (p.warning)
+                item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
             m_list->addItem(item);
         }
     }

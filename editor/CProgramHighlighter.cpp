@@ -1,5 +1,7 @@
 #include "editor/CProgramHighlighter.h"
 
+#include "editor/CTagAssist.h"
+
 #include <QGuiApplication>
 #include <QPalette>
 #include <QTextBlock>
@@ -15,6 +17,7 @@ class BlockData : public QTextBlockUserData
 {
 public:
     QString fault;
+    std::vector<CProgramHighlighter::TagWarning> warnings;
     int generation = 0; // 0: not coloured
 };
 
@@ -37,13 +40,14 @@ ProgramColours ProgramColours::from(const QPalette& palette)
     c.string = dark ? QColor(240, 130, 120) : QColor(163, 21, 21);
     c.comment = dark ? QColor(100, 210, 100) : QColor(0, 170, 0);
     c.error = dark ? QColor(255, 95, 95) : QColor(220, 0, 0);
+    c.warning = dark ? QColor(250, 190, 60) : QColor(215, 135, 0);
     return c;
 }
 
 bool ProgramColours::operator==(const ProgramColours& o) const
 {
     return keyword == o.keyword && tag == o.tag && number == o.number && string == o.string && comment == o.comment &&
-           error == o.error;
+           error == o.error && warning == o.warning;
 }
 
 CProgramHighlighter::CProgramHighlighter(QTextDocument* document) : QObject(document), m_document(document)
@@ -63,6 +67,15 @@ CProgramHighlighter::CProgramHighlighter(QTextDocument* document) : QObject(docu
     m_dirtyFrom = 0;
     m_dirtyTo = m_blockCount - 1;
     m_timer.start();
+    connect(&CTagAssist::instance(), &CTagAssist::knowledgeChanged, this, &CProgramHighlighter::recheckAll);
+}
+
+void CProgramHighlighter::recheckAll()
+{
+    m_dirtyFrom = 0;
+    m_dirtyTo = m_document->blockCount() - 1;
+    if (!m_timer.isActive())
+        checkSoon();
 }
 
 bool CProgramHighlighter::setColours(const ProgramColours& colours)
@@ -89,6 +102,17 @@ QString CProgramHighlighter::faultOf(const QTextBlock& block)
     return data ? data->fault : QString();
 }
 
+std::vector<CProgramHighlighter::TagWarning> CProgramHighlighter::warningsOf(const QTextBlock& block)
+{
+    const BlockData* data = dataOf(block);
+    return data ? data->warnings : std::vector<TagWarning>();
+}
+
+std::vector<CProgramHighlighter::TagWarning> CProgramHighlighter::tagWarnings(const QString& line)
+{
+    return CTagAssist::instance().knowledge().lineWarnings(line);
+}
+
 bool CProgramHighlighter::isHighlighted(const QTextBlock& block) const
 {
     const BlockData* data = dataOf(block);
@@ -105,7 +129,7 @@ void CProgramHighlighter::colour(const QTextBlock& block)
     }
     data->generation = m_generation;
     QTextLayout* layout = b.layout();
-    const QVector<QTextLayout::FormatRange> formats = formatsOf(b.text(), data->fault);
+    const QVector<QTextLayout::FormatRange> formats = formatsOf(b.text(), data->fault, data->warnings);
     if (!layout || layout->formats() == formats)
         return;
     // Formats change no text: the document relays out and repaints the block alone.
@@ -127,11 +151,21 @@ void CProgramHighlighter::highlightBlocks(const QTextBlock& first, const QTextBl
     }
 }
 
-QVector<QTextLayout::FormatRange> CProgramHighlighter::formatsOf(const QString& text, const QString& fault) const
+QVector<QTextLayout::FormatRange> CProgramHighlighter::formatsOf(const QString& text, const QString& fault,
+                                                                 const std::vector<TagWarning>& warnings) const
 {
     QVector<QTextLayout::FormatRange> formats;
-    for (const ProgramCheck::Token& t : ProgramCheck::tokens(text))
-        formats.push_back({t.start, t.length, m_formats[int(t.kind)]});
+    for (const ProgramCheck::Token& t : ProgramCheck::tokens(text)) {
+        QTextCharFormat f = m_formats[int(t.kind)];
+        // An unknown tag: a dotted underline in the warning colour, apart from a fault's wave.
+        for (const TagWarning& w : warnings) {
+            if (w.start == t.start) {
+                f.setUnderlineStyle(QTextCharFormat::DotLine);
+                f.setUnderlineColor(m_colours.warning);
+            }
+        }
+        formats.push_back({t.start, t.length, f});
+    }
     if (fault.isEmpty())
         return formats;
     // The underline covers the statement from its first to its last visible character: over the
@@ -217,15 +251,19 @@ bool CProgramHighlighter::checkLines(int lines)
     const int last = std::min(m_dirtyTo, doc->blockCount() - 1);
     QTextBlock block = doc->findBlockByNumber(m_dirtyFrom);
     for (; block.isValid() && m_dirtyFrom <= last && lines != 0; block = block.next(), ++m_dirtyFrom, --lines) {
-        const QString fault = ProgramCheck::lineFault(block.text());
+        const QString text = block.text();
+        const QString fault = ProgramCheck::lineFault(text);
+        std::vector<TagWarning> warnings = tagWarnings(text);
         BlockData* data = dataOf(block);
-        if (fault == (data ? data->fault : QString()))
+        if (fault == (data ? data->fault : QString()) &&
+            warnings == (data ? data->warnings : std::vector<TagWarning>()))
             continue;
         if (!data) {
             data = new BlockData;
             block.setUserData(data);
         }
         data->fault = fault;
+        data->warnings = std::move(warnings);
         // A block not shown yet gets its underline when it is.
         if (data->generation == m_generation)
             colour(block);
@@ -274,8 +312,12 @@ std::vector<CProgramHighlighter::Problem> CProgramHighlighter::problems() const
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
         ++line;
         const BlockData* data = dataOf(block);
-        if (data && !data->fault.isEmpty())
-            out.push_back({line, data->fault});
+        if (!data)
+            continue;
+        if (!data->fault.isEmpty())
+            out.push_back({line, data->fault, false});
+        for (const TagWarning& w : data->warnings)
+            out.push_back({line, w.message, true});
     }
     return out;
 }

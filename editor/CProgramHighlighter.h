@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lang/ProgramCheck.h"
+#include "tags/TagKnowledge.h"
 
 #include <QColor>
 #include <QObject>
@@ -20,6 +21,7 @@ struct ProgramColours
     QColor string;
     QColor comment;
     QColor error;
+    QColor warning;
 
     static ProgramColours from(const QPalette& palette);
     bool operator==(const ProgramColours& o) const;
@@ -45,11 +47,20 @@ public:
     {
         int line = 0; // from 1
         QString message;
+        bool warning = false; // an unknown tag, which blocks nothing
     };
+    // A tag of a line that the kernel logged on to does not know.
+    using TagWarning = TagKnowledge::LineWarning;
     // The faulty lines as last checked, in line order.
     std::vector<Problem> problems() const;
     // The fault of a block as last checked, empty when none.
     static QString faultOf(const QTextBlock& block);
+    // The unknown tags of a block as last checked.
+    static std::vector<TagWarning> warningsOf(const QTextBlock& block);
+    // The unknown tags of a line, as far as the editor's tag knowledge knows them now.
+    static std::vector<TagWarning> tagWarnings(const QString& line);
+    // Every line is checked again (what the kernel's names are known to be has changed).
+    void recheckAll();
 
     // Checks every line not checked since its last change now.
     void checkNow();
@@ -86,7 +97,8 @@ private:
     void checkSlice();
     // Gives a block the formats of its tokens (and its fault's underline) through its layout.
     void colour(const QTextBlock& block);
-    QVector<QTextLayout::FormatRange> formatsOf(const QString& text, const QString& fault) const;
+    QVector<QTextLayout::FormatRange> formatsOf(const QString& text, const QString& fault,
+                                                const std::vector<TagWarning>& warnings) const;
 
     QTextDocument* m_document;
 

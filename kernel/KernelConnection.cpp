@@ -24,6 +24,20 @@ void showNotLoggedOn()
     setPane(Pane::KernelState, QLatin1String(KernelText::NotLoggedOn));
 }
 
+// What the editor's tag knowledge reads of the connection besides the handle.
+struct Known
+{
+    QString name; // "HOST:N" of the last log-on
+    int modelGeneration = 0;
+    bool modelLoaded = false; // as the last status said
+};
+
+Known& known()
+{
+    static Known k;
+    return k;
+}
+
 } // namespace
 
 bool LogOnKernel(const QString& host, int instance, bool flag)
@@ -42,6 +56,7 @@ bool LogOnKernel(const QString& host, int instance, bool flag)
     app->kernelHandle = port.log_on(kKernelService, instance, hostName.constData(), flag);
     if (app->kernelHandle == 0)
         return false;
+    known().name = host + QLatin1Char(':') + QString::number(instance);
     setPane(Pane::KernelState, QLatin1String(KernelText::LoggedOn));
     if (vmsgMsgPort* reply = vmsgRequestBlock(port, app->kernelHandle, KernelKind::Status, "   ", 20, nullptr))
         DecodeKernelStatus(KernelKind::Status, reply);
@@ -51,6 +66,16 @@ bool LogOnKernel(const QString& host, int instance, bool flag)
 bool IsLoggedOn()
 {
     return GetKernelHandle() != 0;
+}
+
+int KernelModelGeneration()
+{
+    return known().modelGeneration;
+}
+
+QString KernelName()
+{
+    return IsLoggedOn() ? known().name : QString();
 }
 
 int GetKernelHandle()
@@ -69,6 +94,11 @@ void DecodeKernelStatus(int kind, vmsgMsgPort* message)
         return;
     app->calendarTime = isCalendarTime(status->time, kernelClockNow());
     app->kernelState = status->state;
+    const bool loaded = status->state != protocol::NoModel;
+    if (loaded != known().modelLoaded) {
+        known().modelLoaded = loaded;
+        ++known().modelGeneration;
+    }
     setPane(Pane::KernelTime, FormatKernelTime(status->time, app->calendarTime));
     switch (status->state) {
     case 0:

@@ -21,6 +21,12 @@ constexpr int kMaxHostNameLength = protocol::maxText;
 bool LogOnKernel(const QString& host, int instance, bool flag);
 bool IsLoggedOn();
 int GetKernelHandle();
+// "HOST:N" of the kernel logged on to; empty while logged off.
+QString KernelName();
+// Counts the kernel's models as its status shows them: it goes up when a status says a model was
+// loaded or unloaded (the state enters or leaves "No model loaded"). What was read of the kernel's
+// names is stale when it changed.
+int KernelModelGeneration();
 
 // Shows the time and state of a status message (kind 32); any other kind, or a message in neither
 // layout, changes nothing.

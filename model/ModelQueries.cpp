@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -56,13 +57,20 @@ bool popNames(vmsgMsgPort& reply, QStringList& names, bool sortByName = false)
 }
 
 // Sends one query text and -1 as kind, and pops one string array from the reply.
-QStringList askNames(int kernelHandle, int kind, const QString& text, bool sortByName = false)
+// A fresh request port on context, or on the process-wide one.
+std::unique_ptr<vmsgMsgPort> portOn(vmsg::Context* context)
+{
+    return context ? std::make_unique<vmsgMsgPort>(*context) : std::make_unique<vmsgMsgPort>();
+}
+
+QStringList askNames(vmsg::Context* context, int kernelHandle, int kind, const QString& text, bool sortByName = false)
 {
     const QByteArray request = text.toUtf8();
     QStringList names;
     if (!fits(request))
         return names;
-    vmsgMsgPort port;
+    const std::unique_ptr<vmsgMsgPort> owned = portOn(context);
+    vmsgMsgPort& port = *owned;
     port.push(request.constData());
     port.push(-1);
     if (vmsgMsgPort* reply = vmsgRequestBlock(port, kernelHandle, kind, "   ", kWait, nullptr)) {
@@ -118,20 +126,22 @@ QString tagQueryText(const QString& blockName, const QString& nameFilter, int ta
 
 QStringList QueryBlockTypes(int kernelHandle)
 {
-    return askNames(kernelHandle, KernelKind::BlockTypes, QStringLiteral("$top"));
+    return askNames(nullptr, kernelHandle, KernelKind::BlockTypes, QStringLiteral("$top"));
 }
 
-QStringList QueryBlocks(int kernelHandle, const QString& nameFilter, const QString& blockType, bool sortByName)
+QStringList QueryBlocks(int kernelHandle, const QString& nameFilter, const QString& blockType, bool sortByName,
+                        vmsg::Context* context)
 {
-    return askNames(kernelHandle, KernelKind::Query, blockQueryText(nameFilter, blockType), sortByName);
+    return askNames(context, kernelHandle, KernelKind::Query, blockQueryText(nameFilter, blockType), sortByName);
 }
 
-QStringList QueryTags(int kernelHandle, const QString& blockName, const QString& nameFilter, int tagTypeRow)
+QStringList QueryTags(int kernelHandle, const QString& blockName, const QString& nameFilter, int tagTypeRow,
+                      vmsg::Context* context)
 {
-    return askNames(kernelHandle, KernelKind::Query, tagQueryText(blockName, nameFilter, tagTypeRow));
+    return askNames(context, kernelHandle, KernelKind::Query, tagQueryText(blockName, nameFilter, tagTypeRow));
 }
 
-Inspection InspectVariable(int kernelHandle, const QString& name)
+Inspection InspectVariable(int kernelHandle, const QString& name, vmsg::Context* context)
 {
     Inspection result;
     const QByteArray compat = (name + QStringLiteral("@V_compat")).toUtf8();
@@ -139,7 +149,8 @@ Inspection InspectVariable(int kernelHandle, const QString& name)
     const QByteArray array = (name + QStringLiteral("@V_array")).toUtf8();
     if (!fits(compat) || !fits(type) || !fits(array))
         return result;
-    vmsgMsgPort port;
+    const std::unique_ptr<vmsgMsgPort> owned = portOn(context);
+    vmsgMsgPort& port = *owned;
     port.push(compat.constData());
     port.push(1);
     port.push_divider();
@@ -156,13 +167,14 @@ Inspection InspectVariable(int kernelHandle, const QString& name)
     return result;
 }
 
-VariableReading readVariable(int kernelHandle, const QString& name)
+VariableReading readVariable(int kernelHandle, const QString& name, vmsg::Context* context)
 {
     VariableReading result;
     const QByteArray request = name.toUtf8();
     if (!fits(request))
         return result;
-    vmsgMsgPort port;
+    const std::unique_ptr<vmsgMsgPort> owned = portOn(context);
+    vmsgMsgPort& port = *owned;
     port.push(request.constData());
     vmsgMsgPort* reply = vmsgRequestBlock(port, kernelHandle, KernelKind::Read, "   ", kWait, nullptr);
     int code = 0;

@@ -5,9 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+namespace vmsg {
+class Context;
+}
+
 // The kernel's model queries: block types, blocks, the tags of a block, the inspection of a variable
 // and the reading of its value. Each is one request to the kernel connection given by its handle;
 // a handle of 0, a request without a reply or a reply of another shape gives an empty answer.
+// Requests go through the process-wide message port unless a context of its own is given (a
+// connection that another thread drives).
 
 // Longest request text, model-variable name and base name, in bytes of UTF-8. A request whose text
 // would be longer is not sent (it is answered as one without a reply), so no request ever names
@@ -34,8 +40,10 @@ QString tagQueryText(const QString& blockName, const QString& nameFilter, int ta
 QStringList QueryBlockTypes(int kernelHandle);
 // sortByName: ascending by the UTF-8 bytes with the letters A to Z folded to lower case; else the
 // kernel's (execution) order.
-QStringList QueryBlocks(int kernelHandle, const QString& nameFilter, const QString& blockType, bool sortByName);
-QStringList QueryTags(int kernelHandle, const QString& blockName, const QString& nameFilter, int tagTypeRow);
+QStringList QueryBlocks(int kernelHandle, const QString& nameFilter, const QString& blockType, bool sortByName,
+                        vmsg::Context* context = nullptr);
+QStringList QueryTags(int kernelHandle, const QString& blockName, const QString& nameFilter, int tagTypeRow,
+                      vmsg::Context* context = nullptr);
 
 // Type number of a property set, whose members are the fixed property table.
 constexpr int kPropertySetType = 14;
@@ -47,7 +55,7 @@ struct Inspection
     int type = 0;
     QStringList elements; // the "@V_array" answer; not read for a property set
 };
-Inspection InspectVariable(int kernelHandle, const QString& name);
+Inspection InspectVariable(int kernelHandle, const QString& name, vmsg::Context* context = nullptr);
 
 // The current value of a variable as text (array elements joined with ", "), read with the kernel's
 // read request (kind 50). On failure error holds the kernel's text, or is empty without a reply.
@@ -58,4 +66,4 @@ struct VariableReading
     QString value;
     QString error;
 };
-VariableReading readVariable(int kernelHandle, const QString& name);
+VariableReading readVariable(int kernelHandle, const QString& name, vmsg::Context* context = nullptr);

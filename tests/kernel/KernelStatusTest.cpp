@@ -62,6 +62,23 @@ TEST_F(KernelStatusTest, EachStateHasItsTextAndOthersLeavePaneThree)
     EXPECT_FALSE(app->calendarTime);
 }
 
+TEST_F(KernelStatusTest, LoadingOrUnloadingAModelCountsAsANewModel)
+{
+    decode(1.0, 1);
+    const int first = KernelModelGeneration();
+    decode(2.0, 2); // running to paused: the same model
+    decode(3.0, 1);
+    EXPECT_EQ(KernelModelGeneration(), first);
+    decode(4.0, 0);
+    EXPECT_EQ(KernelModelGeneration(), first + 1);
+    decode(5.0, 0);
+    EXPECT_EQ(KernelModelGeneration(), first + 1);
+    decode(6.0, 2);
+    EXPECT_EQ(KernelModelGeneration(), first + 2);
+    decode(7.0, 2, 33); // not a status
+    EXPECT_EQ(KernelModelGeneration(), first + 2);
+}
+
 TEST_F(KernelStatusTest, LongLayoutWithStateTwoShowsPaused)
 {
     vmsgMsgPort m;
