@@ -200,6 +200,20 @@ void RunRecord::halveDecimated(Tag& tag)
     tag.decimated = std::move(merged);
 }
 
+void RunRecord::setWrittenTag(int line, int tag)
+{
+    if (validTag(tag))
+        m_writtenTags[line] = tag;
+    else
+        m_writtenTags.erase(line);
+}
+
+int RunRecord::writtenTag(int line) const
+{
+    const auto it = m_writtenTags.find(line);
+    return it == m_writtenTags.end() ? -1 : it->second;
+}
+
 void RunRecord::addFiring(const Firing& firing)
 {
     if (m_firings.size() >= MaxFirings) {

@@ -72,6 +72,11 @@ public:
     // A value written by a firing recorded before: the last firing of that line.
     void setWritten(int line, double value);
 
+    // The tag a listing line writes (set, ramp, send SetVariable), read from the listing; -1 when it
+    // writes none.
+    void setWrittenTag(int line, int tag);
+    int writtenTag(int line) const;
+
     const std::vector<Firing>& firings() const { return m_firings; }
     // The points held: exact ones and those that stand for decimated intervals.
     std::size_t pointCount() const;
@@ -156,6 +161,7 @@ private:
     std::vector<Tag> m_tags;
     std::vector<Firing> m_firings;
     std::unordered_map<int, std::size_t> m_lastFiring;
+    std::unordered_map<int, int> m_writtenTags;
     std::size_t m_exactLimit = ExactPoints;
     std::size_t m_decimatedLimit = DecimatedPoints;
     std::size_t m_exactTotal = 0;
