@@ -24,6 +24,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -64,6 +65,9 @@ CMonitorDoc::CMonitorDoc() : m_listing(plainDocument())
         Cmd::FileSaveAs, [] {}, [] { return false; });
     onCommand(
         Cmd::SaveConsoleAs, [this] { saveConsoleAs(); }, [this] { return !m_console.isEmpty(); });
+    onCommand(
+        Cmd::ExportRunData, [this] { exportRunData(); },
+        [this] { return m_record.pointCount() > 0 || !m_record.firings().empty(); });
     onCommand(
         Cmd::Stop, [this] { requestStop(); },
         [this] {
@@ -332,4 +336,34 @@ void CMonitorDoc::saveConsoleAs()
     if (!saved.ok)
         KMessageBox::show(tr("Cannot save %1.\n%2").arg(QDir::toNativeSeparators(path), saved.reason),
                           KMessageBox::Icon::Stop, QMessageBox::Ok);
+}
+
+void CMonitorDoc::exportRunData()
+{
+    const MonitorRecord* record = FindMonitorByDocument(this);
+    const QString name = record && record->programName ? *record->programName : m_defaultTitle;
+    QString base = QFileInfo(name).completeBaseName();
+    if (base.isEmpty())
+        base = m_defaultTitle;
+    QString path = Modal::getSaveFileName(nullptr, tr("Export Run Data"), base + QStringLiteral(".csv"),
+                                          tr("CSV Files (*.csv);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty() && !QFileInfo::exists(path))
+        path += QStringLiteral(".csv");
+    // NAME.csv and NAME-firings.csv, NAME being the chosen file's name without its .csv.
+    const QFileInfo chosen(path);
+    const QString stem = chosen.suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0
+                             ? chosen.completeBaseName()
+                             : chosen.fileName();
+    const QString firingsPath = chosen.dir().filePath(stem + QStringLiteral("-firings.csv"));
+    const std::pair<QString, QByteArray> files[] = {{path, m_record.valuesCsv()}, {firingsPath, m_record.firingsCsv()}};
+    for (const auto& [file, bytes] : files) {
+        const FileSave::Result saved = FileSave::writeReplacing(file, bytes);
+        if (!saved.ok) {
+            KMessageBox::show(tr("Cannot save %1.\n%2").arg(QDir::toNativeSeparators(file), saved.reason),
+                              KMessageBox::Icon::Stop, QMessageBox::Ok);
+            return;
+        }
+    }
 }

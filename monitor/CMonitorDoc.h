@@ -3,6 +3,7 @@
 #include "framework/CDocument.h"
 #include "monitor/ConsoleLines.h"
 #include "monitor/LiveLines.h"
+#include "monitor/RunRecord.h"
 
 #include <QTimer>
 
@@ -50,6 +51,13 @@ public:
     LiveLines& live() { return m_live; }
     const LiveLines& live() const { return m_live; }
     void liveChanged();
+    // Every value the monitor has learnt and every firing of the run.
+    RunRecord& record() { return m_record; }
+    const RunRecord& record() const { return m_record; }
+    // Asks for a file NAME.csv and writes the record's values to it and its firings to
+    // NAME-firings.csv beside it (RunRecord::valuesCsv, firingsCsv); tells the user when one cannot
+    // be written. While the program runs, what has been recorded so far.
+    void exportRunData();
     // Stop: asks the program to stop; the title says it is stopping until it ends. A program that
     // has not ended stopWaitMs later is offered to be ended, when KelmDesk started its runner.
     void requestStop();
@@ -79,6 +87,7 @@ private:
     QTimer m_showEndTimer;
     QString m_defaultTitle;
     LiveLines m_live;
+    RunRecord m_record;
     QTimer m_liveTimer;
     // While the program runs: KelmDesk's own kernel status, for a runner that reports no clock.
     QTimer m_kernelStateTimer;

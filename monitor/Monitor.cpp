@@ -64,10 +64,26 @@ bool popReal(vmsgMsgPort* message, double& value)
     return message->pop(value, NoDefault) != 0;
 }
 
-// The live kinds: a message whose values are not of its kind's layout changes nothing.
-void handleLiveMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
+// A tag's name as the monitor shows and records it, whether a live message or the listing names it.
+QString shownTag(const QString& tag)
+{
+    return MonitorText::listingText(MonitorText::cutText(tag, 200));
+}
+
+// A value of the tag line k writes, learnt at time t.
+void recordWrittenValue(RunRecord& run, int k, double t, double value)
+{
+    const int tag = run.writtenTag(k);
+    if (tag >= 0)
+        run.add(tag, t, value);
+}
+
+// The live kinds, stamped with kernel time t: a message whose values are not of its kind's layout
+// changes nothing. Every value learnt goes into the run record as well.
+void handleLiveMessage(MonitorRecord& record, int kind, vmsgMsgPort* message, double t)
 {
     LiveLines& live = monitorDoc(record)->live();
+    RunRecord& run = monitorDoc(record)->record();
     const int lineCount = static_cast<int>(record.lineStarts.size());
     auto listed = [lineCount](int k) { return k >= 1 && k <= lineCount; };
     int k = 0;
@@ -88,8 +104,10 @@ void handleLiveMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
         while (popText(message, tag)) {
             if (!popReal(message, a))
                 return;
-            tags.push_back({MonitorText::listingText(MonitorText::cutText(tag, 200)), a});
+            tags.push_back({shownTag(tag), a});
         }
+        for (const LiveLines::TagValue& value : tags)
+            run.add(run.tagIndex(value.tag), t, value.value);
         live.setWhen(k, i != 0, std::move(tags));
         break;
     }
@@ -102,11 +120,14 @@ void handleLiveMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
         if (!popInt(message, k) || !popReal(message, a) || !popReal(message, b) || !listed(k))
             return;
         live.setRamp(k, a, b);
+        recordWrittenValue(run, k, t, a);
         break;
     case LiveWritten:
         if (!popInt(message, k) || !popReal(message, a) || !listed(k))
             return;
         live.setWritten(k, a);
+        recordWrittenValue(run, k, t, a);
+        run.setWritten(k, a);
         break;
     case LiveNotFired:
         while (popInt(message, k)) {
@@ -214,6 +235,8 @@ void HandleMonitorMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
             if (record.firedLines.insert(k).second)
                 record.firedStatements = int(record.firedLines.size());
             MarkLine(record, k, LineMark::MarkCurrent, t);
+            if (k >= 1 && std::size_t(k) <= record.lineStarts.size())
+                monitorDoc(record)->record().addFiring({k, t, false, 0});
             monitorDoc(record)->live().lineFired(k);
             monitorDoc(record)->liveChanged();
         }
@@ -245,7 +268,7 @@ void HandleMonitorMessage(MonitorRecord& record, int kind, vmsgMsgPort* message)
     case LiveRamp:
     case LiveWritten:
     case LiveNotFired:
-        handleLiveMessage(record, kind, message);
+        handleLiveMessage(record, kind, message, t);
         break;
     default:
         break;
@@ -296,6 +319,12 @@ void AppendListingLine(MonitorRecord& record, int number, const QString& reporte
     kelm::Statement statement;
     std::string fault;
     if (kelm::readLine(reported.toStdString(), number, statement, fault) == kelm::LineKind::Statement) {
+        // The tag the line writes: its ramp's and its written values are that tag's.
+        if (!statement.tag.empty()) {
+            RunRecord& run = doc->record();
+            run.setWrittenTag(int(record.lineStarts.size()),
+                              run.tagIndex(shownTag(QString::fromStdString(statement.tag))));
+        }
         record.totalStatements = record.totalStatements.value_or(0) + 1;
         if (!record.firedStatements)
             record.firedStatements = 0;

@@ -16,6 +16,7 @@ enum : int {
     ViewRuns = 32792,
     SaveConsoleAs = 32795,
     FindPrevious = 32796,
+    ExportRunData = 32797,
 };
 } // namespace Cmd
 

@@ -17,6 +17,7 @@
 #include "monitor/LiveLines.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorText.h"
+#include "monitor/RunRecord.h"
 #include "res/Resource.h"
 #include "tests/common/DeskFixture.h"
 #include "tests/common/TestSupport.h"
@@ -1135,4 +1136,75 @@ TEST_F(MonitorWindows, WithoutTheRunnersClockKelmDesksOwnKernelStatusSaysThatThe
     KD_TRY_VERIFY(view->noticeRect().isEmpty(), 5000);
     c.leave();
     kernel.leave();
+}
+
+// What the monitor learns goes into the run record: the condition's values, a ramp's and a
+// written value under the tag its line writes, and the firings; Export Run Data writes it as two
+// CSV files, while the program runs and after it has ended.
+TEST_F(MonitorWindows, LiveValuesAndFiringsAreRecordedAndExportedAsCsv)
+{
+    ScriptedClient& c = startedClient({"* tank", "when ({T101:LEVEL} > 3) {FV101:POS} = 0",
+                                       "after (5) ramp({P101:SPEED}, 50, 10, 1)", "when ({A,\"B\"} > 1) stop"});
+    MonitorRecord* r = record(0);
+    const RunRecord& run = r->document->record();
+    EXPECT_EQ(run.tags(), (QStringList{"FV101:POS", "P101:SPEED"})) << "the tags the listing's lines write";
+    EXPECT_FALSE(actionEnabled(Cmd::ExportRunData)) << "nothing recorded yet";
+
+    c.sendInt(LineCurrent, 5, 3);
+    c.send(LiveRamp, 6, [](vmsg::Message& m) {
+        m.push(3);
+        m.push(10.0);
+        m.push(50.0);
+    });
+    c.send(LiveRamp, 7, [](vmsg::Message& m) {
+        m.push(3);
+        m.push(20.0);
+        m.push(50.0);
+    });
+    sendWhen(c, 10, 2, 0, "T101:LEVEL", 2.5);
+    sendWhen(c, 11, 2, 1, "T101:LEVEL", 3.25);
+    c.sendInt(LineCurrent, 11, 2);
+    sendLineReal(c, LiveWritten, 11, 2, 0);
+    sendWhen(c, 11.5, 4, 0, "A,\"B\"", -1);
+    sendLineReal(c, LiveWritten, 12, 9, 1); // not a listed line: nothing
+    settle();
+    ASSERT_EQ(run.pointCount(), 6u);
+    EXPECT_EQ(run.points(int(run.tags().indexOf("P101:SPEED")), 0, 100).back().value, 20);
+    ASSERT_EQ(run.firings().size(), 2u);
+    EXPECT_TRUE(run.firings()[1].wrote);
+
+    QTemporaryDir dir;
+    QStringList asked;
+    const Modal::FileHook previous =
+        Modal::setFileHook([&](const QString& title, const QString&, const QString& proposed) {
+            asked << title << proposed;
+            return dir.filePath("run1");
+        });
+    auto read = [&](const QString& name) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+    };
+    ASSERT_TRUE(actionEnabled(Cmd::ExportRunData));
+    EXPECT_TRUE(triggerAction(Cmd::ExportRunData));
+    EXPECT_EQ(asked, (QStringList{"Export Run Data", "tank.csv"}));
+    const QByteArray values = "time,FV101:POS,P101:SPEED,T101:LEVEL,\"A,\"\"B\"\"\",decimated\r\n"
+                              "6,,10,,,\r\n"
+                              "7,,20,,,\r\n"
+                              "10,,,2.5,,\r\n"
+                              "11,0,,3.25,,\r\n"
+                              "11.5,,,,-1,\r\n";
+    EXPECT_EQ(read("run1.csv"), values);
+    EXPECT_EQ(read("run1-firings.csv"), "line,time,written\r\n3,5,\r\n2,11,0\r\n");
+
+    // After the end: the whole run, into the file chosen (its firings beside it).
+    sendWhen(c, 13, 4, 0, "A,\"B\"", 0.5);
+    c.send(ExecutionFinished, 14);
+    settle();
+    KD_TRY_VERIFY(r->state == MonitorState::Finished, 5000);
+    Modal::setFileHook([&](const QString&, const QString&, const QString&) { return dir.filePath("end.csv"); });
+    EXPECT_TRUE(triggerAction(Cmd::ExportRunData));
+    EXPECT_EQ(read("end.csv"), values + "13,,,,0.5,\r\n");
+    EXPECT_EQ(read("end-firings.csv"), read("run1-firings.csv"));
+    Modal::setFileHook(previous);
+    c.leave();
 }
