@@ -14,7 +14,9 @@
 //      of one core (goal: at most 25 %), and then the heap held per monitor, live against a monitor
 //      without live messages (goal: at most 1.5 times).
 // Each (b) measurement is a process of its own (this program again), live and baseline
-// alternating. Medians and ranges of the rounds; run `live_bench a` or `live_bench b` for one part.
+// alternating. Medians and ranges of the rounds: `live_bench [a|b] [ROUNDS]` (default both parts, 3 rounds
+// of (b) and at least 5 of (a)). (b) reports, beside the gap, the UI thread's CPU within it: what of
+// the gap is work rather than waiting for a processor shared with the sender.
 
 #include "bench/BenchSupport.h"
 
