@@ -271,6 +271,63 @@ const char* runnerUsage()
 // The most tags a LiveWhen names.
 constexpr std::size_t kMaxLiveTags = 1000;
 
+vmsg::Message deskMessage(const Report& r)
+{
+    vmsg::Message m;
+    switch (r.kind) {
+    case ClientMessageKind::PrintText:
+        m.push(consoleText(r.text) + "\n");
+        break;
+    case ClientMessageKind::ProgramName:
+        m.push(displayText(r.text, kMaxText));
+        break;
+    case ClientMessageKind::ListingLine:
+        m.push(r.line);
+        m.push(displayText(r.text, kMaxText));
+        break;
+    case ClientMessageKind::MonitorOpen:
+        // So that KelmDesk, which started this process, can end it when it does not answer a Stop.
+        m.push(static_cast<int>(::getpid()));
+        break;
+    case ClientMessageKind::LineCurrent:
+    case ClientMessageKind::LineHighlight:
+        m.push(r.line);
+        break;
+    case ClientMessageKind::LineStamp:
+        m.push(r.line);
+        m.push(r.status);
+        break;
+    case ClientMessageKind::LiveClock:
+        m.push(r.values.empty() ? 0.0 : r.values[0]);
+        m.push(r.status);
+        break;
+    case ClientMessageKind::LiveWhen:
+        m.push(r.line);
+        m.push(r.status);
+        // A frame holds at most 4096 values.
+        for (std::size_t i = 0; i < r.tags.size() && i < r.values.size() && i < kMaxLiveTags; ++i) {
+            m.push(displayText(r.tags[i], kMaxText));
+            m.push(r.values[i]);
+        }
+        break;
+    case ClientMessageKind::LiveDue:
+    case ClientMessageKind::LiveRamp:
+    case ClientMessageKind::LiveWritten:
+        m.push(r.line);
+        for (double v : r.values)
+            m.push(v);
+        break;
+    case ClientMessageKind::LiveNotFired:
+        for (int line : r.lines)
+            m.push(line);
+        break;
+    default:
+        break;
+    }
+    m.setTimeStamp(r.time);
+    return m;
+}
+
 class Runner::Impl : public Reporter
 {
 public:
@@ -388,62 +445,7 @@ private:
         m_deskGone = true;
     }
 
-    void toDesk(const Report& r)
-    {
-        vmsg::Message m;
-        switch (r.kind) {
-        case ClientMessageKind::PrintText:
-            m.push(consoleText(r.text) + "\n");
-            break;
-        case ClientMessageKind::ProgramName:
-            m.push(displayText(r.text, kMaxText));
-            break;
-        case ClientMessageKind::ListingLine:
-            m.push(r.line);
-            m.push(displayText(r.text, kMaxText));
-            break;
-        case ClientMessageKind::MonitorOpen:
-            // So that KelmDesk, which started this process, can end it when it does not answer a Stop.
-            m.push(static_cast<int>(::getpid()));
-            break;
-        case ClientMessageKind::LineCurrent:
-        case ClientMessageKind::LineHighlight:
-            m.push(r.line);
-            break;
-        case ClientMessageKind::LineStamp:
-            m.push(r.line);
-            m.push(r.status);
-            break;
-        case ClientMessageKind::LiveClock:
-            m.push(r.values.empty() ? 0.0 : r.values[0]);
-            m.push(r.status);
-            break;
-        case ClientMessageKind::LiveWhen:
-            m.push(r.line);
-            m.push(r.status);
-            // A frame holds at most 4096 values.
-            for (std::size_t i = 0; i < r.tags.size() && i < r.values.size() && i < kMaxLiveTags; ++i) {
-                m.push(displayText(r.tags[i], kMaxText));
-                m.push(r.values[i]);
-            }
-            break;
-        case ClientMessageKind::LiveDue:
-        case ClientMessageKind::LiveRamp:
-        case ClientMessageKind::LiveWritten:
-            m.push(r.line);
-            for (double v : r.values)
-                m.push(v);
-            break;
-        case ClientMessageKind::LiveNotFired:
-            for (int line : r.lines)
-                m.push(line);
-            break;
-        default:
-            break;
-        }
-        m.setTimeStamp(r.time);
-        sendToDesk(r.kind, m);
-    }
+    void toDesk(const Report& r) { sendToDesk(r.kind, deskMessage(r)); }
 
     void toOutput(const Report& r)
     {

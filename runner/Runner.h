@@ -5,6 +5,7 @@
 // standard output.
 
 #include "protocol/Address.h"
+#include "vmsg/Message.h"
 
 #include <iosfwd>
 #include <memory>
@@ -40,6 +41,10 @@ struct RunnerOptions
 bool parseRunnerArguments(const std::vector<std::string>& arguments, RunnerOptions& options, std::string& error);
 
 const char* runnerUsage();
+
+struct Report;
+// The message a report makes for KelmDesk, values and time stamp (its kind is report.kind).
+vmsg::Message deskMessage(const Report& report);
 
 // The instance number of an instance text "norvex:N" or "N"; false when it is neither.
 bool instanceNumber(const std::string& text, int& number);
