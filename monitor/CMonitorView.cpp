@@ -243,7 +243,12 @@ QRect CMonitorView::noticeRect() const
 void CMonitorView::repaintLiveLines(const std::vector<int>& lines, bool notice)
 {
     // A live text may have become shorter: the whole row from the listing's text on is repainted.
+    // Lines out of view are passed over before any geometry is asked for: most changes are there.
+    const int first = firstVisibleBlock().blockNumber();
+    const int rows = viewport()->height() / std::max(1, fontMetrics().lineSpacing()) + 2;
     for (int k : lines) {
+        if (k - 1 < first || k - 1 > first + rows)
+            continue;
         const QRect row = rowRect(k - 1);
         if (!row.isEmpty())
             viewport()->update(row);
