@@ -352,13 +352,16 @@ bool Interpreter::conditionHolds(Entry& entry)
     const bool holds = result.value != 0.0;
     if (m_liveOn) {
         // Tags the condition did not need this time (the right side of and, or) keep their last value.
-        std::vector<std::pair<std::string, double>> values;
+        m_whenTags.clear();
+        m_whenValues.clear();
         for (const std::string& tag : entry.statement->condition.tags()) {
             const auto it = m_tagValues.find(tag);
-            if (it != m_tagValues.end())
-                values.emplace_back(tag, it->second);
+            if (it != m_tagValues.end()) {
+                m_whenTags.push_back(&tag);
+                m_whenValues.push_back(it->second);
+            }
         }
-        m_live.when(entry.statement->line, holds, values);
+        m_live.when(entry.statement->line, holds, m_whenTags, m_whenValues);
     }
     return holds;
 }

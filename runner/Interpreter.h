@@ -189,6 +189,9 @@ private:
     bool m_finished = false;
     bool m_liveOn = false;
     LiveReports m_live{m_reporter};
+    // Reused by every look at a when line: its tags and their values for the live report.
+    std::vector<const std::string*> m_whenTags;
+    std::vector<double> m_whenValues;
     // The last value read or written of each tag, for the live state of when lines.
     std::map<std::string, double> m_tagValues;
     std::optional<double> m_written; // the value the last writeValue wrote

@@ -2,46 +2,75 @@
 
 #include "runner/Interpreter.h"
 
+#include <algorithm>
+
 namespace kelm {
 
-void LiveReports::when(int line, bool holds, const std::vector<std::pair<std::string, double>>& values)
+LiveReports::LiveReports(Reporter& reporter) : m_reporter(reporter), m_report(new Report) {}
+
+LiveReports::~LiveReports()
 {
-    std::vector<double> numbers;
-    std::vector<std::string> tags;
-    for (const auto& [tag, value] : values) {
-        tags.push_back(tag);
-        numbers.push_back(value);
-    }
-    set(line, ClientMessageKind::LiveWhen, holds ? 1 : 0, std::move(numbers), std::move(tags));
+    delete m_report;
+}
+
+void LiveReports::when(int line, bool holds, const std::vector<const std::string*>& tags,
+                       const std::vector<double>& values)
+{
+    set(line, ClientMessageKind::LiveWhen, holds ? 1 : 0, values.data(), values.size(), tags);
 }
 
 void LiveReports::due(int line, double time)
 {
-    set(line, ClientMessageKind::LiveDue, 0, {time}, {});
+    set(line, ClientMessageKind::LiveDue, 0, &time, 1, {});
 }
 
 void LiveReports::ramp(int line, double value, double target)
 {
-    set(line, ClientMessageKind::LiveRamp, 0, {value, target}, {});
+    const double values[] = {value, target};
+    set(line, ClientMessageKind::LiveRamp, 0, values, 2, {});
 }
 
 void LiveReports::clock(double time, int state)
 {
-    set(0, ClientMessageKind::LiveClock, state, {time}, {});
+    set(0, ClientMessageKind::LiveClock, state, &time, 1, {});
 }
 
-void LiveReports::set(int line, int kind, int status, std::vector<double> values, std::vector<std::string> tags)
+namespace {
+
+bool same(const std::vector<double>& have, const double* values, std::size_t count)
+{
+    return have.size() == count && std::equal(have.begin(), have.end(), values);
+}
+
+bool same(const std::vector<std::string>& have, const std::vector<const std::string*>& tags)
+{
+    if (have.size() != tags.size())
+        return false;
+    for (std::size_t i = 0; i < have.size(); ++i) {
+        if (have[i] != *tags[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void LiveReports::set(int line, int kind, int status, const double* values, std::size_t count,
+                      const std::vector<const std::string*>& tags)
 {
     Slot& slot = m_slots[line];
-    if (slot.sent && slot.kind == kind && slot.status == status && slot.values == values && slot.tags == tags) {
+    if (slot.sent && slot.kind == kind && slot.status == status && same(slot.values, values, count) &&
+        same(slot.tags, tags)) {
         // Back to what the monitor shows: nothing to send.
         m_pending.erase(line);
         return;
     }
     slot.nextKind = kind;
     slot.nextStatus = status;
-    slot.nextValues = std::move(values);
-    slot.nextTags = std::move(tags);
+    slot.nextValues.assign(values, values + count);
+    slot.nextTags.resize(tags.size());
+    for (std::size_t i = 0; i < tags.size(); ++i)
+        slot.nextTags[i].assign(*tags[i]);
     m_pending.insert(line);
 }
 
@@ -71,9 +100,9 @@ void LiveReports::flush(double wall, double stamp)
     if (m_pending.empty())
         return;
     // Round robin, so that under the runner's limit the later lines get their turn as well.
-    std::vector<int> order(m_pending.lower_bound(m_next), m_pending.end());
-    order.insert(order.end(), m_pending.begin(), m_pending.lower_bound(m_next));
-    for (int line : order) {
+    m_order.assign(m_pending.lower_bound(m_next), m_pending.end());
+    m_order.insert(m_order.end(), m_pending.begin(), m_pending.lower_bound(m_next));
+    for (int line : m_order) {
         Slot& slot = m_slots[line];
         if (slot.sent && wall - slot.lastSent < kLineInterval && wall >= slot.lastSent)
             continue;
@@ -83,20 +112,23 @@ void LiveReports::flush(double wall, double stamp)
         }
         slot.kind = slot.nextKind;
         slot.status = slot.nextStatus;
-        slot.values = std::move(slot.nextValues);
-        slot.tags = std::move(slot.nextTags);
+        // Swapped, not moved: the buffers of the state sent before take the next state.
+        std::swap(slot.values, slot.nextValues);
+        std::swap(slot.tags, slot.nextTags);
         slot.sent = true;
         slot.lastSent = wall;
         m_pending.erase(line);
         m_sendTimes.push_back(wall);
         m_next = line + 1;
 
-        Report r;
+        Report& r = *m_report;
         r.kind = slot.kind;
         r.line = line;
         r.status = slot.status;
-        r.values = slot.values;
-        r.tags = slot.tags;
+        r.values.assign(slot.values.begin(), slot.values.end());
+        r.tags.resize(slot.tags.size());
+        for (std::size_t i = 0; i < slot.tags.size(); ++i)
+            r.tags[i].assign(slot.tags[i]);
         r.time = stamp;
         m_reporter.report(r);
     }

@@ -23,9 +23,13 @@ public:
     static constexpr double kLineInterval = 0.25; // at most 4 a second per line
     static constexpr int kRunnerRate = 400;       // at most 400 a second per runner
 
-    explicit LiveReports(Reporter& reporter) : m_reporter(reporter) {}
+    explicit LiveReports(Reporter& reporter);
+    ~LiveReports();
+    LiveReports(const LiveReports&) = delete;
+    LiveReports& operator=(const LiveReports&) = delete;
 
-    void when(int line, bool holds, const std::vector<std::pair<std::string, double>>& values);
+    // tags[i] has the value values[i]; nothing is kept of either after the call.
+    void when(int line, bool holds, const std::vector<const std::string*>& tags, const std::vector<double>& values);
     void due(int line, double time);
     void ramp(int line, double value, double target);
     void clock(double time, int state);
@@ -54,7 +58,9 @@ private:
         int nextStatus = 0;
     };
 
-    void set(int line, int kind, int status, std::vector<double> values, std::vector<std::string> tags);
+    // Buffers are reused from look to look: a state that changes every look allocates nothing.
+    void set(int line, int kind, int status, const double* values, std::size_t count,
+             const std::vector<const std::string*>& tags);
     bool budgetAllows(double wall);
 
     Reporter& m_reporter;
@@ -62,6 +68,8 @@ private:
     std::set<int> m_pending;
     int m_next = 0;                 // round robin: where the next flush begins
     std::deque<double> m_sendTimes; // wall times of the sends within the last second
+    std::vector<int> m_order;       // the pending lines of a flush, in the order of their turns
+    Report* m_report = nullptr;     // reused for every send
 };
 
 } // namespace kelm
