@@ -3,6 +3,7 @@
 #include "framework/CDocument.h"
 #include "monitor/ConsoleLines.h"
 #include "monitor/LiveLines.h"
+#include "monitor/RunRecord.h"
 
 #include <QTimer>
 
@@ -50,6 +51,9 @@ public:
     LiveLines& live() { return m_live; }
     const LiveLines& live() const { return m_live; }
     void liveChanged();
+    // The values and firings of the run, which the trend draws.
+    RunRecord& runRecord() { return m_record; }
+    const RunRecord& runRecord() const { return m_record; }
     // Stop: asks the program to stop; the title says it is stopping until it ends. A program that
     // has not ended stopWaitMs later is offered to be ended, when KelmDesk started its runner.
     void requestStop();
@@ -79,6 +83,7 @@ private:
     QTimer m_showEndTimer;
     QString m_defaultTitle;
     LiveLines m_live;
+    RunRecord m_record;
     QTimer m_liveTimer;
     // While the program runs: KelmDesk's own kernel status, for a runner that reports no clock.
     QTimer m_kernelStateTimer;

@@ -16,6 +16,9 @@ enum : int {
     ViewRuns = 32792,
     SaveConsoleAs = 32795,
     FindPrevious = 32796,
+    ExportRunReport = 32797,
+    ViewConsole = 32798,
+    ViewTrend = 32799,
 };
 } // namespace Cmd
 
