@@ -33,6 +33,10 @@ CMonitorFrame::CMonitorFrame(CDocument* document, QWidget* parent)
     m_lower->addWidget(m_console);
     m_lower->addWidget(m_trend);
     m_lower->setChildrenCollapsible(false);
+    // The trend takes three fifths of the width to start.
+    m_lower->setStretchFactor(0, 2);
+    m_lower->setStretchFactor(1, 3);
+    m_lower->setSizes({200, 300});
     m_splitter->addWidget(m_listing);
     m_splitter->addWidget(m_lower);
     m_splitter->setChildrenCollapsible(false);
@@ -189,6 +193,7 @@ void CMonitorFrame::exportRunReport()
     if (!lines.isEmpty() && lines.constLast().isEmpty())
         lines.removeLast();
     m_trend->redraw();
+    m_trend->clearHover();
     QString reason;
     if (!RunReport::write(path, facts, monitor->live().withTexts(lines, 1), monitor->console().toPlainText(),
                           m_trend->isVisibleTo(this) ? static_cast<QWidget*>(m_trend) : nullptr, &reason))

@@ -109,10 +109,12 @@ CTrendPane::CTrendPane(const RunRecord& record, QWidget* parent)
 {
     setObjectName(QStringLiteral("trendPane"));
     m_chart->legend()->hide();
-    m_chart->setMargins(QMargins(4, 4, 8, 4));
+    // Room on the right for the half of the last time label that passes the plot.
+    m_chart->setMargins(QMargins(4, 4, 32, 4));
     m_chart->setBackgroundRoundness(0);
     m_chart->setAnimationOptions(QChart::NoAnimation);
     m_time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    m_time->setRange(0, AxisSpan);
     m_time->setTitleText(tr("Simulation time"));
     m_share->setRange(0, 100);
     m_share->setTickCount(5);
@@ -124,6 +126,10 @@ CTrendPane::CTrendPane(const RunRecord& record, QWidget* parent)
     m_view = new CTrendChart(m_chart);
     m_view->setObjectName(QStringLiteral("trendChart"));
     m_view->viewport()->installEventFilter(this);
+    // The chart's size follows the pane, never its labels: a change of the axis must not lay the
+    // monitor's other panes out again.
+    m_view->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    m_view->setMinimumSize(160, 120);
     m_followBar = new CFollowBar(m_view);
     m_tags = new QListWidget;
     m_tags->setObjectName(QStringLiteral("trendTags"));
@@ -183,6 +189,12 @@ bool CTrendPane::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void CTrendPane::clearHover()
+{
+    m_hover = QPointF(-1, -1);
+    m_view->viewport()->update();
+}
+
 QLineSeries* CTrendPane::curve(int tag) const
 {
     return tag >= 0 && std::size_t(tag) < m_curves.size() ? m_curves[std::size_t(tag)] : nullptr;
@@ -232,8 +244,10 @@ void CTrendPane::syncTags()
         const QColor colour = curveColours[std::size_t(k) % std::size(curveColours)];
         auto* series = new QLineSeries;
         series->setName(tags.at(k));
+        // One pixel wide whatever the scale: Qt paints such lines without stroking them.
         QPen pen(colour);
-        pen.setWidthF(1.5);
+        pen.setCosmetic(true);
+        pen.setWidth(1);
         series->setPen(pen);
         m_chart->addSeries(series);
         series->attachAxis(m_time);
@@ -267,11 +281,17 @@ void CTrendPane::redraw()
         m_from = first;
         m_to = last > first ? last : first + 1;
     }
+    // The tool tips set below are no change of a check box.
+    const QSignalBlocker quiet(m_tags);
     const QRectF plot = plotArea();
-    const int columns = std::max(1, int(plot.width()));
+    const int columns = std::max(1, int(plot.width()) / 2);
     // The envelope's intervals are half open: the end of the view is taken in.
     const double end = std::nextafter(m_to, std::numeric_limits<double>::infinity());
     std::size_t shown = 0;
+    std::vector<QList<QPointF>> drawn(m_curves.size());
+    // Qt Charts gets the view as 0 to AxisSpan, whatever times it shows: its axis keeps its range, so
+    // a new view lays each curve out once (for its new points), not once more for the range.
+    const double toAxis = AxisSpan / (m_to - m_from);
     for (std::size_t k = 0; k < m_curves.size(); ++k) {
         QLineSeries* series = m_curves[k];
         shown = shown * 2 + (series->isVisible() ? 1 : 0);
@@ -287,23 +307,25 @@ void CTrendPane::redraw()
         m_ranges[k] = {low, high};
         const double span = high - low;
         auto share = [&](double v) { return span > 0 ? (v - low) / span * 100.0 : 50.0; };
-        QList<QPointF> points;
+        QList<QPointF>& points = drawn[k];
         points.reserve(qsizetype(buckets.size() * 2));
         for (const RunRecord::Bucket& b : buckets) {
-            const double mid = (b.from + b.to) / 2;
+            const double mid = ((b.from + b.to) / 2 - m_from) * toAxis;
             points.append(QPointF(mid, share(b.min)));
             if (b.max != b.min)
                 points.append(QPointF(mid, share(b.max)));
         }
-        series->replace(points);
         if (QListWidgetItem* item = m_tags->item(int(k)))
             item->setToolTip(buckets.empty() ? tags().at(int(k))
                                              : tr("%1: %2 to %3 in view")
                                                    .arg(m_record.tags().at(int(k)), LiveLines::number(low),
                                                         LiveLines::number(high)));
     }
-    m_time->setRange(m_from, m_to);
     updateTimeAxis();
+    for (std::size_t k = 0; k < m_curves.size(); ++k) {
+        if (m_curves[k]->isVisible())
+            m_curves[k]->replace(drawn[k]);
+    }
     m_drawn =
         std::make_tuple(m_record.pointCount(), m_record.firings().size(), m_from, m_to, plot.width(), unsigned(shown));
     m_dirty = false;
@@ -317,6 +339,11 @@ QStringList CTrendPane::tags() const
 
 void CTrendPane::updateTimeAxis()
 {
+    // Every change of the labels lays the chart out again.
+    const auto axis = std::make_tuple(m_from, m_to, plotArea().width());
+    if (axis == m_axisDrawn && !m_time->categoriesLabels().isEmpty())
+        return;
+    m_axisDrawn = axis;
     for (const QString& label : m_time->categoriesLabels())
         m_time->remove(label);
     const double span = m_to - m_from;
@@ -332,9 +359,9 @@ void CTrendPane::updateTimeAxis()
     }
     if (step == 0)
         step = std::ceil(span / count / 86400.0) * 86400.0;
-    m_time->setStartValue(m_from);
+    m_time->setStartValue(0);
     for (double t = std::ceil(m_from / step) * step; t <= m_to; t += step)
-        m_time->append(timeText(t, step), t);
+        m_time->append(timeText(t, step), (t - m_from) / span * AxisSpan);
 }
 
 void CTrendPane::setFollowing(bool following)
@@ -530,6 +557,10 @@ void CTrendPane::paintMarkers(QPainter* painter)
             const double width = metrics.horizontalAdvance(label);
             if (x + 2 <= labelEnd)
                 continue;
+            // A highlighted label covers the plain ones under it.
+            if (lit)
+                painter->fillRect(QRectF(x + 1, plot.top(), width + 2, metrics.height()),
+                                  palette().color(QPalette::Base));
             painter->drawText(QPointF(x + 2, plot.top() + metrics.ascent()), label);
             labelEnd = x + 2 + width + 2;
         }

@@ -91,6 +91,8 @@ public:
     // Where the marker of firing index (in the record) is, in the chart view's coordinates; -1 when
     // it is out of view.
     double markerX(int firing) const;
+    // Takes the hover box away (until the pointer moves again).
+    void clearHover();
     // The texts of the hover at x in the chart view: the time and each shown tag's value, and the
     // lines that fired there.
     QString hoverText(double x) const;
@@ -100,6 +102,8 @@ public:
 
     static constexpr int MaxShown = 8;
     static constexpr int RefreshMs = 100;
+    // The time axis's range as Qt Charts knows it: the view's left to right edge.
+    static constexpr double AxisSpan = 1000.0;
     // How near (in pixels) a click must come to a marker to take it.
     static constexpr int MarkerReach = 4;
 
@@ -145,6 +149,8 @@ private:
     // What the last drawing was made of: points, firings, view and plot width.
     std::tuple<std::size_t, std::size_t, double, double, double, unsigned> m_drawn{};
     bool m_dirty = true;
+    // The view and width the time axis was labelled for.
+    std::tuple<double, double, double> m_axisDrawn{};
     // Where the pointer hovers over the plot; x below 0 when it does not.
     QPointF m_hover{-1, -1};
 };

@@ -55,7 +55,16 @@ bool write(const QString& path, const Facts& facts, const QString& listing, cons
         if (!existed)
             probe.remove();
     }
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setDocName(tr("Run report: %1").arg(QFileInfo(facts.program).fileName()));
+    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+
     QTextDocument document;
+    // Laid out in points on the page's printable area.
+    const QSizeF page = printer.pageLayout().paintRect(QPageLayout::Point).size();
+    document.setPageSize(page);
     document.setDefaultFont(QFont(QStringLiteral("Sans Serif"), 9));
     QTextCursor cursor(&document);
     QTextCharFormat heading;
@@ -93,10 +102,12 @@ bool write(const QString& path, const Facts& facts, const QString& listing, cons
         document.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("report://trend")), image);
         QTextImageFormat format;
         format.setName(QStringLiteral("report://trend"));
-        // The document is laid out at 96 units an inch; a page's text is about 7.2 inches wide.
-        const qreal width = 6.8 * 96;
+        // The page's width, and at most half its height.
+        const qreal aspect = qreal(image.height()) / std::max(1, image.width());
+        const qreal width =
+            std::min(page.width() - 2 * document.documentMargin() - 4, page.height() / 2 / std::max(0.01, aspect));
         format.setWidth(width);
-        format.setHeight(width * image.height() / std::max(1, image.width()));
+        format.setHeight(width * aspect);
         cursor.insertImage(format);
     }
     auto addText = [&](const QString& title, const QString& text) {
@@ -113,11 +124,6 @@ bool write(const QString& path, const Facts& facts, const QString& listing, cons
     addText(tr("Listing"), listing);
     addText(tr("Console"), console);
 
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    printer.setDocName(tr("Run report: %1").arg(QFileInfo(facts.program).fileName()));
-    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
     document.print(&printer);
     if (QFileInfo(path).size() <= 0) {
         if (reason)
