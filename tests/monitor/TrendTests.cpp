@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -121,10 +122,20 @@ TEST_F(Trend, CurvesForTheRecordsTagsScaledToTheirRangeWithAFewPointsAPixel)
         EXPECT_DOUBLE_EQ(low, 0) << k;
         EXPECT_DOUBLE_EQ(high, 100) << k;
     }
+    // A drawing hands each curve its points once (its own tool tips set no check box).
+    QSignalSpy replaced(trend->curve(0), &QXYSeries::pointsReplaced);
+    trend->redraw();
+    EXPECT_EQ(replaced.count(), 1);
+    // Nothing changed: the next look at the record draws nothing.
+    trend->refresh();
+    EXPECT_EQ(replaced.count(), 1);
+    doc.runRecord().add(0, 301, 3.01);
+    trend->refresh();
+    EXPECT_EQ(replaced.count(), 2);
     // Following: the whole run in view.
     EXPECT_TRUE(trend->isFollowing());
     EXPECT_DOUBLE_EQ(trend->viewFrom(), 0);
-    EXPECT_DOUBLE_EQ(trend->viewTo(), 300);
+    EXPECT_DOUBLE_EQ(trend->viewTo(), 301);
 
     // A million points of one tag reach Qt Charts as at most two a pixel column.
     RunRecord& r = doc.runRecord();
