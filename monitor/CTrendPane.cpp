@@ -34,6 +34,12 @@ const QColor curveColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28
 const double timeSteps[] = {0.1, 0.2, 0.5, 1,   2,    5,    10,   15,    30,    60,
                             120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200};
 
+// Tag names come from the runner: a tool tip shows them as plain text, never as markup.
+QString plainTip(const QString& text)
+{
+    return QStringLiteral("<p style='white-space:pre'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 QIcon swatch(const QColor& colour)
 {
     QPixmap pixmap(12, 12);
@@ -316,10 +322,10 @@ void CTrendPane::redraw()
                 points.append(QPointF(mid, share(b.max)));
         }
         if (QListWidgetItem* item = m_tags->item(int(k)))
-            item->setToolTip(buckets.empty() ? tags().at(int(k))
-                                             : tr("%1: %2 to %3 in view")
-                                                   .arg(m_record.tags().at(int(k)), LiveLines::number(low),
-                                                        LiveLines::number(high)));
+            item->setToolTip(plainTip(buckets.empty() ? m_record.tags().at(int(k))
+                                                      : tr("%1: %2 to %3 in view")
+                                                            .arg(m_record.tags().at(int(k)), LiveLines::number(low),
+                                                                 LiveLines::number(high))));
     }
     updateTimeAxis();
     for (std::size_t k = 0; k < m_curves.size(); ++k) {

@@ -173,6 +173,15 @@ TEST_F(Trend, TheFirstEightTagsAreShownAndCheckBoxesHideAndShowCurves)
     EXPECT_FALSE(trend->hoverText(x).contains("T3:PV"));
     EXPECT_TRUE(trend->hoverText(x).contains("T9:PV  9")) << trend->hoverText(x).toStdString();
     EXPECT_GT(trend->curve(9)->count(), 0) << "a curve shown later is drawn";
+
+    // A name from the runner is shown as it is, never read as markup.
+    const int odd = r.tagIndex(QStringLiteral("<b>X</b>"));
+    r.add(odd, 0, 1);
+    trend->redraw();
+    trend->tagList()->item(odd)->setCheckState(Qt::Checked);
+    EXPECT_EQ(trend->tagList()->item(odd)->text(), "<b>X</b>");
+    EXPECT_TRUE(trend->tagList()->item(odd)->toolTip().contains("&lt;b&gt;X&lt;/b&gt;: 1 to 1 in view"))
+        << trend->tagList()->item(odd)->toolTip().toStdString();
 }
 
 TEST_F(Trend, MarkersAtFiringsSelectTheirLineAndTheListingsSelectionHighlightsThem)
