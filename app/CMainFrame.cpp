@@ -64,6 +64,10 @@ const CommandText commandTable[] = {
      "Export Run &Data...",
      "Export the run's values and firings as CSV files\nExport Run Data",
      {}},
+    {Cmd::ExportRunReport,
+     "Export Run Re&port...",
+     "Write the run's facts, listing, console and trend to a PDF file\nExport Run Report",
+     {}},
     {Cmd::LogOn, "Lo&g On...", "Log on to a kernel\nLog on", {}},
     {Cmd::Run, "R&un", "Run KELM program\nRun", {}},
     {Cmd::Parse, "Pars&e", "Parse KELM file\nParse", {}},
@@ -107,6 +111,8 @@ const CommandText commandTable[] = {
     {Cmd::GoToLine, "&Go to Line...", "Move to a line by its number\nGo to Line", {QKeySequence(Qt::CTRL | Qt::Key_G)}},
     {Cmd::ViewProblems, "&Problems", "Show or hide the faulty lines of the active program\nProblems", {}},
     {Cmd::ViewRuns, "&Runs", "Show or hide the list of running and finished programs\nRuns", {}},
+    {Cmd::ViewConsole, "&Console", "Show or hide the monitor's console\nConsole", {}},
+    {Cmd::ViewTrend, "Tr&end", "Show or hide the monitor's trend of the tag values\nTrend", {}},
     {Cmd::ViewToolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar", {}},
     {Cmd::ViewStatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar", {}},
     {Cmd::Options, "&Options...", "Bring up options dialog\nOptions", {}},
@@ -165,8 +171,9 @@ const MenuText fileMenu129 = {"&File",
                                Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
 const MenuText fileMenu130 = {"&File",
                               {Cmd::FileNew, Cmd::FileOpen, Cmd::FileClose, Cmd::CloseFinishedMonitors,
-                               Cmd::SaveConsoleAs, Cmd::ExportRunData, Sep, Cmd::LogOn, Cmd::Stop, Sep, Cmd::FilePrint,
-                               Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent, Sep, Cmd::AppExit}};
+                               Cmd::SaveConsoleAs, Cmd::ExportRunData, Cmd::ExportRunReport, Sep, Cmd::LogOn, Cmd::Stop,
+                               Sep, Cmd::FilePrint, Cmd::FilePrintPreview, Cmd::FilePrintSetup, Sep, Recent, Sep,
+                               Cmd::AppExit}};
 const MenuText editMenu129 = {"&Edit",
                               {Cmd::EditUndo, Sep, Cmd::EditCut, Cmd::EditCopy, Cmd::EditPaste, Cmd::EditSelectAll, Sep,
                                Cmd::InsertModelVariable, Cmd::InsertStatement, Sep, Cmd::EditFind, Cmd::EditFindNext,
@@ -175,6 +182,9 @@ const MenuText editMenu130 = {
     "&Edit", {Cmd::EditCopy, Cmd::EditSelectAll, Sep, Cmd::EditFind, Cmd::EditFindNext, Cmd::FindPrevious}};
 const MenuText viewMenu = {"&View",
                            {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems, Cmd::ViewRuns}};
+const MenuText viewMenu130 = {"&View",
+                              {Cmd::ViewToolbar, Cmd::ViewStatusBar, Cmd::Options, Sep, Cmd::ViewProblems,
+                               Cmd::ViewRuns, Sep, Cmd::ViewConsole, Cmd::ViewTrend}};
 const MenuText windowMenu = {"&Window", {Cmd::WindowNew, Cmd::WindowCascade, Cmd::WindowTile, Cmd::WindowArrange}};
 const MenuText helpMenu = {"&Help", {Cmd::AppAbout}};
 
@@ -270,7 +280,7 @@ void CMainFrame::createMenus()
     setMenuSet(Res::ProgramDoc,
                {build(fileMenu129), build(editMenu129), build(viewMenu), build(windowMenu), build(helpMenu)});
     setMenuSet(Res::MonitorDoc,
-               {build(fileMenu130), build(editMenu130), build(viewMenu), build(windowMenu), build(helpMenu)});
+               {build(fileMenu130), build(editMenu130), build(viewMenu130), build(windowMenu), build(helpMenu)});
 }
 
 void CMainFrame::createToolBar()

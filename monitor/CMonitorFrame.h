@@ -5,11 +5,14 @@
 class CMonitorConsole;
 class CMonitorFindBar;
 class CMonitorView;
+class CTrendPane;
 class CView;
 class QSplitter;
 
-// The window of a monitor: the listing above the console, split horizontally, and a find bar at
-// the foot for either pane; F6 moves between the panes.
+// The window of a monitor: the listing above the console and the trend (side by side; View >
+// Console and View > Trend show and hide them), and a find bar at the foot for the listing or the
+// console; F6 moves between the panes. A click on a marker of the trend selects its line in the
+// listing; the lines selected in the listing have their markers highlighted.
 class CMonitorFrame : public CChildFrame
 {
     Q_OBJECT
@@ -19,6 +22,12 @@ public:
     CMonitorView* listingView() const { return m_listing; }
     CMonitorConsole* consoleView() const { return m_console; }
     QSplitter* splitter() const { return m_splitter; }
+    CTrendPane* trendPane() const { return m_trend; }
+    // File > Export Run Report...: asks for a file and writes the run report to it as a PDF, the
+    // run as it is now when it has not ended.
+    void exportRunReport();
+    // Selects listing line k (1-based) and shows it.
+    void selectListingLine(int k);
     CMonitorFindBar* findBar() const { return m_findBar; }
 
     // Opens the find bar for pane (the listing or the console), starting with its selection when
@@ -34,7 +43,11 @@ private:
     bool findIn(CView* pane, bool backward);
     QString paneName(const CView* pane) const;
 
+    void highlightSelectedLines();
+
     QSplitter* m_splitter;
+    QSplitter* m_lower;
+    CTrendPane* m_trend;
     CMonitorView* m_listing;
     CMonitorConsole* m_console;
     CMonitorFindBar* m_findBar;

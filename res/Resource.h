@@ -17,6 +17,9 @@ enum : int {
     SaveConsoleAs = 32795,
     FindPrevious = 32796,
     ExportRunData = 32797,
+    ViewConsole = 32798,
+    ViewTrend = 32799,
+    ExportRunReport = 32800,
 };
 } // namespace Cmd
 

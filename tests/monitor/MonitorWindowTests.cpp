@@ -13,6 +13,7 @@
 #include "monitor/CMonitorFindBar.h"
 #include "monitor/CMonitorFrame.h"
 #include "monitor/CMonitorView.h"
+#include "monitor/CTrendPane.h"
 #include "monitor/ClientRouting.h"
 #include "monitor/LiveLines.h"
 #include "monitor/Monitor.h"
@@ -645,7 +646,10 @@ TEST_F(MonitorWindows, FrameSplitsListingAboveConsoleAndF6MovesBetweenThem)
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->splitter()->orientation(), Qt::Vertical);
     EXPECT_EQ(frame->splitter()->widget(0), frame->listingView());
-    EXPECT_EQ(frame->splitter()->widget(1), frame->consoleView());
+    // Below the listing the console, and the trend beside it.
+    ASSERT_NE(frame->splitter()->widget(1), nullptr);
+    EXPECT_TRUE(frame->splitter()->widget(1)->isAncestorOf(frame->consoleView()));
+    EXPECT_TRUE(frame->splitter()->widget(1)->isAncestorOf(frame->trendPane()));
     EXPECT_EQ(r->console, frame->consoleView());
     EXPECT_TRUE(frame->listingView()->isReadOnly());
     EXPECT_EQ(frame->consoleView()->palette().color(QPalette::Base), QColor(Qt::white));
@@ -1092,7 +1096,10 @@ TEST_F(MonitorWindows, LiveMessagesOfAnotherShapeOrOutOfViewChangeNothingVisible
     MonitorRecord* r = record(0);
     CMonitorView* view = listingView(r);
     ASSERT_NE(view, nullptr);
-    QApplication::processEvents();
+    // The listing shows its last line and paints it (the paint is posted by the move) before the spy
+    // starts.
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
     PaintSpy spy(view->viewport());
     // Line 390 is far below the view: its state is kept, nothing is painted.
     sendWhen(c, 1, 390, 0, "A:X", 0.5);
