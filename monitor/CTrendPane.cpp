@@ -315,11 +315,22 @@ void CTrendPane::redraw()
         auto share = [&](double v) { return span > 0 ? (v - low) / span * 100.0 : 50.0; };
         QList<QPointF>& points = drawn[k];
         points.reserve(qsizetype(buckets.size() * 2));
+        // A value holds until the next one: across columns without a point the curve stays level and
+        // steps where the next value comes, and the last value holds to the latest time recorded.
+        double lastTo = -std::numeric_limits<double>::infinity();
         for (const RunRecord::Bucket& b : buckets) {
             const double mid = ((b.from + b.to) / 2 - m_from) * toAxis;
+            if (!points.isEmpty() && b.from > lastTo + (b.to - b.from) / 2)
+                points.append(QPointF(mid, points.constLast().y()));
             points.append(QPointF(mid, share(b.min)));
             if (b.max != b.min)
                 points.append(QPointF(mid, share(b.max)));
+            lastTo = b.to;
+        }
+        if (!points.isEmpty()) {
+            const double held = (std::min(end, m_record.lastTime()) - m_from) * toAxis;
+            if (held > points.constLast().x())
+                points.append(QPointF(held, points.constLast().y()));
         }
         if (QListWidgetItem* item = m_tags->item(int(k)))
             item->setToolTip(plainTip(buckets.empty() ? m_record.tags().at(int(k))

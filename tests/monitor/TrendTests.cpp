@@ -148,6 +148,30 @@ TEST_F(Trend, CurvesForTheRecordsTagsScaledToTheirRangeWithAFewPointsAPixel)
     EXPECT_GT(trend->curve(3)->count(), columns / 2);
 }
 
+TEST_F(Trend, AValueHoldsUntilTheNextOne)
+{
+    // A set point written twice, 100 at 0 s and 0 at 100 s, while another tag runs to 200 s.
+    RunRecord& r = doc.record();
+    const int setPoint = r.tagIndex(QStringLiteral("FV101:POS"));
+    const int level = r.tagIndex(QStringLiteral("T101:LEVEL"));
+    r.add(setPoint, 0, 100);
+    r.add(setPoint, 100, 0);
+    for (int t = 0; t <= 200; t += 10)
+        r.add(level, t, t);
+    trend->redraw();
+    const QList<QPointF> points = trend->curve(setPoint)->points();
+    ASSERT_GE(points.size(), 4);
+    // Level at 100 % up to the step, at 0 % after it, to the end of the run: never a slope.
+    for (int i = 1; i < points.size(); ++i) {
+        if (points[i].x() != points[i - 1].x()) {
+            EXPECT_EQ(points[i].y(), points[i - 1].y()) << i;
+        }
+    }
+    EXPECT_EQ(points.constFirst().y(), 100);
+    EXPECT_EQ(points.constLast().y(), 0);
+    EXPECT_GT(points.constLast().x(), points[points.size() - 2].x()) << "the last value holds to the run's end";
+}
+
 TEST_F(Trend, TheFirstEightTagsAreShownAndCheckBoxesHideAndShowCurves)
 {
     RunRecord& r = doc.record();
