@@ -20,6 +20,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <set>
 #include <cmath>
 #include <limits>
 
@@ -298,6 +299,13 @@ void CTrendPane::redraw()
     // Qt Charts gets the view as 0 to AxisSpan, whatever times it shows: its axis keeps its range, so
     // a new view lays each curve out once (for its new points), not once more for the range.
     const double toAxis = AxisSpan / (m_to - m_from);
+    // A tag the program writes changes only when written: its curve holds each value until the
+    // next. A tag only read is a measurement, drawn straight from sample to sample.
+    std::set<int> written;
+    for (const RunRecord::Firing& f : m_record.firings()) {
+        if (f.wrote)
+            written.insert(m_record.writtenTag(f.line));
+    }
     for (std::size_t k = 0; k < m_curves.size(); ++k) {
         QLineSeries* series = m_curves[k];
         shown = shown * 2 + (series->isVisible() ? 1 : 0);
@@ -315,19 +323,21 @@ void CTrendPane::redraw()
         auto share = [&](double v) { return span > 0 ? (v - low) / span * 100.0 : 50.0; };
         QList<QPointF>& points = drawn[k];
         points.reserve(qsizetype(buckets.size() * 2));
-        // A value holds until the next one: across columns without a point the curve stays level and
-        // steps where the next value comes, and the last value holds to the latest time recorded.
+        // A written value holds until the next one: across columns without a point the curve stays
+        // level and steps where the next value comes, and the last one holds to the latest time
+        // recorded.
+        const bool holds = written.count(int(k)) != 0;
         double lastTo = -std::numeric_limits<double>::infinity();
         for (const RunRecord::Bucket& b : buckets) {
             const double mid = ((b.from + b.to) / 2 - m_from) * toAxis;
-            if (!points.isEmpty() && b.from > lastTo + (b.to - b.from) / 2)
+            if (holds && !points.isEmpty() && b.from > lastTo + (b.to - b.from) / 2)
                 points.append(QPointF(mid, points.constLast().y()));
             points.append(QPointF(mid, share(b.min)));
             if (b.max != b.min)
                 points.append(QPointF(mid, share(b.max)));
             lastTo = b.to;
         }
-        if (!points.isEmpty()) {
+        if (holds && !points.isEmpty()) {
             const double held = (std::min(end, m_record.lastTime()) - m_from) * toAxis;
             if (held > points.constLast().x())
                 points.append(QPointF(held, points.constLast().y()));

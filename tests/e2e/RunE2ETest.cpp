@@ -8,9 +8,11 @@
 #include "framework/CommandIds.h"
 #include "framework/MessageBox.h"
 #include "monitor/CMonitorDoc.h"
+#include "monitor/CTrendPane.h"
 #include "monitor/LiveLines.h"
 #include "monitor/Monitor.h"
 #include "monitor/MonitorText.h"
+#include "monitor/RunRecord.h"
 #include "res/Resource.h"
 #include "tests/common/TestSupport.h"
 #include "vmsg/Peer.h"
@@ -18,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QLineSeries>
 #include <QDir>
 #include <QFile>
 #include <QMdiArea>
@@ -27,6 +30,7 @@
 #include <QTest>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -117,6 +121,28 @@ TEST_F(RunE2ETest, RunShowsTheListingWithTimesAndDrivesThePlant)
     EXPECT_FALSE(consoleText(r).contains("abnormally"));
     EXPECT_EQ(readTag("FV101:POS"), 0) << "the program closed the inlet valve";
     EXPECT_EQ(readTag("P101:RUN"), 0);
+
+    // The trend: the level rose to 3, and line 9 fired at the look where it passed 3.
+    const RunRecord& run = r->document->record();
+    const int level = int(run.tags().indexOf(QStringLiteral("T101:LEVEL")));
+    ASSERT_GE(level, 0) << run.tags().join(QLatin1Char(' ')).toStdString();
+    const auto line9 = std::find_if(run.firings().begin(), run.firings().end(),
+                                    [](const RunRecord::Firing& f) { return f.line == 9; });
+    ASSERT_NE(line9, run.firings().end());
+    const std::vector<RunRecord::Point> before = run.points(level, run.firstTime(), line9->time - 0.5);
+    const std::vector<RunRecord::Point> after = run.points(level, line9->time, run.lastTime());
+    ASSERT_GE(before.size(), 2u);
+    ASSERT_FALSE(after.empty());
+    EXPECT_LT(before.front().value, before.back().value) << "the level rises";
+    for (const RunRecord::Point& p : before)
+        EXPECT_LE(p.value, 3.0) << "at " << p.time << ", before line 9 fired at " << line9->time;
+    EXPECT_GT(after.front().value, 3.0);
+    CTrendPane* trend = app->mainFrame()->findChild<CTrendPane*>();
+    ASSERT_NE(trend, nullptr);
+    trend->redraw();
+    ASSERT_NE(trend->curve(level), nullptr);
+    EXPECT_FALSE(trend->curve(level)->points().isEmpty());
+    EXPECT_GE(trend->markerX(int(line9 - run.firings().begin())), 0) << "line 9's marker is in view";
 
     // Every statement line got its time; comment lines kept their blank slot.
     QTextDocument* listing = r->document->listing();

@@ -148,17 +148,22 @@ TEST_F(Trend, CurvesForTheRecordsTagsScaledToTheirRangeWithAFewPointsAPixel)
     EXPECT_GT(trend->curve(3)->count(), columns / 2);
 }
 
-TEST_F(Trend, AValueHoldsUntilTheNextOne)
+TEST_F(Trend, AWrittenValueHoldsUntilTheNextOne)
 {
     // A set point written twice, 100 at 0 s and 0 at 100 s, while another tag runs to 200 s.
     RunRecord& r = doc.record();
     const int setPoint = r.tagIndex(QStringLiteral("FV101:POS"));
     const int level = r.tagIndex(QStringLiteral("T101:LEVEL"));
+    r.setWrittenTag(20, setPoint);
     r.add(setPoint, 0, 100);
+    r.addFiring({20, 0, true, 100});
     r.add(setPoint, 100, 0);
-    for (int t = 0; t <= 200; t += 10)
+    r.addFiring({20, 100, true, 0});
+    for (int t = 0; t <= 200; t += 50)
         r.add(level, t, t);
     trend->redraw();
+    // A measured tag goes straight from sample to sample.
+    EXPECT_EQ(trend->curve(level)->points().size(), 5);
     const QList<QPointF> points = trend->curve(setPoint)->points();
     ASSERT_GE(points.size(), 4);
     // Level at 100 % up to the step, at 0 % after it, to the end of the run: never a slope.
