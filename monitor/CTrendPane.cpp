@@ -126,7 +126,7 @@ CTrendPane::CTrendPane(const RunRecord& record, QWidget* parent)
     m_share->setRange(0, 100);
     m_share->setTickCount(5);
     m_share->setLabelFormat(QStringLiteral("%.0f%%"));
-    m_share->setTitleText(tr("Of each tag's range in view"));
+    m_share->setTitleText(tr("% of range"));
     m_chart->addAxis(m_time, Qt::AlignBottom);
     m_chart->addAxis(m_share, Qt::AlignLeft);
 
