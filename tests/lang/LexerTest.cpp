@@ -3,6 +3,7 @@
 
 #include "lang/Lexer.h"
 #include "lang/ProgramCheck.h"
+#include "tests/lang/Coloured.h"
 
 #include <QString>
 
@@ -71,18 +72,6 @@ std::string lexemes(const std::string& line)
     const std::string utf8 = utf8Lexemes(line);
     EXPECT_EQ(editorLexemes(QString::fromStdString(line)), utf8) << line;
     return utf8;
-}
-
-std::string coloured(const QString& line)
-{
-    static const char* names[] = {"keyword", "tag", "number", "string", "comment"};
-    std::string out;
-    for (const ProgramCheck::Token& t : ProgramCheck::tokens(line)) {
-        if (!out.empty())
-            out += ' ';
-        out += std::string(names[int(t.kind)]) + ':' + line.mid(t.start, t.length).toStdString();
-    }
-    return out;
 }
 
 } // namespace

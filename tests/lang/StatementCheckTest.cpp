@@ -2,6 +2,7 @@
 // is checked through both, and both must give the same message.
 
 #include "lang/ProgramCheck.h"
+#include "tests/lang/Coloured.h"
 #include "lang/Program.h"
 
 #include <gtest/gtest.h>
@@ -65,23 +66,6 @@ TEST(StatementCheck, SendArgumentsAreExpressionsWhoseParenthesesNest)
     expectFault("after (1) send(ModelRun", "Closing bracket expected but not found.");
     expectFault("after (1) send(ModelRun, (x)", "Closing bracket expected but not found.");
 }
-
-namespace {
-
-// The line's tokens as "class:text" words.
-std::string coloured(const QString& line)
-{
-    static const char* names[] = {"keyword", "tag", "number", "string", "comment"};
-    std::string out;
-    for (const ProgramCheck::Token& t : ProgramCheck::tokens(line)) {
-        if (!out.empty())
-            out += ' ';
-        out += std::string(names[int(t.kind)]) + ':' + line.mid(t.start, t.length).toStdString();
-    }
-    return out;
-}
-
-} // namespace
 
 TEST(LiveCheck, TokensColourKeywordsTagsNumbersArgumentsAndComments)
 {
