@@ -3,10 +3,11 @@
 //                                        kernel, against a bare main window with the same 50 ms tick
 //   desk_bench keys [keys]               keystroke in the middle of a 100,000-line program, from the
 //                                        key event to the event-loop pass that painted it, typed at a
-//                                        human rate (one key every 120 ms), in KelmDesk's main window
-//                                        against a bare QPlainTextEdit with the program view's font and
-//                                        no wrapping; and the UI thread's CPU in the second after a
-//                                        pause in typing
+//                                        human rate (one key every 120 ms into each), key by key
+//                                        alternately into KelmDesk's main window and a bare
+//                                        QPlainTextEdit with the program view's font and no wrapping;
+//                                        wall time and UI-thread CPU; and the UI thread's CPU in the
+//                                        two seconds after a pause in typing
 //   desk_bench startup [rounds]          process start to the main window's first paint, offscreen,
 //                                        against a bare main window with the same menus, tool bar,
 //                                        status panes and icons
@@ -394,25 +395,35 @@ int startup(int rounds)
     return std::system(remove.c_str()) == 0 ? 0 : 1;
 }
 
-// The time from posting a key to the event-loop pass after the editor's viewport painted it.
+// The time from posting a key to the event-loop pass after the editor's viewport painted it, in wall
+// time and in the UI thread's CPU time (which other processes on the machine do not inflate).
 class KeyToPaint : public QObject
 {
 public:
+    struct Cost
+    {
+        double wallMs = -1;
+        double cpuMs = -1;
+    };
+
     explicit KeyToPaint(QWidget* viewport) : m_viewport(viewport) { viewport->installEventFilter(this); }
 
-    // Posts one key; returns its milliseconds to the end of the pass that painted it, or -1.
-    double type(QWidget* target, int key, const QString& text)
+    // Posts one key; returns its cost to the end of the pass that painted it (-1 when nothing painted).
+    Cost type(QWidget* target, int key, const QString& text)
     {
         QEventLoop loop;
         m_loop = &loop;
         m_painted = false;
         QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        const double cpu = bench::threadCpuMicros();
         const double start = monotonicMs();
         QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier, text));
         QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier, text));
         loop.exec();
         m_loop = nullptr;
-        return m_painted ? monotonicMs() - start : -1;
+        if (!m_painted)
+            return {};
+        return {monotonicMs() - start, (bench::threadCpuMicros() - cpu) / 1000};
     }
 
 protected:
@@ -448,34 +459,38 @@ std::string bigProgram()
     return text;
 }
 
-struct Typing
+// Puts the cursor at the end of the middle line, in view.
+void placeInMiddle(QPlainTextEdit* edit)
 {
-    std::vector<double> keyMs;
-    double pauseCpuMs = 0;
-};
-
-// Types keys at a human rate into the middle of the text, then measures a pause.
-Typing typeInto(QPlainTextEdit* edit, int keys)
-{
-    Typing typing;
     QTextCursor cursor(edit->document()->findBlockByNumber(50000));
     cursor.movePosition(QTextCursor::EndOfBlock);
     edit->setTextCursor(cursor);
     edit->centerCursor();
+}
+
+// The UI thread's CPU in the two seconds after the last key of a burst typed into the editor.
+double pauseCpuMs(QPlainTextEdit* edit, KeyToPaint& probe)
+{
     edit->setFocus();
-    idleFor(1500);
-    KeyToPaint probe(edit->viewport());
-    for (int i = 0; i < keys; ++i) {
-        const bool erase = i % 2 == 1;
-        typing.keyMs.push_back(erase ? probe.type(edit, Qt::Key_Backspace, QString())
-                                     : probe.type(edit, Qt::Key_0 + i % 10, QString(QChar('0' + i % 10))));
+    for (int i = 0; i < 10; ++i) {
+        probe.type(edit, i % 2 ? Qt::Key_Backspace : Qt::Key_5, i % 2 ? QString() : QStringLiteral("5"));
         idleFor(120);
     }
-    // The pause: whatever the program does in the next two seconds after the last key.
     const double cpu = bench::threadCpuMicros();
     idleFor(2000);
-    typing.pauseCpuMs = (bench::threadCpuMicros() - cpu) / 1000;
-    return typing;
+    return (bench::threadCpuMicros() - cpu) / 1000;
+}
+
+void printKeyRatio(const char* what, const std::vector<double>& desk, const std::vector<double>& bare)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < desk.size(); ++i)
+        ratios.push_back(desk[i] / bare[i]);
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("  %s: KelmDesk %.3f ms, bare QPlainTextEdit %.3f ms (medians); ratio %.2f (key pairs, quartiles "
+                "%.2f-%.2f)\n",
+                what, bench::median(desk), bench::median(bare), bench::median(desk) / bench::median(bare),
+                ratios[ratios.size() / 4], ratios[ratios.size() * 3 / 4]);
 }
 
 int keystrokes(int argc, char** argv, int keys)
@@ -499,7 +514,6 @@ int keystrokes(int argc, char** argv, int keys)
     auto* view = app.mainFrame()->findChild<CEditorView*>();
     if (!view)
         return 1;
-    const Typing desk = typeInto(view, keys);
 
     QMainWindow bareWindow;
     auto* bare = new QPlainTextEdit;
@@ -509,21 +523,40 @@ int keystrokes(int argc, char** argv, int keys)
     bareWindow.setCentralWidget(bare);
     bareWindow.resize(900, 640);
     bareWindow.show();
-    idleFor(500);
-    const Typing plain = typeInto(bare, keys);
 
-    std::vector<double> ratios;
-    for (std::size_t i = 0; i < desk.keyMs.size(); ++i)
-        ratios.push_back(desk.keyMs[i] / plain.keyMs[i]);
-    std::sort(ratios.begin(), ratios.end());
-    std::printf("keystroke in a 100,000-line program, key to the pass that painted it, %d keys at one every 120 ms:\n"
-                "  KelmDesk %.3f ms, bare QPlainTextEdit %.3f ms (medians); ratio %.2f (key pairs, quartiles "
-                "%.2f-%.2f)\n",
-                keys, bench::median(desk.keyMs), bench::median(plain.keyMs),
-                bench::median(std::vector<double>(desk.keyMs.begin(), desk.keyMs.end())) / bench::median(plain.keyMs),
-                ratios[ratios.size() / 4], ratios[ratios.size() * 3 / 4]);
-    std::printf("UI-thread CPU in the 2 s after the last key: KelmDesk %.1f ms, bare %.1f ms\n", desk.pauseCpuMs,
-                plain.pauseCpuMs);
+    placeInMiddle(view);
+    placeInMiddle(bare);
+    idleFor(1500);
+    KeyToPaint deskProbe(view->viewport());
+    KeyToPaint bareProbe(bare->viewport());
+    // Key by key, alternately, so that both editors see the same state of the machine; each editor
+    // still gets one key every 120 ms.
+    std::vector<double> deskWall, bareWall, deskCpu, bareCpu;
+    for (int i = 0; i < keys; ++i) {
+        const bool erase = i % 2 == 1;
+        const int key = erase ? Qt::Key_Backspace : Qt::Key_0 + i % 10;
+        const QString text = erase ? QString() : QString(QChar('0' + i % 10));
+        const KeyToPaint::Cost d = deskProbe.type(view, key, text);
+        idleFor(60);
+        const KeyToPaint::Cost b = bareProbe.type(bare, key, text);
+        idleFor(60);
+        if (d.wallMs < 0 || b.wallMs < 0)
+            continue;
+        deskWall.push_back(d.wallMs);
+        bareWall.push_back(b.wallMs);
+        deskCpu.push_back(d.cpuMs);
+        bareCpu.push_back(b.cpuMs);
+    }
+    if (deskWall.empty())
+        return 1;
+    std::printf("keystroke in a 100,000-line program, key to the pass that painted it, %d keys into each editor "
+                "alternately, one every 120 ms each (%zu pairs painted):\n",
+                keys, deskWall.size());
+    printKeyRatio("wall time", deskWall, bareWall);
+    printKeyRatio("UI-thread CPU", deskCpu, bareCpu);
+    const double deskPause = pauseCpuMs(view, deskProbe);
+    const double barePause = pauseCpuMs(bare, bareProbe);
+    std::printf("UI-thread CPU in the 2 s after the last key: KelmDesk %.1f ms, bare %.1f ms\n", deskPause, barePause);
     const std::string remove = std::string("rm -rf '") + folder + "'";
     return std::system(remove.c_str()) == 0 ? 0 : 1;
 }

@@ -17,6 +17,8 @@ CLineNumberArea::CLineNumberArea(CGutterEdit* editor) : QWidget(editor), m_edito
 {
     setObjectName(QStringLiteral("lineNumbers"));
     setCursor(Qt::ArrowCursor);
+    // It fills every row it paints: the editor's frame and the window behind need not paint under it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     connect(editor, &QPlainTextEdit::blockCountChanged, this, [this] { updateGeometry(); });
     connect(editor, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
         if (dy)

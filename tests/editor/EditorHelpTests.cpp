@@ -372,6 +372,50 @@ TEST_F(EditorHelp, AKeystrokeLaysItsLineOutOnceAndShownLinesAloneKeepTheirGlyphs
     EXPECT_TRUE(doc->highlighter()->isHighlighted(t->lastBlock()));
 }
 
+// Counts the paint events a widget gets.
+class PaintCount : public QObject
+{
+public:
+    explicit PaintCount(QWidget* target) { target->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
+
+TEST_F(EditorHelp, AKeystrokePaintsItsLineAndGutterRowAndNothingBehindThem)
+{
+    QString text;
+    for (int i = 0; i < 40; ++i)
+        text += QStringLiteral("at (%1) {A} = 1\n").arg(i);
+    CEditorDoc* doc = withText(text);
+    CEditorView* view = viewOf(doc);
+    activate(doc);
+    auto* gutter = view->findChild<CLineNumberArea*>();
+    ASSERT_NE(gutter, nullptr);
+    QWidget* sub = view->parentWidget();
+    while (sub && !qobject_cast<QMdiSubWindow*>(sub))
+        sub = sub->parentWidget();
+    ASSERT_NE(sub, nullptr);
+    setCaret(view, lineStart(doc, 5) + 2);
+    view->viewport()->repaint();
+    QApplication::processEvents();
+
+    // The gutter fills the rows it paints, so neither the editor's frame nor the window under it is
+    // painted again for a key: that was a third of a keystroke's cost.
+    PaintCount window(sub), frame(view), line(view->viewport()), numbers(gutter);
+    QTest::keyClicks(view, QStringLiteral("x"));
+    KD_TRY_VERIFY(line.count > 0, 5000);
+    QApplication::processEvents();
+    EXPECT_EQ(doc->textDocument()->findBlockByNumber(5).text(), QStringLiteral("atx (5) {A} = 1"));
+    EXPECT_EQ(window.count, 0);
+    EXPECT_EQ(frame.count, 0);
+    EXPECT_LE(numbers.count, 1);
+}
+
 TEST_F(EditorHelp, APaletteChangeRecoloursTextUnderlinesAndGutter)
 {
     CEditorDoc* doc = open(writeFile(QStringLiteral("tank.kelm"), sample));
