@@ -1,5 +1,6 @@
 #include "app/CKelmDeskApp.h"
 #include "app/CMainFrame.h"
+#include "app/KeyboardLocks.h"
 #include "core/CSettingsKey.h"
 #include "framework/CStatusBar.h"
 #include "framework/CommandIds.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -20,6 +22,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -279,3 +282,45 @@ TEST_F(MainFrameTest, CaptionOfAMaximizedProgram)
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("KelmDesk - Program1"));
 }
 } // namespace
+
+namespace {
+
+void writeLed(const QString& folder, const QString& name, const QByteArray& brightness)
+{
+    QDir().mkpath(folder + QLatin1Char('/') + name);
+    QFile f(folder + QLatin1Char('/') + name + QStringLiteral("/brightness"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(brightness);
+}
+
+} // namespace
+
+TEST(KeyboardLocks, LedsAreReadEachLookAndTheFolderListedAgainOnlyAfterAWhile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString leds = dir.path();
+    writeLed(leds, QStringLiteral("input3::capslock"), "1\n");
+    writeLed(leds, QStringLiteral("input3::numlock"), "0\n");
+    writeLed(leds, QStringLiteral("input3::scrolllock"), "1\n");
+    KeyboardLocks::LedReader reader(leds, std::chrono::hours(1));
+    EXPECT_TRUE(reader.isOn(KeyboardLocks::Caps));
+    EXPECT_FALSE(reader.isOn(KeyboardLocks::Num));
+
+    // A lock switched is seen at the next look; a keyboard plugged in waits for the next listing.
+    writeLed(leds, QStringLiteral("input3::capslock"), "0\n");
+    writeLed(leds, QStringLiteral("input9::numlock"), "255\n");
+    EXPECT_FALSE(reader.isOn(KeyboardLocks::Caps));
+    EXPECT_FALSE(reader.isOn(KeyboardLocks::Num));
+    KeyboardLocks::LedReader fresh(leds, std::chrono::milliseconds(0));
+    EXPECT_TRUE(fresh.isOn(KeyboardLocks::Num));
+
+    // A keyboard unplugged, an unreadable file and a missing folder read as off, without complaint.
+    QDir(leds + QStringLiteral("/input9::numlock")).removeRecursively();
+    EXPECT_FALSE(fresh.isOn(KeyboardLocks::Num));
+    writeLed(leds, QStringLiteral("input3::capslock"), "");
+    EXPECT_FALSE(fresh.isOn(KeyboardLocks::Caps));
+    KeyboardLocks::LedReader none(leds + QStringLiteral("/missing"));
+    EXPECT_FALSE(none.isOn(KeyboardLocks::Caps));
+    EXPECT_FALSE(none.isOn(KeyboardLocks::Num));
+}
