@@ -104,9 +104,11 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
     }
 
     m_mainFrame->show();
-    // The automatic log-on may block for seconds: let the window paint first.
+    // The automatic log-on may block for seconds: let the window paint first, in the event loop's
+    // pass where the window system showed it already, at once where it shows it later.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    m_mainFrame->repaint();
+    if (!m_mainFrame->hasPainted())
+        m_mainFrame->repaint();
 
     setUpMessagePort();
     autoLogOn();

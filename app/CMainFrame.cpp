@@ -257,6 +257,8 @@ bool CMainFrame::event(QEvent* event)
         useThemeIcons();
         return true;
     }
+    if (event->type() == QEvent::Paint)
+        m_painted = true;
     return CMDIFrame::event(event);
 }
 

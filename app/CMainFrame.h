@@ -46,6 +46,8 @@ public:
 
     // Before quitting while programs run: lists them and asks whether to stop them. False: stay.
     bool confirmQuitWithRuns();
+    // True once the window has painted itself.
+    bool hasPainted() const { return m_painted; }
 
 protected:
     bool event(QEvent* event) override;
@@ -70,5 +72,6 @@ private:
     CRunsPane* m_runs = nullptr;
     QTimer* m_timer = nullptr;
     int m_ticks = 0;
+    bool m_painted = false;
     std::size_t m_refusedLogOns = 0; // as last logged
 };

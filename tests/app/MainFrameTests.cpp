@@ -324,3 +324,36 @@ TEST(KeyboardLocks, LedsAreReadEachLookAndTheFolderListedAgainOnlyAfterAWhile)
     EXPECT_FALSE(none.isOn(KeyboardLocks::Caps));
     EXPECT_FALSE(none.isOn(KeyboardLocks::Num));
 }
+
+namespace {
+
+// Counts the paint events the main frame itself gets.
+class FramePaints : public QObject
+{
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && qobject_cast<CMainFrame*>(watched))
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
+
+} // namespace
+
+TEST(MainFrameStart, TheWindowIsPaintedOnceBeforeTheLogOn)
+{
+    resetSettings();
+    FramePaints paints;
+    qApp->installEventFilter(&paints);
+    auto app = std::make_unique<CKelmDeskApp>();
+    ASSERT_TRUE(app->initInstance({QStringLiteral("kelmdesk")}));
+    qApp->removeEventFilter(&paints);
+    // Shown and painted before the start-up goes on, and once: the second paint was 2.5 % of the
+    // start-up's instructions.
+    EXPECT_TRUE(app->mainFrame()->hasPainted());
+    EXPECT_EQ(paints.count, 1);
+    app.reset();
+    resetSettings();
+}
