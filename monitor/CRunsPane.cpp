@@ -8,20 +8,10 @@
 #include <QMenu>
 #include <QTreeWidget>
 
-CRunsPane::CRunsPane(QWidget* parent) : QDockWidget(tr("Runs"), parent), m_table(new QTreeWidget(this))
+CRunsPane::CRunsPane(QWidget* parent) : QDockWidget(tr("Runs"), parent)
 {
     setObjectName(QStringLiteral("runsPane"));
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
-    m_table->setRootIsDecorated(false);
-    m_table->setUniformRowHeights(true);
-    m_table->setHeaderLabels(RunsTable::headers());
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_table->header()->setStretchLastSection(false);
-    setWidget(m_table);
-    connect(m_table, &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item) { showMonitor(m_table->indexOfTopLevelItem(item)); });
-    connect(m_table, &QWidget::customContextMenuRequested, this, &CRunsPane::contextMenu);
     m_refresh.setInterval(RefreshMs);
     connect(&m_refresh, &QTimer::timeout, this, &CRunsPane::refresh);
     // Hidden, the pane still looks now and then for a monitor closed with Keep running, and shows
@@ -43,8 +33,28 @@ CRunsPane::CRunsPane(QWidget* parent) : QDockWidget(tr("Runs"), parent), m_table
     m_watch.start();
 }
 
+QTreeWidget* CRunsPane::table()
+{
+    // Made when first needed: most starts never show the pane.
+    if (m_table)
+        return m_table;
+    m_table = new QTreeWidget(this);
+    m_table->setRootIsDecorated(false);
+    m_table->setUniformRowHeights(true);
+    m_table->setHeaderLabels(RunsTable::headers());
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_table->header()->setStretchLastSection(false);
+    setWidget(m_table);
+    connect(m_table, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { showMonitor(m_table->indexOfTopLevelItem(item)); });
+    connect(m_table, &QWidget::customContextMenuRequested, this, &CRunsPane::contextMenu);
+    return m_table;
+}
+
 void CRunsPane::refresh()
 {
+    QTreeWidget* rows = table();
     const AppCore* core = AppCore::instance();
     m_rows.clear();
     int row = 0;
@@ -52,9 +62,9 @@ void CRunsPane::refresh()
         for (const auto& record : core->monitors) {
             const QString name = record->document ? record->document->defaultTitle() : QString();
             const QStringList cells = RunsTable::row(RunsTable::factsOf(*record, name));
-            QTreeWidgetItem* item = m_table->topLevelItem(row);
+            QTreeWidgetItem* item = rows->topLevelItem(row);
             if (!item)
-                item = new QTreeWidgetItem(m_table);
+                item = new QTreeWidgetItem(rows);
             for (int c = 0; c < cells.size(); ++c) {
                 if (item->text(c) != cells.at(c))
                     item->setText(c, cells.at(c));
@@ -65,8 +75,8 @@ void CRunsPane::refresh()
             ++row;
         }
     }
-    while (m_table->topLevelItemCount() > row)
-        delete m_table->takeTopLevelItem(row);
+    while (rows->topLevelItemCount() > row)
+        delete rows->takeTopLevelItem(row);
     // A closed monitor's address may come back for a new one.
     QSet<const CMonitorDoc*> current;
     for (const auto& doc : m_rows)

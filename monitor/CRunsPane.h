@@ -20,7 +20,8 @@ class CRunsPane : public QDockWidget
 public:
     explicit CRunsPane(QWidget* parent = nullptr);
 
-    QTreeWidget* table() const { return m_table; }
+    // The table of rows, made on first use.
+    QTreeWidget* table();
     // The monitor of row i, or null.
     CMonitorDoc* monitorAt(int row) const;
     // Reads the monitor records again.
@@ -40,7 +41,7 @@ protected:
 private:
     void contextMenu(const QPoint& at);
 
-    QTreeWidget* m_table;
+    QTreeWidget* m_table = nullptr;
     std::vector<QPointer<CMonitorDoc>> m_rows;
     // Monitors whose window was closed while their program ran, already brought to the user's eye.
     QSet<const CMonitorDoc*> m_announced;
