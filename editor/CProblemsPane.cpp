@@ -14,13 +14,22 @@ constexpr int LineRole = Qt::UserRole;
 
 } // namespace
 
-CProblemsPane::CProblemsPane(QWidget* parent) : QDockWidget(tr("Problems"), parent), m_list(new QListWidget(this))
+CProblemsPane::CProblemsPane(QWidget* parent) : QDockWidget(tr("Problems"), parent)
 {
     setObjectName(QStringLiteral("problemsPane"));
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+}
+
+QListWidget* CProblemsPane::list()
+{
+    // Made when first needed: a start without a program never fills the pane.
+    if (m_list)
+        return m_list;
+    m_list = new QListWidget(this);
     m_list->setUniformItemSizes(true);
     setWidget(m_list);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &CProblemsPane::jumpTo);
+    return m_list;
 }
 
 void CProblemsPane::setDocument(CEditorDoc* document)
@@ -41,7 +50,7 @@ void CProblemsPane::setDocument(CEditorDoc* document)
 void CProblemsPane::setOpenedByUser(bool opened)
 {
     m_openedByUser = opened;
-    setVisible(opened || m_list->count() > 0);
+    setVisible(opened || list()->count() > 0);
 }
 
 void CProblemsPane::closeEvent(QCloseEvent* event)
@@ -52,7 +61,8 @@ void CProblemsPane::closeEvent(QCloseEvent* event)
 
 void CProblemsPane::refresh()
 {
-    m_list->clear();
+    QListWidget* rows = list();
+    rows->clear();
     if (m_document) {
         const QString name =
             m_document->pathName().isEmpty() ? m_document->title() : QFileInfo(m_document->pathName()).fileName();
@@ -62,10 +72,10 @@ void CProblemsPane::refresh()
             item->setData(LineRole, p.line);
             if (p.warning)
                 item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-            m_list->addItem(item);
+            rows->addItem(item);
         }
     }
-    setVisible(m_openedByUser || m_list->count() > 0);
+    setVisible(m_openedByUser || rows->count() > 0);
 }
 
 void CProblemsPane::jumpTo(QListWidgetItem* item)

@@ -18,7 +18,8 @@ public:
     // The program whose problems are listed; none clears the list.
     void setDocument(CEditorDoc* document);
     CEditorDoc* document() const { return m_document; }
-    QListWidget* list() const { return m_list; }
+    // The list of lines, made on first use.
+    QListWidget* list();
     // Shown or hidden by the user (the View menu); shown stays shown while empty.
     void setOpenedByUser(bool opened);
     bool openedByUser() const { return m_openedByUser; }
@@ -30,7 +31,7 @@ private:
     void refresh();
     void jumpTo(QListWidgetItem* item);
 
-    QListWidget* m_list;
+    QListWidget* m_list = nullptr;
     QPointer<CEditorDoc> m_document;
     QMetaObject::Connection m_connection;
     bool m_openedByUser = false;
