@@ -565,25 +565,32 @@ void CTrendPane::paintMarkers(QPainter* painter)
     const QColor plain(110, 110, 110);
     const QColor strong = palette().color(QPalette::Highlight);
     // Plain markers first, highlighted ones over them; a label is left out where it would cover the
-    // one before it.
+    // one before it. Markers on one pixel column are one line, so a flood of firings costs what the
+    // plot's width does.
     for (int pass = 0; pass < 2; ++pass) {
+        const bool lit = pass == 1;
+        if (lit && m_highlighted.empty())
+            break;
+        QPen pen(lit ? strong : plain);
+        pen.setWidthF(lit ? 2.0 : 1.0);
+        pen.setStyle(lit ? Qt::SolidLine : Qt::DashLine);
+        painter->setPen(pen);
         double labelEnd = -std::numeric_limits<double>::infinity();
+        long lastColumn = std::numeric_limits<long>::min();
         for (std::size_t k = 0; k < firings.size(); ++k) {
-            const bool lit = m_highlighted.count(firings[k].line) > 0;
-            if (lit != (pass == 1))
+            if (!m_highlighted.empty() && (m_highlighted.count(firings[k].line) > 0) != lit)
                 continue;
             const double x = markerX(int(k));
             if (x < 0)
                 continue;
-            QPen pen(lit ? strong : plain);
-            pen.setWidthF(lit ? 2.0 : 1.0);
-            pen.setStyle(lit ? Qt::SolidLine : Qt::DashLine);
-            painter->setPen(pen);
-            painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-            const QString label = QString::number(firings[k].line);
-            const double width = metrics.horizontalAdvance(label);
+            const long column = std::lround(x);
+            if (column != lastColumn)
+                painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+            lastColumn = column;
             if (x + 2 <= labelEnd)
                 continue;
+            const QString label = QString::number(firings[k].line);
+            const double width = metrics.horizontalAdvance(label);
             // A highlighted label covers the plain ones under it.
             if (lit)
                 painter->fillRect(QRectF(x + 1, plot.top(), width + 2, metrics.height()),

@@ -18,6 +18,8 @@
 #include <QChart>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QPainter>
+#include <QPicture>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -248,6 +250,34 @@ TEST_F(Trend, MarkersAtFiringsSelectTheirLineAndTheListingsSelectionHighlightsTh
     EXPECT_TRUE(hover.contains("T101:LEVEL  2.5")) << hover.toStdString();
     EXPECT_TRUE(hover.contains("P101:RUN  0")) << hover.toStdString();
     EXPECT_TRUE(hover.contains("line 9 fired, wrote 0")) << hover.toStdString();
+}
+
+TEST_F(Trend, AFloodOfFiringsDrawsNoMoreThanAPlotWidthOfMarkers)
+{
+    RunRecord& r = doc.record();
+    const int level = r.tagIndex(QStringLiteral("T101:LEVEL"));
+    r.add(level, 0, 0);
+    r.add(level, 300, 3);
+    // The markers as the chart paints them, recorded: the size of the recording grows with what is drawn.
+    const auto markersPainted = [this] {
+        trend->redraw();
+        QPicture picture;
+        QPainter painter(&picture);
+        emit trend->chartView()->foregroundPainting(&painter);
+        painter.end();
+        return picture.size();
+    };
+    // A thousand firings over 300 s fill about every pixel column of the plot. A hundred times as
+    // many over the next 300 s, as a flood of marks brings them, in the same plot width draw about
+    // as much again, not a hundred times as much.
+    for (int k = 0; k < 1000; ++k)
+        r.addFiring({1 + k % 12, k * 0.3, false, 0});
+    const qint64 thousand = markersPainted();
+    ASSERT_GT(thousand, 0);
+    for (int k = 0; k < 99000; ++k)
+        r.addFiring({1 + k % 12, 300 + k * 300.0 / 99000, false, 0});
+    r.add(level, 600, 6);
+    EXPECT_LT(markersPainted(), 3 * thousand);
 }
 
 TEST_F(Trend, ZoomAndPanPauseFollowingAndEndResumesIt)
