@@ -32,7 +32,6 @@
 
 #include <malloc.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -56,7 +55,9 @@ std::size_t heapInUse()
     return mallinfo2().uordblks;
 }
 
-// The sender: one client, everything as fast as flow control lets it through.
+// The sender: one client, everything as fast as flow control lets it through. It runs as a program of
+// its own, as a runner does: a forked copy of this process would share its pages, and every page the
+// monitor then writes would be copied first (half the opening's time).
 [[noreturn]] void sendFlood(const std::string& address, int lines, int marks)
 {
     vmsg::Peer peer;
@@ -113,9 +114,7 @@ Run flood(CKelmDeskApp& app, int lines, int marks)
     Run run;
     const std::string address = qgetenv("VMSG_ADDRESS").toStdString();
     const std::size_t heapBefore = heapInUse();
-    const pid_t child = fork();
-    if (child == 0)
-        sendFlood(address, lines, marks);
+    bench::Child sender({"--send", address, std::to_string(lines), std::to_string(marks)});
     CMainFrame* frame = app.mainFrame();
     QElapsedTimer clock;
     bool listed = false;
@@ -148,8 +147,7 @@ Run flood(CKelmDeskApp& app, int lines, int marks)
         while (gap.elapsed() < CMainFrame::TickMs)
             QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
+    sender.wait();
     return run;
 }
 
@@ -194,12 +192,9 @@ Gaps openUnderFlood(CKelmDeskApp& app, int lines, int marks)
     });
     clock.start();
     probe.start();
-    const pid_t child = fork();
-    if (child == 0)
-        sendFlood(address, lines, marks);
+    bench::Child sender({"--send", address, std::to_string(lines), std::to_string(marks)});
     loop.exec();
-    int status = 0;
-    waitpid(child, &status, 0);
+    sender.wait();
     return gaps;
 }
 
@@ -221,6 +216,8 @@ template <typename F> double perMessage(const Run& run, F keep)
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--send")
+        sendFlood(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
     QStandardPaths::setTestModeEnabled(true);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
