@@ -23,7 +23,6 @@
 #include "monitor/CMonitorDoc.h"
 #include "monitor/CMonitorFrame.h"
 #include "monitor/ClientRouting.h"
-#include "monitor/CTrendPane.h"
 #include "res/Resource.h"
 #include "statement/CStatementDlg.h"
 #include "vmsg/vmsg.h"
@@ -40,7 +39,7 @@ const char* const programFileNewName = "KELM Program File";
 const char* const monitorDocString = "\nMonitor\nKELM Monitor\n\n\n\n";
 
 constexpr int MaxFrame = 262144;
-constexpr int ChartWarmUpMs = 1500;
+constexpr int MonitorWarmUpMs = 1500;
 } // namespace
 
 CKelmDeskApp::CKelmDeskApp()
@@ -117,10 +116,11 @@ bool CKelmDeskApp::initInstance(const QStringList& args)
     autoLogOn();
     offerRecovery();
     m_mainFrame->useThemeIconsLater();
-    // While the user looks at the new window: the first monitor then opens without setting up the
-    // chart library among its program's first messages.
+    // While the user looks at the new window: the first monitor then opens without loading fonts,
+    // icons and the chart library among its program's first messages.
     if (!m_bEditOnly)
-        QTimer::singleShot(ChartWarmUpMs, m_mainFrame.get(), [] { CTrendPane::warmUp(); });
+        QTimer::singleShot(MonitorWarmUpMs, m_mainFrame.get(),
+                           [] { CMonitorFrame::warmUp(DocTemplate::newFrameSize()); });
     return true;
 }
 

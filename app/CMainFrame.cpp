@@ -476,7 +476,7 @@ CDocument* CMainFrame::newDocument(const QString& fileNewName)
 {
     CKelmDeskApp* app = CKelmDeskApp::instance();
     DocTemplate* t = app ? app->findTemplate(fileNewName) : nullptr;
-    return t ? t->openDocumentFile(QString()) : nullptr;
+    return t ? t->openDocumentFile(QString(), DocTemplate::Show::Later) : nullptr;
 }
 
 std::vector<CDocument*> CMainFrame::openDocuments(const QString& fileNewName) const

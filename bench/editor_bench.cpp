@@ -140,7 +140,7 @@ int openOnce(const QString& how, const QString& path)
     int blocks = 0;
     const double ms = millisecondsOf([&] {
         if (how == QLatin1String("editor")) {
-            CDocument* doc = programs.openDocumentFile(path, false);
+            CDocument* doc = programs.openDocumentFile(path, DocTemplate::Show::Never);
             blocks = doc ? static_cast<CEditorDoc*>(doc)->textDocument()->blockCount() : 0;
             return;
         }
@@ -279,7 +279,7 @@ int main(int argc, char** argv)
         bareKey = keystrokeMs(&edit);
     }
     const double between = residentMb();
-    CDocument* doc = programs.openDocumentFile(path, false);
+    CDocument* doc = programs.openDocumentFile(path, DocTemplate::Show::Never);
     auto* program = static_cast<CEditorDoc*>(doc);
     program->highlighter()->checkNow();
     const double editorMb = residentMb() - between;

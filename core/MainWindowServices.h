@@ -20,8 +20,9 @@ public:
     virtual QWidget* dialogParent() = 0;
     // Runs the Options dialog modally; how it was closed is not reported.
     virtual void showOptionsDialog() = 0;
-    // A new, visible, untitled document of the template whose file-new name is fileNewName; null
-    // when there is no such template or the document could not be made.
+    // A new, untitled document of the template whose file-new name is fileNewName, its window made
+    // at once and shown once the event loop turns; null when there is no such template or the
+    // document could not be made.
     virtual CDocument* newDocument(const QString& fileNewName) = 0;
     // The open documents of that template, oldest first.
     virtual std::vector<CDocument*> openDocuments(const QString& fileNewName) const = 0;

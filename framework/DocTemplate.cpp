@@ -8,6 +8,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -32,12 +33,19 @@ void showFrame(CChildFrame* frame)
         const QSize space = area->viewport()->size();
         // Below the modulus, so it fits an int.
         const int offset = static_cast<int>(24 * (area->subWindowList().size() - 1) % std::max(1, space.height() / 3));
-        frame->resize(std::max(320, space.width() * 3 / 4), std::max(240, space.height() * 3 / 4));
+        frame->resize(DocTemplate::newFrameSize());
         frame->move(offset, offset);
     }
     frame->show();
 }
 } // namespace
+
+QSize DocTemplate::newFrameSize()
+{
+    const QMdiArea* area = mdiArea();
+    const QSize space = area ? area->viewport()->size() : QSize();
+    return QSize(std::max(320, space.width() * 3 / 4), std::max(240, space.height() * 3 / 4));
+}
 
 DocTemplate::DocTemplate(int resourceId, const QString& docString, DocumentFactory makeDocument, FrameFactory makeFrame)
     : m_resourceId(resourceId), m_fields(docString.split(QLatin1Char('\n'))), m_makeDocument(std::move(makeDocument)),
@@ -72,7 +80,7 @@ void DocTemplate::setMdiArea(QMdiArea* area)
     mdiArea() = area;
 }
 
-CDocument* DocTemplate::openDocumentFile(const QString& path, bool makeVisible)
+CDocument* DocTemplate::openDocumentFile(const QString& path, Show show)
 {
     if (!path.isEmpty()) {
         const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -111,11 +119,16 @@ CDocument* DocTemplate::openDocumentFile(const QString& path, bool makeVisible)
             mdiArea()->addSubWindow(frame);
         for (CView* v : frame->views())
             v->onInitialUpdate();
-        if (makeVisible) {
+        auto showAndFocus = [frame] {
             showFrame(frame);
             if (CView* v = frame->activeView())
                 v->widget()->setFocus();
-        }
+        };
+        if (show == Show::Now)
+            showAndFocus();
+        else if (show == Show::Later)
+            // A timer, not a posted call: input and timers already due come first.
+            QTimer::singleShot(1, frame, showAndFocus);
     }
     return document;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -33,10 +34,15 @@ public:
 
     // Frames are added to this area; without one they stay top-level (tests).
     static void setMdiArea(QMdiArea* area);
+    // The size a new window that is not maximized opens at: three quarters of the MDI area.
+    static QSize newFrameSize();
 
+    // When a new document's window shows: at once; once the event loop turns, so that its layout
+    // and first paint come in passes of their own, after what made it; or not at all.
+    enum class Show { Now, Later, Never };
     // An empty path creates a new untitled document; otherwise the file is opened, or the window
     // of an already open document with that path is activated. Null on failure.
-    CDocument* openDocumentFile(const QString& path, bool makeVisible = true);
+    CDocument* openDocumentFile(const QString& path, Show show = Show::Now);
     CChildFrame* createNewFrame(CDocument* document);
     std::vector<CDocument*> documents() const;
     // Destroys the document (its views must be gone).

@@ -18,13 +18,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QSplitter>
 #include <QTextBlock>
 #include <QVBoxLayout>
 
+#include <memory>
+
 CMonitorFrame::CMonitorFrame(CDocument* document, QWidget* parent)
     : CChildFrame(document, parent), m_splitter(new QSplitter(Qt::Vertical)), m_lower(new QSplitter(Qt::Horizontal))
 {
+    s_made = true;
     auto* monitor = qobject_cast<CMonitorDoc*>(document);
     Q_ASSERT(monitor);
     m_listing = new CMonitorView(monitor, m_splitter);
@@ -77,6 +81,19 @@ CMonitorFrame::CMonitorFrame(CDocument* document, QWidget* parent)
     onCommand(Cmd::EditFind, [this] { startFind(searchedPane()); });
     onCommand(Cmd::EditFindNext, [this] { findAgain(false); });
     onCommand(Cmd::FindPrevious, [this] { findAgain(true); });
+}
+
+void CMonitorFrame::warmUp(QSize size)
+{
+    if (s_made)
+        return;
+    CMonitorDoc scratch;
+    // Not the document's: closing it must not ask about a running program.
+    std::unique_ptr<CMonitorFrame> frame(new CMonitorFrame(&scratch));
+    frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    frame->resize(size);
+    QImage image(frame->size(), QImage::Format_ARGB32_Premultiplied);
+    frame->render(&image);
 }
 
 QString CMonitorFrame::paneName(const CView* pane) const

@@ -18,6 +18,11 @@ class CMonitorFrame : public CChildFrame
     Q_OBJECT
 public:
     explicit CMonitorFrame(CDocument* document, QWidget* parent = nullptr);
+    // Unless a monitor window was made already: makes one of an empty monitor, paints it at size
+    // into an image and drops it. The first window of a process loads its fonts and glyphs, the
+    // style's icons and the chart library (about 20 ms here), which the first monitor would
+    // otherwise pay while its program's first messages arrive.
+    static void warmUp(QSize size);
 
     CMonitorView* listingView() const { return m_listing; }
     CMonitorConsole* consoleView() const { return m_console; }
@@ -52,4 +57,5 @@ private:
     CMonitorConsole* m_console;
     CMonitorFindBar* m_findBar;
     CView* m_findTarget = nullptr;
+    static inline bool s_made = false; // a monitor window was made in this process
 };
