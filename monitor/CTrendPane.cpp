@@ -114,7 +114,6 @@ void CTrendChart::resizeEvent(QResizeEvent* event)
 CTrendPane::CTrendPane(const RunRecord& record, QWidget* parent)
     : QWidget(parent), m_record(record), m_chart(new QChart), m_time(new QCategoryAxis), m_share(new QValueAxis)
 {
-    s_made = true;
     setObjectName(QStringLiteral("trendPane"));
     m_chart->legend()->hide();
     // Room on the right for the half of the last time label that passes the plot.
@@ -182,14 +181,6 @@ CTrendPane::CTrendPane(const RunRecord& record, QWidget* parent)
             refresh();
     });
     m_refresh.start();
-}
-
-void CTrendPane::warmUp()
-{
-    if (s_made)
-        return;
-    const RunRecord scratch;
-    CTrendPane pane(scratch);
 }
 
 bool CTrendPane::eventFilter(QObject* watched, QEvent* event)
@@ -446,15 +437,18 @@ void CTrendPane::setHighlightedLines(const std::set<int>& lines)
     m_view->viewport()->update();
 }
 
+CTrendPane::MarkerPlace CTrendPane::markerPlace() const
+{
+    const QRectF plot = plotArea();
+    return MarkerPlace{plot.left(), m_from, m_to, plot.width()};
+}
+
 double CTrendPane::markerX(int firing) const
 {
     const auto& firings = m_record.firings();
     if (firing < 0 || std::size_t(firing) >= firings.size())
         return -1;
-    const double t = firings[std::size_t(firing)].time;
-    if (t < m_from || t > m_to)
-        return -1;
-    return xOf(t);
+    return markerPlace().x(firings[std::size_t(firing)].time);
 }
 
 int CTrendPane::firingNear(double x) const
@@ -462,16 +456,16 @@ int CTrendPane::firingNear(double x) const
     const auto& firings = m_record.firings();
     int nearest = -1;
     double best = MarkerReach + 0.5;
-    for (std::size_t k = 0; k < firings.size(); ++k) {
-        const double at = markerX(int(k));
-        if (at < 0)
-            continue;
-        const double distance = std::abs(at - x);
+    const MarkerPlace place = markerPlace();
+    int k = 0;
+    for (const RunRecord::Firing& f : firings) {
+        const double at = place.x(f.time);
         // Of firings drawn on one another, the latest is on top.
-        if (distance <= best) {
-            best = distance;
-            nearest = int(k);
+        if (at >= 0 && std::abs(at - x) <= best) {
+            best = std::abs(at - x);
+            nearest = k;
         }
+        ++k;
     }
     return nearest;
 }
@@ -550,11 +544,11 @@ QString CTrendPane::hoverText(double x) const
             lines << names.at(int(k)) + QStringLiteral("  ") + LiveLines::number(value);
     }
     const auto& firings = m_record.firings();
-    for (std::size_t k = 0; k < firings.size(); ++k) {
-        const double at = markerX(int(k));
+    const MarkerPlace place = markerPlace();
+    for (const RunRecord::Firing& f : firings) {
+        const double at = place.x(f.time);
         if (at < 0 || std::abs(at - x) > MarkerReach)
             continue;
-        const RunRecord::Firing& f = firings[k];
         lines << (f.wrote ? tr("line %1 fired, wrote %2").arg(f.line).arg(LiveLines::number(f.value))
                           : tr("line %1 fired").arg(f.line));
     }
@@ -586,10 +580,11 @@ void CTrendPane::paintMarkers(QPainter* painter)
         painter->setPen(pen);
         double labelEnd = -std::numeric_limits<double>::infinity();
         long lastColumn = std::numeric_limits<long>::min();
-        for (std::size_t k = 0; k < firings.size(); ++k) {
-            if (!m_highlighted.empty() && (m_highlighted.count(firings[k].line) > 0) != lit)
+        const MarkerPlace place = markerPlace();
+        for (const RunRecord::Firing& f : firings) {
+            if (!m_highlighted.empty() && (m_highlighted.count(f.line) > 0) != lit)
                 continue;
-            const double x = markerX(int(k));
+            const double x = place.x(f.time);
             if (x < 0)
                 continue;
             const long column = std::lround(x);
@@ -598,7 +593,7 @@ void CTrendPane::paintMarkers(QPainter* painter)
             lastColumn = column;
             if (x + 2 <= labelEnd)
                 continue;
-            const QString label = QString::number(firings[k].line);
+            const QString label = QString::number(f.line);
             const double width = metrics.horizontalAdvance(label);
             // A highlighted label covers the plain ones under it.
             if (lit)

@@ -61,10 +61,6 @@ class CTrendPane : public QWidget
     Q_OBJECT
 public:
     explicit CTrendPane(const RunRecord& record, QWidget* parent = nullptr);
-    // Makes and drops a pane that is never shown, unless one was made already: the first chart of a
-    // process sets up the chart library (25 ms here), which the first monitor would otherwise pay
-    // while it opens.
-    static void warmUp();
 
     QChart* chart() const { return m_chart; }
     CTrendChart* chartView() const { return m_view; }
@@ -120,7 +116,6 @@ signals:
     void lineClicked(int line);
 
 private:
-    static inline bool s_made = false; // a pane was made in this process
     void syncTags();
     void updateTimeAxis();
     void paintMarkers(QPainter* painter);
@@ -128,6 +123,14 @@ private:
     void onKey(QKeyEvent* event);
     // The firing nearest to x within MarkerReach, or -1.
     int firingNear(double x) const;
+    // Where markers go: computed once for a pass over many firings.
+    struct MarkerPlace
+    {
+        double left, from, to, width;
+        // x of a firing at time t (as xOf), or -1 when it is out of view.
+        double x(double t) const { return t < from || t > to ? -1 : left + (t - from) / (to - from) * width; }
+    };
+    MarkerPlace markerPlace() const;
     bool valueAt(int tag, double t, double* value) const;
     QRectF plotArea() const;
     QStringList tags() const;

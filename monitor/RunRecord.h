@@ -77,7 +77,9 @@ public:
     void setWrittenTag(int line, int tag);
     int writtenTag(int line) const;
 
-    const std::vector<Firing>& firings() const { return m_firings; }
+    // In blocks: a growing run never copies what it holds (a vector of a flood's firings would, in
+    // one event-loop pass).
+    const std::deque<Firing>& firings() const { return m_firings; }
     // The points held: exact ones and those that stand for decimated intervals.
     std::size_t pointCount() const;
     std::size_t pointCount(int tag) const;
@@ -159,7 +161,7 @@ private:
     QStringList m_names;
     QHash<QString, int> m_index;
     std::vector<Tag> m_tags;
-    std::vector<Firing> m_firings;
+    std::deque<Firing> m_firings;
     std::unordered_map<int, std::size_t> m_lastFiring;
     std::unordered_map<int, int> m_writtenTags;
     std::size_t m_exactLimit = ExactPoints;
