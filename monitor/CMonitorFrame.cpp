@@ -88,9 +88,7 @@ void CMonitorFrame::warmUp(QSize size)
     if (s_made)
         return;
     CMonitorDoc scratch;
-    // Not the document's: closing it must not ask about a running program.
-    std::unique_ptr<CMonitorFrame> frame(new CMonitorFrame(&scratch));
-    frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    const std::unique_ptr<CMonitorFrame> frame(new CMonitorFrame(&scratch));
     frame->resize(size);
     QImage image(frame->size(), QImage::Format_ARGB32_Premultiplied);
     frame->render(&image);

@@ -239,8 +239,7 @@ double CTrendPane::timeAt(double x) const
 
 double CTrendPane::xOf(double time) const
 {
-    const QRectF plot = plotArea();
-    return plot.left() + (time - m_from) / (m_to - m_from) * plot.width();
+    return markerPlace().at(time);
 }
 
 void CTrendPane::syncTags()

@@ -123,12 +123,13 @@ private:
     void onKey(QKeyEvent* event);
     // The firing nearest to x within MarkerReach, or -1.
     int firingNear(double x) const;
-    // Where markers go: computed once for a pass over many firings.
+    // The plot's place of times: taken once for a pass over many firings.
     struct MarkerPlace
     {
         double left, from, to, width;
-        // x of a firing at time t (as xOf), or -1 when it is out of view.
-        double x(double t) const { return t < from || t > to ? -1 : left + (t - from) / (to - from) * width; }
+        double at(double t) const { return left + (t - from) / (to - from) * width; }
+        // x of a firing at time t, or -1 when it is out of view.
+        double x(double t) const { return t < from || t > to ? -1 : at(t); }
     };
     MarkerPlace markerPlace() const;
     bool valueAt(int tag, double t, double* value) const;
